@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and running the demo need.
+# Idempotent: asks apt only when something is missing, and updates its lists once.
+set -euo pipefail
+
+packages=(
+  # toolchain and test frameworks
+  build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-dev
+  # libraries the platform layer stands on
+  libsdl2-dev libmpg123-dev libfreetype-dev libfontconfig-dev libglu1-mesa-dev
+  libgl1-mesa-dev libgl1-mesa-dri libegl-mesa0 libjpeg62-turbo-dev libgif-dev libpng-dev
+  zlib1g-dev fonts-liberation2
+  # oracles for tests and benchmarks
+  libspng-dev
+  # end-to-end tests and making the bundled show
+  xvfb xdotool x11-apps imagemagick lame sox python3 python3-numpy python3-pil
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}" >&2
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2

@@ -1,0 +1,8 @@
+// The command groups of demotool. Each takes the arguments after its own name
+// and returns the process exit status.
+#pragma once
+
+int RunTrackCommand(int argc, char** argv);    // track build|dump|eval|check
+int RunInflateCommand(int argc, char** argv);  // inflate FILE [-o OUT]
+int RunPngCommand(int argc, char** argv);      // png FILE [-o OUT]
+int RunCheckCommand(int argc, char** argv);    // check [RESDIR]

@@ -1,0 +1,40 @@
+// demotool: the command-line companion for people who write shows.
+#include <cstdio>
+#include <cstring>
+
+#include "Commands.h"
+
+namespace {
+
+const char* const Usage =
+    "usage: demotool COMMAND [ARGS]\n"
+    "\n"
+    "commands:\n"
+    "  track build SOURCE OUTDIR   compile a track text file into steak_NAME.track files\n"
+    "  track dump FILE             print a binary track file as track text\n"
+    "  track eval FILE ROW...      print the track's value at each fractional row\n"
+    "  track check FILE...         report problems in binary track files\n"
+    "  inflate FILE [-o OUT]       decompress one zlib stream with the demo's inflater\n"
+    "  png FILE [-o OUT]           decode a PNG file with the demo's decoder (raw RGBA out)\n"
+    "  check [RESDIR]              validate a show folder as the demo will read it (default res)\n"
+    "  --help                      this text\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(Usage, stderr);
+    return 2;
+  }
+  const char* command = argv[1];
+  if (!std::strcmp(command, "--help") || !std::strcmp(command, "-h") || !std::strcmp(command, "help")) {
+    std::fputs(Usage, stdout);
+    return 0;
+  }
+  if (!std::strcmp(command, "track")) return RunTrackCommand(argc - 2, argv + 2);
+  if (!std::strcmp(command, "inflate")) return RunInflateCommand(argc - 2, argv + 2);
+  if (!std::strcmp(command, "png")) return RunPngCommand(argc - 2, argv + 2);
+  if (!std::strcmp(command, "check")) return RunCheckCommand(argc - 2, argv + 2);
+  std::fprintf(stderr, "demotool: unknown command '%s'\n\n%s", command, Usage);
+  return 2;
+}

@@ -1,0 +1,8 @@
+#include <cstdio>
+
+#include "Commands.h"
+
+int RunPngCommand(int, char**) {
+  std::fputs("demotool: this command is not built yet\n", stderr);
+  return 2;
+}
