@@ -1,0 +1,3 @@
+#include "image/TextureTable.h"
+
+GLuint TextureTable[TextureSlots] = {};
