@@ -1,0 +1,197 @@
+# Shared helpers for the end-to-end tests: the real `demo` binary run the way a
+# person runs it, on a virtual X server of a chosen size, driven with xdotool
+# and checked through screenshots of the root window.
+#
+# Source it from a test script:   . "$(dirname "$0")/lib.sh"
+# CTest passes (tests/e2e/CMakeLists.txt):
+#   DEMO_BIN         the built demo executable
+#   DEMOTOOL_BIN     the built demotool executable
+#   DEMO_SOURCE_DIR  the source tree (res/ lives there)
+# When they are unset the helpers fall back to build/ under the source tree.
+#
+# Functions (all fail the test with e2e_fail on a broken precondition):
+#   e2e_start_xvfb W H       start Xvfb with one WxHx24 screen (GLX on) on a free
+#                            display number, export DISPLAY; killed at exit.
+#   e2e_make_show [res]      make a temp show folder in E2E_SHOW; with "res" the
+#                            source tree's res/ is copied in, else res/ is empty.
+#   e2e_start_demo [ARGS..]  start $DEMO_BIN in $E2E_SHOW with SDL_AUDIODRIVER=dummy;
+#                            pid in E2E_DEMO_PID, stdout/stderr in $E2E_TMP/demo.out
+#                            and demo.err.
+#   e2e_wait_window [SECS]   wait until the demo's window is mapped (default 20 s);
+#                            its id goes to E2E_WINDOW. Fails if the demo dies.
+#   e2e_window_geometry      print "X Y W H" of E2E_WINDOW.
+#   e2e_key KEYSYM           move the pointer into the middle of the screen and
+#                            press and release a key (xdotool names: Escape, space, a).
+#   e2e_click BUTTON         click a mouse button (1 left, 2 middle, 3 right) at
+#                            the middle of the screen.
+#   e2e_wait_exit SECS       wait for the demo to end; prints its exit code, or
+#                            returns 124 (and prints nothing) if still running.
+#   e2e_still_running        true while the demo process lives.
+#   e2e_screenshot FILE.png  screenshot of the whole root window.
+#   e2e_pixel FILE.png X Y   print "R G B" (0..255) of one pixel.
+#   e2e_pixel_near FILE X Y R G B [TOL]
+#                            true when that pixel is within TOL (default 8) per
+#                            channel of R G B.
+#   e2e_mean FILE.png [WxH+X+Y]
+#                            print the mean "R G B" of the picture or of a region.
+#   e2e_fail MSG             print "FAIL: MSG" on stderr (plus the demo's stderr)
+#                            and exit 1.
+#   e2e_note MSG             print a line to stderr.
+#   e2e_artifact FILE        keep a copy of FILE under $E2E_ARTIFACTS (when set,
+#                            e.g. a build folder) for a person to look at.
+# Everything started here (Xvfb, the demo, temp folders) is cleaned up by an
+# EXIT trap; a test that installs its own trap must call e2e_cleanup from it.
+
+set -u
+
+E2E_TMP=$(mktemp -d "${TMPDIR:-/tmp}/demo-e2e.XXXXXX")
+E2E_XVFB_PID=""
+E2E_DEMO_PID=""
+E2E_SHOW=""
+E2E_WINDOW=""
+: "${DEMO_SOURCE_DIR:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+: "${DEMO_BIN:=$DEMO_SOURCE_DIR/build/demo}"
+: "${DEMOTOOL_BIN:=$DEMO_SOURCE_DIR/build/demotool}"
+export DEMO_SOURCE_DIR DEMO_BIN DEMOTOOL_BIN
+
+e2e_note() { echo "$*" >&2; }
+
+e2e_fail() {
+  echo "FAIL: $*" >&2
+  if [ -s "$E2E_TMP/demo.err" ]; then
+    echo "--- demo stderr:" >&2
+    tail -n 20 "$E2E_TMP/demo.err" >&2
+  fi
+  exit 1
+}
+
+e2e_cleanup() {
+  if [ -n "$E2E_DEMO_PID" ] && kill -0 "$E2E_DEMO_PID" 2>/dev/null; then
+    kill -KILL "$E2E_DEMO_PID" 2>/dev/null
+    wait "$E2E_DEMO_PID" 2>/dev/null
+  fi
+  if [ -n "$E2E_XVFB_PID" ] && kill -0 "$E2E_XVFB_PID" 2>/dev/null; then
+    kill -TERM "$E2E_XVFB_PID" 2>/dev/null
+    wait "$E2E_XVFB_PID" 2>/dev/null
+  fi
+  [ -n "$E2E_TMP" ] && rm -rf "$E2E_TMP"
+}
+trap e2e_cleanup EXIT
+
+e2e_start_xvfb() {
+  local w=$1 h=$2 i
+  command -v Xvfb >/dev/null || e2e_fail "Xvfb is not installed"
+  # -displayfd lets the server pick a free display number itself, which is
+  # race-free when several tests start servers at once.
+  : >"$E2E_TMP/display"
+  Xvfb -displayfd 9 -screen 0 "${w}x${h}x24" +extension GLX -nolisten tcp -noreset \
+    9>"$E2E_TMP/display" 2>"$E2E_TMP/xvfb.err" &
+  E2E_XVFB_PID=$!
+  for i in $(seq 100); do
+    [ -s "$E2E_TMP/display" ] && break
+    kill -0 "$E2E_XVFB_PID" 2>/dev/null || e2e_fail "Xvfb did not start: $(cat "$E2E_TMP/xvfb.err")"
+    sleep 0.1
+  done
+  [ -s "$E2E_TMP/display" ] || e2e_fail "Xvfb reported no display number"
+  export DISPLAY=":$(tr -d '[:space:]' <"$E2E_TMP/display")"
+}
+
+e2e_make_show() {
+  E2E_SHOW="$E2E_TMP/show"
+  mkdir -p "$E2E_SHOW"
+  if [ "${1:-}" = res ]; then
+    [ -d "$DEMO_SOURCE_DIR/res" ] || e2e_fail "no res/ in $DEMO_SOURCE_DIR"
+    cp -r "$DEMO_SOURCE_DIR/res" "$E2E_SHOW/res"
+  else
+    mkdir -p "$E2E_SHOW/res"
+  fi
+}
+
+e2e_start_demo() {
+  [ -x "$DEMO_BIN" ] || e2e_fail "demo binary not found: $DEMO_BIN"
+  [ -n "$E2E_SHOW" ] || e2e_make_show
+  (cd "$E2E_SHOW" && exec env SDL_AUDIODRIVER=dummy "$DEMO_BIN" "$@" \
+    >"$E2E_TMP/demo.out" 2>"$E2E_TMP/demo.err") &
+  E2E_DEMO_PID=$!
+}
+
+e2e_still_running() { [ -n "$E2E_DEMO_PID" ] && kill -0 "$E2E_DEMO_PID" 2>/dev/null; }
+
+e2e_wait_window() {
+  local secs=${1:-20} i ids
+  for i in $(seq $((secs * 10))); do
+    e2e_still_running || e2e_fail "demo ended before its window appeared"
+    ids=$(xdotool search --onlyvisible --pid "$E2E_DEMO_PID" 2>/dev/null)
+    if [ -n "$ids" ]; then
+      E2E_WINDOW=$(echo "$ids" | head -n 1)
+      return 0
+    fi
+    sleep 0.1
+  done
+  e2e_fail "no visible demo window after ${secs}s"
+}
+
+e2e_window_geometry() {
+  # xdotool prints WINDOW/X/Y/WIDTH/HEIGHT/SCREEN lines with --shell.
+  local WINDOW X Y WIDTH HEIGHT SCREEN
+  eval "$(xdotool getwindowgeometry --shell "$E2E_WINDOW")"
+  echo "$X $Y $WIDTH $HEIGHT"
+}
+
+e2e__centre() {
+  local w h
+  read -r w h < <(xdotool getdisplaygeometry)
+  xdotool mousemove $((w / 2)) $((h / 2))
+}
+
+e2e_key() {
+  e2e__centre
+  # Without a window manager keyboard focus follows the pointer; the explicit
+  # focus makes the key land in the demo even if the pointer root changes.
+  [ -n "$E2E_WINDOW" ] && xdotool windowfocus --sync "$E2E_WINDOW" 2>/dev/null
+  xdotool key "$1"
+}
+
+e2e_click() {
+  e2e__centre
+  xdotool click "$1"
+}
+
+e2e_wait_exit() {
+  local secs=$1 i
+  for i in $(seq $((secs * 20))); do
+    if ! e2e_still_running; then
+      wait "$E2E_DEMO_PID"
+      echo $?
+      E2E_DEMO_PID=""
+      return 0
+    fi
+    sleep 0.05
+  done
+  return 124
+}
+
+e2e_screenshot() {
+  xwd -root -silent | convert xwd:- "png:$1" || e2e_fail "screenshot failed"
+}
+
+e2e_pixel() {
+  convert "$1" -crop "1x1+$2+$3" +repage -depth 8 rgb:- | od -An -tu1 | xargs
+}
+
+e2e_pixel_near() {
+  local r g b tol=${7:-8}
+  read -r r g b < <(e2e_pixel "$1" "$2" "$3")
+  [ $(( (r - $4) * (r - $4) <= tol * tol && (g - $5) * (g - $5) <= tol * tol && (b - $6) * (b - $6) <= tol * tol )) -eq 1 ]
+}
+
+e2e_mean() {
+  local crop=()
+  [ -n "${2:-}" ] && crop=(-crop "$2" +repage)
+  convert "$1" "${crop[@]}" -scale '1x1!' -depth 8 rgb:- | od -An -tu1 | xargs
+}
+
+e2e_artifact() {
+  [ -n "${E2E_ARTIFACTS:-}" ] || return 0
+  mkdir -p "$E2E_ARTIFACTS" && cp "$1" "$E2E_ARTIFACTS/"
+}
