@@ -1,0 +1,76 @@
+#include "render/ImagePlanes.h"
+
+#include <GL/gl.h>
+
+#include "image/TextureTable.h"
+#include "render/FramePlan.h"
+
+FadeState PlaneFadeA;
+FadeState PlaneFadeB;
+FadeState PlaneFadeC;
+
+namespace {
+
+// Every tile is the whole image on a 2 x 2 quad centred on its origin.
+void DrawTileQuad() {
+  glBegin(GL_QUADS);
+  glTexCoord2f(0.0f, 0.0f);
+  glVertex3f(-1.0f, -1.0f, 0.0f);
+  glTexCoord2f(1.0f, 0.0f);
+  glVertex3f(1.0f, -1.0f, 0.0f);
+  glTexCoord2f(1.0f, 1.0f);
+  glVertex3f(1.0f, 1.0f, 0.0f);
+  glTexCoord2f(0.0f, 1.0f);
+  glVertex3f(-1.0f, 1.0f, 0.0f);
+  glEnd();
+}
+
+void DrawPlane(PlaneRoutine routine, FadeState& fade, int32_t slot, int32_t fadeOut, double row) {
+  StepFade(fade, fadeOut, row);
+
+  const PlaneLayout& layout = LayoutOf(routine);
+  if (layout.enablesTexturing) glEnable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, TextureNameForSlot(TextureTable, TextureSlots, slot));
+  glLoadIdentity();
+  glTranslatef(0.0f, 0.0f, -1.0f);
+  glColor3f(1.0f, 1.0f, 1.0f);
+  // Plane A's mosaic tiles cut through each other at 45 degrees; without depth
+  // testing they layer in drawing order. Nothing turns the test back on.
+  if (layout.disablesDepthTest) glDisable(GL_DEPTH_TEST);
+
+  const PlaneCallValues call = ComputePlaneCallValues(routine, row);
+  const double factor = fade.factor;
+  for (int32_t gridRow = 0; gridRow < layout.gridRows; ++gridRow) {
+    const double i = gridRow;
+    const float ty = TileRowY(layout, i);
+    for (int32_t column = 0; column < PlaneColumns; ++column) {
+      const double j = column;
+      const TileScale scale = TileScaleAt(layout, call, i, j, factor);
+      glPushMatrix();
+      glTranslatef(TileColumnX(layout, call, j), ty, call.depth);
+      glScalef(scale.x, scale.y, 1.0f);
+      if (layout.tiltsWithMusic) {
+        glRotatef(call.tiltX, 1.0f, 0.0f, 0.0f);
+        glRotatef(call.turnZ, 0.0f, 0.0f, 1.0f);
+      } else {
+        glRotatef(45.0f, 1.0f, 1.0f, 1.0f);
+      }
+      DrawTileQuad();
+      glPopMatrix();
+    }
+  }
+}
+
+}  // namespace
+
+void DrawImagePlaneA(int32_t slot, int32_t fadeOut, double row) {
+  DrawPlane(PlaneRoutine::A, PlaneFadeA, slot, fadeOut, row);
+}
+
+void DrawImagePlaneB(int32_t slot, int32_t fadeOut, double row) {
+  DrawPlane(PlaneRoutine::B, PlaneFadeB, slot, fadeOut, row);
+}
+
+void DrawImagePlaneC(int32_t slot, int32_t fadeOut, double row) {
+  DrawPlane(PlaneRoutine::C, PlaneFadeC, slot, fadeOut, row);
+}
