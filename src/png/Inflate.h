@@ -1,9 +1,81 @@
 // Inflater: decompresses one zlib stream held in memory.
+//
+// The whole stream is in memory and the output is produced in one call; there
+// is no streaming mode. The 2-byte zlib header is checked, the DEFLATE blocks
+// are decoded, and the Adler-32 trailer is never read (a damaged or missing
+// trailer goes unnoticed). Preset dictionaries are refused.
+//
+// Error codes (0 = success):
+//   10  end of data reached while decoding a Huffman symbol
+//   11  the bits read are no code of the tree (an empty branch)
+//   13  a repeat-previous run (code-length symbol 16) goes past HLIT + HDIST
+//   14  a short zero run (symbol 17) goes past HLIT + HDIST
+//   15  a long zero run (symbol 18) goes past HLIT + HDIST
+//   16  code-length symbol 16 as the very first length: nothing to repeat
+//   18  distance symbol 30 or 31
+//   20  block type 3
+//   21  stored block: LEN + NLEN != 65535
+//   23  stored block: its LEN bytes run past the end of the data
+//   24  zlib header: CMF * 256 + FLG not a multiple of 31
+//   25  zlib header: CM != 8 or CINFO > 7
+//   26  zlib header: FDICT set
+//   49  end of data at the start of a dynamic block header, or inside its
+//       HLIT/HDIST/HCLEN fields and code-length code lengths
+//   50  end of data before or inside the repeat count of symbol 16, 17 or 18
+//   51  end of data before or inside the extra bits of a length or distance
+//   52  end of data at the start of a block or inside its 3 header bits, or a
+//       stored block's LEN and NLEN not wholly inside the data
+//   53  stream shorter than 2 bytes
+//   54  a back-reference reaches farther back than the output produced so far
+//   55  code lengths need more tree nodes than the alphabet allows
+//   64  dynamic block without a code for the end-of-block symbol 256
+//
+// Nothing is ever read past the end of the input: every fixed-width field that
+// would run past it reports the end-of-data code of the check before it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 // Decompresses [begin, end) into out (resized by the call). Returns 0 on
-// success, otherwise an error code of the inflater's table.
+// success, otherwise an error code of the inflater's table. out may arrive with
+// any size and content; on success its size is exactly the decompressed
+// length, on failure it is not trimmed and its content is not meaningful.
 int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin,
                    const unsigned char* end);
+
+// ---------------------------------------------------------------------------
+// The building blocks below are used by decompressZlib; they are declared here
+// so that the tests can drive them directly.
+
+// A Huffman code as a binary tree in a flat array. Node k owns slots 2k (next
+// bit 0) and 2k + 1 (next bit 1); node 0 is the root. A slot holds a symbol
+// (below symbolCount), a link symbolCount + k to internal node k, or
+// CodeTree::Empty when no code leads there.
+struct CodeTree {
+  static constexpr uint32_t Empty = 32767;
+  static constexpr uint32_t MaxSymbols = 288;
+  uint32_t symbolCount = 0;
+  uint32_t slots[2 * MaxSymbols];
+};
+
+// Where the decoder stands in the compressed data (everything after the zlib
+// header). Bits are taken least significant first from each byte.
+struct BitStream {
+  const unsigned char* data = nullptr;
+  size_t size = 0;  // bytes of compressed data
+  size_t position = 0;  // bits consumed
+};
+
+// Builds the canonical code of the given code lengths (the count fixes the
+// alphabet size, 2 to CodeTree::MaxSymbols; each length at most maxLength,
+// itself at most 15; other arguments also give 55).
+// Returns 0, or 55 when the lengths need more internal nodes than the alphabet
+// allows (an over-subscribed set). Incomplete sets always build.
+int buildCodeTree(CodeTree& tree, const unsigned* lengths, size_t count, unsigned maxLength);
+
+// Decodes one symbol by walking the tree one bit at a time. Sets error to 0 and
+// returns the symbol, or sets error to 10 (out of data at a byte boundary) or
+// 11 (no code) and returns 0.
+unsigned decodeSymbol(const CodeTree& tree, BitStream& bits, int& error);
