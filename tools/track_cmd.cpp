@@ -1,8 +1,195 @@
+// demotool track: build, dump, evaluate and check the demo's binary track files.
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "Commands.h"
+#include "sync/TrackFile.h"
+#include "sync/TrackText.h"
+#include "sync/Tracks.h"
 
-int RunTrackCommand(int, char**) {
-  std::fputs("demotool: this command is not built yet\n", stderr);
-  return 2;
+namespace {
+
+const char* const TrackUsage =
+    "usage: demotool track COMMAND ARGS\n"
+    "\n"
+    "  build SOURCE OUTDIR   compile a track text file into OUTDIR/steak_NAME.track files\n"
+    "  dump FILE             print a binary track file as track text\n"
+    "  eval FILE ROW...      print the track's value at each fractional row (%.9g)\n"
+    "  check FILE...         report what the demo would tolerate silently; exit 1 if anything\n"
+    "\n"
+    "Track text: '# comment', 'track NAME', then one key per line: ROW VALUE KIND,\n"
+    "KIND being step, linear, smooth, ramp or an integer from -128 to 127.\n"
+    "\n"
+    "exit status: 0 success, 1 errors in the input (build) or findings (check),\n"
+    "2 bad arguments or unreadable/unwritable files\n";
+
+constexpr int ExitFindings = 1;
+constexpr int ExitUsage = 2;
+
+bool ReadTextFile(const char* path, std::string& text) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  char chunk[16384];
+  std::size_t got;
+  text.clear();
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool wrote = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && wrote;
+}
+
+// The track name a file stands for: steak_NAME.track gives NAME.
+std::string TrackNameOfFile(const char* path) {
+  std::string name = std::filesystem::path(path).filename().string();
+  const std::string suffix = ".track";
+  if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+    name.erase(name.size() - suffix.size());
+  if (name.rfind("steak_", 0) == 0 && name.size() > 6) name.erase(0, 6);
+  return name;
+}
+
+std::string Describe(const char* path, const TrackFileFinding& finding) {
+  std::string out = path;
+  out += ": ";
+  if (finding.keyIndex >= 0) out += "key " + std::to_string(finding.keyIndex) + ": ";
+  return out + finding.message;
+}
+
+int Build(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("demotool track build: expected SOURCE OUTDIR\n", stderr);
+    return ExitUsage;
+  }
+  const char* source = argv[0];
+  const std::filesystem::path outDir = argv[1];
+  std::string text;
+  if (!ReadTextFile(source, text)) {
+    std::fprintf(stderr, "demotool track build: cannot read %s: %s\n", source, std::strerror(errno));
+    return ExitUsage;
+  }
+  std::vector<TrackTextError> errors;
+  const std::vector<TrackSource> tracks = ParseTrackText(text, errors);
+  if (!errors.empty()) {
+    for (const TrackTextError& e : errors) std::fprintf(stderr, "%s:%d: %s\n", source, e.line, e.message.c_str());
+    std::fprintf(stderr, "demotool track build: %zu error(s); nothing written\n", errors.size());
+    return ExitFindings;
+  }
+  if (tracks.empty()) std::fprintf(stderr, "demotool track build: %s defines no tracks\n", source);
+
+  std::error_code ec;
+  std::filesystem::create_directories(outDir, ec);
+  if (ec || !std::filesystem::is_directory(outDir)) {
+    std::fprintf(stderr, "demotool track build: cannot create directory %s\n", outDir.string().c_str());
+    return ExitUsage;
+  }
+  for (const TrackSource& track : tracks) {
+    const std::filesystem::path file = outDir / ("steak_" + track.name + ".track");
+    const std::vector<uint8_t> bytes = EncodeTrackFile(track.keys.data(), int32_t(track.keys.size()));
+    if (!WriteBytes(file.string(), bytes)) {
+      std::fprintf(stderr, "demotool track build: cannot write %s: %s\n", file.string().c_str(),
+                   std::strerror(errno));
+      return ExitUsage;
+    }
+    std::printf("%s: %zu key(s)\n", file.string().c_str(), track.keys.size());
+  }
+  return 0;
+}
+
+int Dump(int argc, char** argv) {
+  if (argc != 1) {
+    std::fputs("demotool track dump: expected one FILE\n", stderr);
+    return ExitUsage;
+  }
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeTrackFile(argv[0], bytes)) {
+    std::fprintf(stderr, "demotool track dump: cannot read %s\n", argv[0]);
+    return ExitUsage;
+  }
+  const TrackFileScan scan = ScanTrackBytes(bytes.data(), bytes.size());
+  for (const TrackFileFinding& finding : scan.findings)
+    std::fprintf(stderr, "warning: %s\n", Describe(argv[0], finding).c_str());
+  const std::string text = FormatTrackText(TrackNameOfFile(argv[0]), scan.keys.data(), int32_t(scan.keys.size()));
+  std::fputs(text.c_str(), stdout);
+  return 0;
+}
+
+int Eval(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs("demotool track eval: expected FILE ROW...\n", stderr);
+    return ExitUsage;
+  }
+  std::vector<double> rows;
+  for (int i = 1; i < argc; ++i) {
+    char* end = nullptr;
+    errno = 0;
+    const double row = std::strtod(argv[i], &end);
+    if (end == argv[i] || *end != '\0' || errno == ERANGE) {
+      std::fprintf(stderr, "demotool track eval: bad row '%s'\n", argv[i]);
+      return ExitUsage;
+    }
+    rows.push_back(row);
+  }
+  Track track{nullptr, nullptr, 0};
+  if (LoadTrackFile(argv[0], &track) == 1) {
+    std::fprintf(stderr, "demotool track eval: cannot open %s\n", argv[0]);
+    return ExitUsage;
+  }
+  for (double row : rows) std::printf("%.9g\n", double(TrackValue(&track, row)));
+  delete[] track.keys;
+  return 0;
+}
+
+int Check(int argc, char** argv) {
+  if (argc < 1) {
+    std::fputs("demotool track check: expected FILE...\n", stderr);
+    return ExitUsage;
+  }
+  int status = 0;
+  for (int i = 0; i < argc; ++i) {
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeTrackFile(argv[i], bytes)) {
+      std::fprintf(stderr, "%s: cannot read\n", argv[i]);
+      status = ExitUsage;
+      continue;
+    }
+    const TrackFileScan scan = ScanTrackBytes(bytes.data(), bytes.size());
+    for (const TrackFileFinding& finding : scan.findings) std::printf("%s\n", Describe(argv[i], finding).c_str());
+    if (scan.refused) std::printf("%s: the demo refuses this file and the track has no keys\n", argv[i]);
+    if (!scan.findings.empty() && status == 0) status = ExitFindings;
+    if (scan.findings.empty()) std::printf("%s: ok, %zu key(s)\n", argv[i], scan.keys.size());
+  }
+  return status;
+}
+
+}  // namespace
+
+int RunTrackCommand(int argc, char** argv) {
+  if (argc < 1) {
+    std::fputs(TrackUsage, stderr);
+    return ExitUsage;
+  }
+  const std::string command = argv[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(TrackUsage, stdout);
+    return 0;
+  }
+  if (command == "build") return Build(argc - 1, argv + 1);
+  if (command == "dump") return Dump(argc - 1, argv + 1);
+  if (command == "eval") return Eval(argc - 1, argv + 1);
+  if (command == "check") return Check(argc - 1, argv + 1);
+  std::fprintf(stderr, "demotool track: unknown command '%s'\n\n%s", command.c_str(), TrackUsage);
+  return ExitUsage;
 }

@@ -26,13 +26,21 @@ struct TrackSet {
 
 // Creates the registry; the result becomes the one registry GetTrack uses.
 TrackSet* CreateTrackSet(const char* baseName);
+// The one registry GetTrack uses (null before CreateTrackSet; GetTrack creates
+// a "sync" registry itself if asked first).
+TrackSet* CurrentTrackSet();
 // The track of that name, created, registered and loaded on first request.
 Track* GetTrack(const char* name);
 // Index of the track with that name in the registry, or -1.
 int32_t FindTrack(const TrackSet* set, const char* name);
 // "res\steak_NAME.track" in a builder-owned 260-byte buffer, valid until the next call.
+// Null, with a line on stderr, for a name longer than the 243 characters that fit.
 const char* TrackFilePath(const char* name);
-// 0 when the file was opened and read, 1 when it cannot be opened.
+// 0 when the file was opened and read, 1 when it cannot be opened, 2 when its
+// keys are refused (rows not strictly ascending, or a value that is not finite:
+// the track is left without keys and one line on stderr names the file). A
+// file shorter than its count keeps the whole keys it holds; a negative count
+// gives no keys.
 int32_t LoadTrackFile(const char* path, Track* track);
 // Index of the last key whose row is at most row, or -1.
 int32_t FindKey(const Track* track, int32_t row);

@@ -1,0 +1,50 @@
+// Audio service: one music stream played on the default output, and its play
+// position, which is the demo's timeline.
+//
+// What callers rely on (the six operations of the music clock):
+//   AudioOpenOutput       open the default output at the given rate
+//   AudioOpenStream       open a playable stream from an mp3 file
+//   AudioStartOutput      start the output
+//   AudioPlayFromStart    play the stream from its beginning
+//   AudioPositionBytes    the position the listener hears, in bytes of the
+//                         stream's decoded audio
+//   AudioBytesToSeconds   such a byte count in seconds of music
+//
+// The position is monotonic and smooth between the device's buffer requests,
+// it stays at 0 until both the output is started and the stream is playing,
+// and it stays at the end once the music has ended. It counts seconds of
+// music whatever the file's rate and channel count and whatever the device's.
+//
+// When no output device can be opened, or the file cannot be opened or
+// decoded, the stream still exists and "plays" silently against the monotonic
+// clock (to the file's length when that is known); one line on stderr says so.
+#pragma once
+
+#include <cstdint>
+
+// Opens the default output device at this rate (44100 for the demo); false
+// when there is none, in which case streams run silently.
+bool AudioOpenOutput(int frequency);
+
+// Opens the music file as a playable stream and returns its handle (never 0).
+// There is one stream at a time: opening another replaces it.
+uint32_t AudioOpenStream(const char* path);
+
+// Starts the output: from now on the device pulls audio.
+void AudioStartOutput();
+
+// Starts the stream from its beginning.
+void AudioPlayFromStart(uint32_t stream);
+
+// The position heard, in bytes of the stream's decoded audio (0 for an unknown
+// handle).
+uint64_t AudioPositionBytes(uint32_t stream);
+
+// Bytes of the stream's decoded audio in seconds.
+double AudioBytesToSeconds(uint32_t stream, uint64_t bytes);
+
+// Stops the device's thread and frees the decoder, so that the process can end
+// without the audio thread touching freed state. Registered with atexit by the
+// first AudioOpenOutput or AudioOpenStream; safe to call more than once. After
+// it, the service starts from scratch.
+void ShutdownAudio();

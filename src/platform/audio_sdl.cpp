@@ -1,0 +1,350 @@
+// Audio service on SDL2 (output) and mpg123 (decoding).
+//
+// mpg123 decodes the mp3 at its own rate and channel count to 16-bit samples;
+// an SDL_AudioStream converts them to whatever the device accepted, so any
+// file plays at the right speed. Decoding happens in the device's callback,
+// a few kilobytes at a time.
+//
+// The clock. The device pulls audio in buffers; each callback hands over one
+// buffer, which is heard after the buffer handed over before it. So when a
+// callback runs, the previous buffer starts being heard: the position is that
+// buffer's first music frame plus the time since the callback, never more than
+// the music that buffer holds. Between callbacks the position therefore grows
+// with the monotonic clock, and it waits (rather than running ahead and
+// stepping back) when a callback is late. At the end of the music buffers
+// hold no more music and the position stays at the end.
+//
+// Limitations: SDL reports no latency beyond its buffer size, so a device that
+// queues more than one buffer is heard slightly later than the position says.
+// Without a device, or without a decodable file, the stream plays silently on
+// the monotonic clock, to the file's length when the file could be scanned.
+#include "platform/Audio.h"
+
+#include <SDL.h>
+#include <mpg123.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+
+namespace {
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Decoded audio is signed 16-bit; the file's own rate and channel count.
+constexpr int DecodedSampleBytes = 2;
+// What a stream without a file counts its bytes in.
+constexpr long SilentRate = 44100;
+constexpr int SilentChannels = 2;
+// About 10 ms per buffer at 44100 Hz: short buffers keep the clock's waits
+// short when a callback is late, and whole milliseconds suit drivers that
+// sleep a buffer's duration in milliseconds.
+constexpr Uint16 DeviceBufferFrames = 441;
+
+struct AudioService {
+  bool sdlAudioInitialized = false;
+  SDL_AudioDeviceID device = 0;
+  SDL_AudioSpec have{};
+  int deviceFrameBytes = 0;
+  bool outputStarted = false;
+
+  // The stream; the decoder side is touched by the callback, so it changes
+  // only with the device locked.
+  uint32_t handle = 0;  // 0: no stream
+  mpg123_handle* decoder = nullptr;
+  SDL_AudioStream* converter = nullptr;
+  std::vector<unsigned char> decodeBuffer;
+  bool decoderDone = false;
+  long musicRate = SilentRate;
+  int musicChannels = SilentChannels;
+  double lengthSeconds = -1.0;  // -1: unknown
+  bool silent = true;           // no device or no decodable file
+  bool playing = false;
+
+  // The clock, shared between the callback and the readers.
+  std::mutex clock;
+  int64_t deliveredFrames = 0;   // device frames of music handed to the device
+  int64_t heardStart = 0;        // the buffer now heard: first music frame,
+  int64_t heardCount = 0;        // music frames it holds,
+  int64_t heardSinceNs = 0;      // and when it began to be heard
+  int64_t pendingStart = 0;      // the buffer handed over last, heard next
+  int64_t pendingCount = 0;
+  int64_t silentSinceNs = -1;    // silent streams: when playing began (-1: not yet)
+  double lastSeconds = 0.0;      // the position never goes back
+};
+
+// Never freed while the process runs, except by ShutdownAudio after the
+// device's thread has ended: exit-time destructors cannot pull it from under
+// a callback.
+AudioService* Service = nullptr;
+bool AtExitRegistered = false;
+// Handles stay unique across restarts, so a stale one never names a new stream.
+uint32_t LastHandle = 0;
+
+AudioService& TheService() {
+  if (!Service) Service = new AudioService;
+  if (!AtExitRegistered) {
+    AtExitRegistered = true;
+    std::atexit(ShutdownAudio);
+  }
+  return *Service;
+}
+
+void ResetClock(AudioService& s) {
+  std::lock_guard<std::mutex> lock(s.clock);
+  s.deliveredFrames = s.heardStart = s.heardCount = s.pendingStart = s.pendingCount = 0;
+  s.heardSinceNs = NowNs();
+  s.silentSinceNs = -1;
+  s.lastSeconds = 0.0;
+}
+
+// Silent streams start counting once both the output runs and the stream plays.
+void StartSilentClockIfReady(AudioService& s) {
+  if (!s.silent || !s.playing || !s.outputStarted) return;
+  std::lock_guard<std::mutex> lock(s.clock);
+  if (s.silentSinceNs < 0) s.silentSinceNs = NowNs();
+}
+
+// Decodes until the converter holds `bytes` of device audio or the file ends.
+void Refill(AudioService& s, int bytes) {
+  int idleReads = 0;  // a decoder that keeps returning nothing is treated as ended
+  while (!s.decoderDone && SDL_AudioStreamAvailable(s.converter) < bytes) {
+    size_t done = 0;
+    const int rc = mpg123_read(s.decoder, s.decodeBuffer.data(), s.decodeBuffer.size(), &done);
+    bool ended = rc != MPG123_OK && rc != MPG123_NEW_FORMAT;  // MPG123_DONE or an error
+    if (done > 0) {
+      idleReads = 0;
+      if (SDL_AudioStreamPut(s.converter, s.decodeBuffer.data(), int(done)) != 0) ended = true;
+    } else if (++idleReads > 64) {
+      ended = true;
+    }
+    if (ended) {
+      s.decoderDone = true;
+      SDL_AudioStreamFlush(s.converter);
+    }
+  }
+}
+
+void SDLCALL FillDeviceBuffer(void* userdata, Uint8* out, int len) {
+  AudioService& s = *static_cast<AudioService*>(userdata);
+  int got = 0;
+  if (s.playing && !s.silent && s.converter) {
+    Refill(s, len);
+    got = std::max(0, SDL_AudioStreamGet(s.converter, out, len));
+  }
+  if (got < len) std::memset(out + got, s.have.silence, size_t(len - got));
+  const int64_t musicFrames = s.deviceFrameBytes > 0 ? got / s.deviceFrameBytes : 0;
+
+  const int64_t now = NowNs();
+  std::lock_guard<std::mutex> lock(s.clock);
+  s.heardStart = s.pendingStart;
+  s.heardCount = s.pendingCount;
+  s.heardSinceNs = now;
+  s.pendingStart = s.deliveredFrames;
+  s.pendingCount = musicFrames;
+  s.deliveredFrames += musicFrames;
+}
+
+void FreeStream(AudioService& s) {
+  if (s.converter) SDL_FreeAudioStream(s.converter);
+  if (s.decoder) mpg123_delete(s.decoder);
+  s.converter = nullptr;
+  s.decoder = nullptr;
+  s.playing = false;
+  s.silent = true;
+  s.decoderDone = false;
+  s.lengthSeconds = -1.0;
+  s.musicRate = SilentRate;
+  s.musicChannels = SilentChannels;
+}
+
+// Opens and scans the file; null with `why` filled when it is not playable.
+mpg123_handle* OpenDecoder(const char* path, long& rate, int& channels, double& lengthSeconds,
+                           std::string& why) {
+  static const bool initialized = mpg123_init() == MPG123_OK;  // required by older mpg123
+  if (!initialized) {
+    why = "the mp3 decoder cannot be initialized";
+    return nullptr;
+  }
+  int err = MPG123_OK;
+  mpg123_handle* mh = mpg123_new(nullptr, &err);
+  if (!mh) {
+    why = mpg123_plain_strerror(err);
+    return nullptr;
+  }
+  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+  int encoding = 0;
+  if (mpg123_open(mh, NativeDataPath(path).c_str()) != MPG123_OK ||
+      mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels <= 0) {
+    why = mpg123_strerror(mh);
+    mpg123_delete(mh);
+    return nullptr;
+  }
+  // Fix the output format to the file's own rate and channels, so that it
+  // cannot change in the middle of the stream.
+  mpg123_format_none(mh);
+  if (mpg123_format(mh, rate, channels, MPG123_ENC_SIGNED_16) != MPG123_OK) {
+    why = mpg123_strerror(mh);
+    mpg123_delete(mh);
+    return nullptr;
+  }
+  lengthSeconds = -1.0;
+  if (mpg123_scan(mh) == MPG123_OK) {
+    const off_t frames = mpg123_length(mh);
+    if (frames > 0) lengthSeconds = double(frames) / double(rate);
+  }
+  mpg123_seek(mh, 0, SEEK_SET);
+  return mh;
+}
+
+}  // namespace
+
+bool AudioOpenOutput(int frequency) {
+  AudioService& s = TheService();
+  if (s.device) return true;
+  if (!s.sdlAudioInitialized) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      std::fprintf(stderr, "audio: no audio output (%s); the music runs silently on the system clock\n",
+                   SDL_GetError());
+      return false;
+    }
+    s.sdlAudioInitialized = true;
+  }
+  SDL_AudioSpec want{};
+  want.freq = frequency > 0 ? frequency : 44100;
+  want.format = AUDIO_F32SYS;
+  want.channels = 2;
+  want.samples = DeviceBufferFrames;
+  want.callback = FillDeviceBuffer;
+  want.userdata = &s;
+  // Whatever the device prefers: the converter adapts the music to it.
+  s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &s.have, SDL_AUDIO_ALLOW_ANY_CHANGE);
+  if (!s.device) {
+    std::fprintf(stderr, "audio: no audio output device (%s); the music runs silently on the system clock\n",
+                 SDL_GetError());
+    return false;
+  }
+  s.deviceFrameBytes = int(SDL_AUDIO_BITSIZE(s.have.format) / 8) * s.have.channels;
+  return true;
+}
+
+uint32_t AudioOpenStream(const char* path) {
+  AudioService& s = TheService();
+  long rate = 0;
+  int channels = 0;
+  double length = -1.0;
+  std::string why;
+  mpg123_handle* mh = OpenDecoder(path ? path : "", rate, channels, length, why);
+  SDL_AudioStream* converter = nullptr;
+  if (mh && s.device) {
+    converter = SDL_NewAudioStream(AUDIO_S16SYS, Uint8(channels), int(rate), s.have.format, s.have.channels,
+                                   s.have.freq);
+    if (!converter) {
+      why = SDL_GetError();
+      mpg123_delete(mh);
+      mh = nullptr;
+    }
+  }
+  if (!mh) {
+    std::fprintf(stderr, "audio: cannot play '%s' (%s); the show runs silently on the system clock\n",
+                 path ? path : "", why.c_str());
+  }
+
+  if (s.device) SDL_LockAudioDevice(s.device);
+  FreeStream(s);
+  s.handle = ++LastHandle;
+  if (mh) {
+    s.musicRate = rate;
+    s.musicChannels = channels;
+    s.lengthSeconds = length;
+    if (converter) {
+      s.decoder = mh;
+      s.converter = converter;
+      s.decodeBuffer.resize(16384);
+      s.silent = false;
+    } else {
+      mpg123_delete(mh);  // no device: only the length and the format were wanted
+    }
+  }
+  ResetClock(s);
+  if (s.device) SDL_UnlockAudioDevice(s.device);
+  return s.handle;
+}
+
+void AudioStartOutput() {
+  AudioService& s = TheService();
+  if (s.outputStarted) return;
+  s.outputStarted = true;
+  if (s.device) SDL_PauseAudioDevice(s.device, 0);
+  StartSilentClockIfReady(s);
+}
+
+void AudioPlayFromStart(uint32_t stream) {
+  AudioService& s = TheService();
+  if (stream == 0 || stream != s.handle) return;
+  if (s.device) SDL_LockAudioDevice(s.device);
+  if (s.decoder) {
+    mpg123_seek(s.decoder, 0, SEEK_SET);
+    SDL_AudioStreamClear(s.converter);
+    s.decoderDone = false;
+  }
+  s.playing = true;
+  ResetClock(s);
+  if (s.device) SDL_UnlockAudioDevice(s.device);
+  StartSilentClockIfReady(s);
+}
+
+uint64_t AudioPositionBytes(uint32_t stream) {
+  if (!Service || stream == 0 || stream != Service->handle) return 0;
+  AudioService& s = *Service;
+  double seconds = 0.0;
+  {
+    std::lock_guard<std::mutex> lock(s.clock);
+    const int64_t now = NowNs();
+    if (s.silent) {
+      if (s.silentSinceNs >= 0) seconds = double(now - s.silentSinceNs) * 1e-9;
+      if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
+    } else if (s.have.freq > 0) {
+      const double elapsedFrames = double(now - s.heardSinceNs) * 1e-9 * double(s.have.freq);
+      const double heard = double(s.heardStart) + std::min(std::max(elapsedFrames, 0.0), double(s.heardCount));
+      seconds = heard / double(s.have.freq);
+    }
+    seconds = std::max(seconds, s.lastSeconds);
+    s.lastSeconds = seconds;
+  }
+  const uint64_t frames = uint64_t(seconds * double(s.musicRate));
+  return frames * uint64_t(s.musicChannels * DecodedSampleBytes);
+}
+
+double AudioBytesToSeconds(uint32_t stream, uint64_t bytes) {
+  long rate = SilentRate;
+  int channels = SilentChannels;
+  if (Service && stream != 0 && stream == Service->handle) {
+    rate = Service->musicRate;
+    channels = Service->musicChannels;
+  }
+  return double(bytes) / (double(rate) * double(channels * DecodedSampleBytes));
+}
+
+void ShutdownAudio() {
+  if (!Service) return;
+  AudioService& s = *Service;
+  // Closing the device joins its thread: nothing below runs under a callback.
+  if (s.device) SDL_CloseAudioDevice(s.device);
+  s.device = 0;
+  FreeStream(s);
+  if (s.sdlAudioInitialized) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  Service = nullptr;
+  delete &s;
+}

@@ -1,0 +1,43 @@
+// The track text format that show authors write and demotool compiles:
+//
+//   # comment to the end of the line; blank lines are ignored
+//   track back.x            # starts a track: NAME is one word
+//     0      0.0    linear  # ROW VALUE KIND, one key per line
+//     40     1.5    smooth  # KIND: step | linear | smooth | ramp, or an integer
+//     80    -2      step    #   from -128 to 127 (it is stored in one byte)
+//
+// Rows are int32 and strictly ascending within a track; values are finite
+// single-precision numbers. Printed values use %.9g, which gives back the same
+// float when read again, so printing then parsing is lossless.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sync/Tracks.h"
+
+struct TrackSource {
+  std::string name;
+  int line = 0;  // the line of its "track" header
+  std::vector<TrackKey> keys;
+};
+
+struct TrackTextError {
+  int line;
+  std::string message;
+};
+
+// Parses the whole text. Every error is collected with its line number; when
+// there is any, the tracks are not to be used.
+std::vector<TrackSource> ParseTrackText(const std::string& text, std::vector<TrackTextError>& errors);
+
+// The text of one track, as ParseTrackText reads it back.
+std::string FormatTrackText(const std::string& name, const TrackKey* keys, int32_t count);
+
+// "step", "linear", "smooth", "ramp", or null for any other kind.
+const char* TrackKindName(int32_t kind);
+
+// Whether a name can become part of a track file name: one word of at most
+// 243 characters, no directory separators.
+bool IsValidTrackName(const std::string& name, std::string& why);

@@ -1,0 +1,224 @@
+// Track store: the registry of named tracks, the track file reader and the
+// evaluation of a track at a fractional row.
+//
+// The arithmetic of TrackValue is part of the show's look: values are compared
+// bit for bit in single precision, so every step below keeps the precision and
+// the order of operations the track format was designed with (double for the
+// interpolation, one rounding to float at the end, no fused multiply-adds).
+#include "sync/Tracks.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/Files.h"
+#include "sync/SyncState.h"
+#include "sync/TrackFile.h"
+
+namespace {
+
+// The fixed pieces "res\", "steak", "_" and ".track" take 15 characters and the
+// terminator one more, which leaves this many for the name.
+constexpr std::size_t MaxTrackNameLength = TrackPathCapacity - 16 - 1;
+
+char* CopyText(const char* text) {
+  const std::size_t length = std::strlen(text);
+  char* copy = new char[length + 1];
+  std::memcpy(copy, text, length + 1);
+  return copy;
+}
+
+// Reads the count and at most the keys it promises, stopping at the end of the
+// file: a huge count in a small file costs nothing, and bytes after the last
+// key are never touched.
+bool ReadTrackFileHead(std::FILE* f, std::vector<uint8_t>& bytes) {
+  uint8_t header[TrackFileHeaderBytes];
+  const std::size_t got = std::fread(header, 1, sizeof header, f);
+  bytes.assign(header, header + got);
+  if (got < sizeof header) return !std::ferror(f);
+  const int32_t count = int32_t(uint32_t(header[0]) | uint32_t(header[1]) << 8 | uint32_t(header[2]) << 16 |
+                  uint32_t(header[3]) << 24);
+  if (count <= 0) return true;
+  std::size_t wanted = std::size_t(count) * TrackFileKeyBytes;
+  uint8_t chunk[16384];
+  while (wanted > 0) {
+    const std::size_t n = std::fread(chunk, 1, wanted < sizeof chunk ? wanted : sizeof chunk, f);
+    if (n == 0) break;
+    bytes.insert(bytes.end(), chunk, chunk + n);
+    wanted -= n;
+  }
+  return !std::ferror(f);
+}
+
+}  // namespace
+
+TrackSet* CurrentTrackSet() { return ActiveTrackSet; }
+
+TrackSet* CreateTrackSet(const char* baseName) {
+  TrackSet* set = new TrackSet;
+  set->baseName = CopyText(baseName ? baseName : "");
+  set->tracks = nullptr;
+  set->trackCount = 0;
+  ActiveTrackSet = set;
+  return set;
+}
+
+int32_t FindTrack(const TrackSet* set, const char* name) {
+  if (!set || !name || set->trackCount <= 0) return -1;
+  for (int32_t i = 0; i < set->trackCount; ++i) {
+    if (std::strcmp(set->tracks[i]->name, name) == 0) return i;
+  }
+  return -1;
+}
+
+Track* GetTrack(const char* name) {
+  if (!name) name = "";
+  // A request before start-up created the registry would have nowhere to go;
+  // the registry is created then, under the name start-up gives it.
+  if (!ActiveTrackSet) CreateTrackSet("sync");
+  TrackSet* set = ActiveTrackSet;
+
+  const int32_t found = FindTrack(set, name);
+  if (found >= 0) return set->tracks[found];
+
+  Track* track = new Track;
+  track->name = CopyText(name);
+  track->keys = nullptr;
+  track->keyCount = 0;
+
+  // Grown by exactly one entry per track: the registry is filled once at
+  // start-up with a handful of tracks.
+  void* grown = std::realloc(set->tracks, sizeof(Track*) * std::size_t(set->trackCount + 1));
+  if (!grown) {
+    std::fputs("tracks: out of memory while registering a track\n", stderr);
+    std::abort();
+  }
+  set->tracks = static_cast<Track**>(grown);
+  set->tracks[set->trackCount] = track;
+  set->trackCount += 1;
+
+  // A missing file leaves the track registered without keys: it evaluates to
+  // 0.0 and the show runs on.
+  LoadTrackFile(TrackFilePath(name), track);
+  return track;
+}
+
+const char* TrackFilePath(const char* name) {
+  if (!name) name = "";
+  if (std::strlen(name) > MaxTrackNameLength) {
+    std::fprintf(stderr, "tracks: track name of %zu characters is too long for a file path (at most %zu)\n",
+                 std::strlen(name), MaxTrackNameLength);
+    return nullptr;
+  }
+  std::snprintf(TrackPathBuffer, TrackPathCapacity, "res\\steak_%s.track", name);
+  return TrackPathBuffer;
+}
+
+int32_t LoadTrackFile(const char* path, Track* track) {
+  if (!path || !track) return 1;
+  std::FILE* f = OpenDataFile(path, "rb");
+  if (!f) return 1;
+  std::vector<uint8_t> bytes;
+  const bool readOk = ReadTrackFileHead(f, bytes);
+  std::fclose(f);
+  if (!readOk) {
+    std::fprintf(stderr, "tracks: %s: read error; the track has no keys\n", path);
+    bytes.clear();
+  }
+  if (readOk && bytes.empty()) return 0;  // an empty file: the track keeps its (absent) keys
+
+  const TrackFileScan scan = ScanTrackBytes(bytes.data(), bytes.size());
+  delete[] track->keys;
+  track->keys = nullptr;
+  track->keyCount = 0;
+
+  if (scan.refused) {
+    // Keys out of order would break the key search, and two keys on one row
+    // would divide by zero; a non-finite value would reach the picture as NaN.
+    for (const TrackFileFinding& finding : scan.findings) {
+      if (finding.problem == TrackFileProblem::RowsNotAscending ||
+          finding.problem == TrackFileProblem::NonFiniteValue) {
+        std::fprintf(stderr, "tracks: %s: key %d: %s; the file is refused, the track has no keys\n", path,
+                     int(finding.keyIndex), finding.message.c_str());
+        break;
+      }
+    }
+    return 2;
+  }
+  for (const TrackFileFinding& finding : scan.findings) {
+    if (finding.problem == TrackFileProblem::ShortHeader || finding.problem == TrackFileProblem::NegativeCount ||
+        finding.problem == TrackFileProblem::ShortFile) {
+      std::fprintf(stderr, "tracks: %s: %s\n", path, finding.message.c_str());
+      break;
+    }
+  }
+
+  track->keyCount = int32_t(scan.keys.size());
+  track->keys = new TrackKey[scan.keys.size()];
+  if (!scan.keys.empty()) std::memcpy(track->keys, scan.keys.data(), scan.keys.size() * sizeof(TrackKey));
+  return 0;
+}
+
+int32_t FindKey(const Track* track, int32_t row) {
+  if (!track || !track->keys) return -1;
+  int32_t lo = 0;
+  int32_t hi = track->keyCount;
+  if (hi <= 0) return -1;
+  while (lo < hi) {
+    const int32_t mid = lo + (hi - lo) / 2;
+    const int32_t midRow = track->keys[mid].row;
+    if (midRow < row) {
+      lo = mid + 1;
+    } else if (midRow == row) {
+      return mid;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo - 1;
+}
+
+float TrackValue(const Track* track, double row) {
+  if (!track || track->keyCount <= 0 || !track->keys) return 0.0f;
+  const TrackKey* keys = track->keys;
+  const int32_t last = track->keyCount - 1;
+
+  // Rows outside the int32 range lie before or after every key; converting
+  // them to int32 would be undefined. NaN counts as before the first key.
+  if (!(row >= -2147483648.0)) return keys[0].value;
+  if (row >= 2147483648.0) return keys[last].value;
+
+  const int32_t i = FindKey(track, int32_t(std::floor(row)));
+  if (i < 0) return keys[0].value;
+  if (i > last - 1) return keys[last].value;
+
+  const TrackKey& a = keys[i];
+  const TrackKey& b = keys[i + 1];
+  // The row distance in 64 bits: keys at the far ends of the int32 range would
+  // overflow a 32-bit difference. Keys that do not ascend (never loaded from a
+  // file, but a hand-built track may hold them) hold their value.
+  const int64_t span = int64_t(b.row) - int64_t(a.row);
+  if (span <= 0) return a.kind >= KindStep && a.kind <= KindRamp ? a.value : 0.0f;
+  const double t = (row - double(a.row)) / double(span);
+  const double va = a.value;
+  const double delta = double(b.value) - va;
+
+  switch (a.kind) {
+    case KindStep:
+      return a.value;
+    case KindLinear:
+      return float(va + t * delta);
+    case KindSmooth: {
+      const double s = (3.0 - (t + t)) * (t * t);
+      return float(va + s * delta);
+    }
+    case KindRamp: {
+      const double s = std::pow(t, 2.0);
+      return float(va + s * delta);
+    }
+    default:
+      return 0.0f;
+  }
+}
