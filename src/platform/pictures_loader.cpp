@@ -1,0 +1,336 @@
+// Pictures service, picture loader backend: giflib for GIF, libjpeg-turbo for
+// JPEG, and the nearest-neighbour stretch that draws pictures and bitmaps into
+// 32-bit bottom-up pixel buffers.
+//
+// A picture is decoded in full when it is loaded and kept as BGRA bytes whose
+// alpha is only ever 0 (transparent: the target keeps its pixel) or 255. The
+// loader is silent: a refused or damaged file gives a null picture, and the
+// caller decides what to say.
+//
+// Limits: GIF gives its first image only (no animation, no disposal); JPEG
+// colour is converted without colour management (no ICC profiles). Pictures
+// of more than MaxPicturePixels pixels are refused rather than risk an
+// allocation of many gigabytes from a forged header.
+#include "platform/Pictures.h"
+
+#include <cstdio>  // jpeglib.h needs FILE declared first
+
+#include <gif_lib.h>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+#include <new>
+
+struct Picture {
+  int width = 0;
+  int height = 0;
+  bool hasTransparency = false;
+  std::vector<uint8_t> bgra;  // rows top to bottom, alpha 0 or 255
+};
+
+namespace {
+
+// 256 Mi pixels (1 GiB of BGRA): far beyond any picture the demo ships, small
+// enough that a forged header cannot ask for the whole address space.
+constexpr uint64_t MaxPicturePixels = uint64_t(1) << 28;
+
+bool AllocatePicture(Picture& picture, int width, int height) {
+  if (width <= 0 || height <= 0) return false;
+  const uint64_t pixels = uint64_t(width) * uint64_t(height);
+  if (pixels > MaxPicturePixels) return false;
+  try {
+    picture.bgra.assign(pixels * 4, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  picture.width = width;
+  picture.height = height;
+  return true;
+}
+
+// ===========================================================================
+// GIF
+
+struct GifInput {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+int ReadGifBytes(GifFileType* gif, GifByteType* out, int wanted) {
+  auto* in = static_cast<GifInput*>(gif->UserData);
+  const size_t left = in->size - in->pos;
+  const size_t count = std::min(left, static_cast<size_t>(std::max(wanted, 0)));
+  std::memcpy(out, in->data + in->pos, count);
+  in->pos += count;
+  return static_cast<int>(count);
+}
+
+// Skips the sub-blocks of an extension, noting the transparent index of a
+// graphic control extension. False on a read error.
+bool ReadGifExtension(GifFileType* gif, int& transparentIndex) {
+  int code = 0;
+  GifByteType* block = nullptr;
+  if (DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
+  if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
+    GraphicsControlBlock gcb;
+    if (DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) {
+      transparentIndex = gcb.TransparentColor;  // NO_TRANSPARENT_COLOR is -1
+    }
+  }
+  while (block) {
+    if (DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
+  }
+  return true;
+}
+
+// Reads the first image's rows into picture, the image placed at its offset on
+// the logical screen. Rows that cannot be read (a truncated file) stay
+// transparent: a damaged tail costs only the missing rows.
+void ReadGifImage(GifFileType* gif, Picture& picture, int transparentIndex) {
+  const GifImageDesc& desc = gif->Image;
+  const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+  const int width = desc.Width;
+  const int height = desc.Height;
+  std::vector<GifPixelType> line(static_cast<size_t>(std::max(width, 1)));
+
+  // Interlaced images arrive in four passes: every 8th row from 0, every 8th
+  // from 4, every 4th from 2, every 2nd from 1.
+  static const int passStart[4] = {0, 4, 2, 1};
+  static const int passStep[4] = {8, 8, 4, 2};
+  const int passes = desc.Interlace ? 4 : 1;
+  for (int pass = 0; pass < passes; ++pass) {
+    const int start = desc.Interlace ? passStart[pass] : 0;
+    const int step = desc.Interlace ? passStep[pass] : 1;
+    for (int row = start; row < height; row += step) {
+      if (DGifGetLine(gif, line.data(), width) != GIF_OK) return;
+      const int y = desc.Top + row;
+      if (y < 0 || y >= picture.height) continue;
+      uint8_t* out = picture.bgra.data() + size_t(y) * picture.width * 4;
+      for (int col = 0; col < width; ++col) {
+        const int x = desc.Left + col;
+        if (x < 0 || x >= picture.width) continue;
+        const int index = line[col];
+        if (index == transparentIndex) continue;  // stays transparent
+        uint8_t* px = out + size_t(x) * 4;
+        if (map && index < map->ColorCount) {
+          const GifColorType& c = map->Colors[index];
+          px[0] = c.Blue;
+          px[1] = c.Green;
+          px[2] = c.Red;
+        } else {
+          px[0] = px[1] = px[2] = 0;  // an index past the table: black
+        }
+        px[3] = 255;
+      }
+    }
+  }
+}
+
+Picture* LoadGif(const uint8_t* data, size_t size) {
+  GifInput input{data, size, 0};
+  int error = 0;
+  GifFileType* gif = DGifOpen(&input, ReadGifBytes, &error);
+  if (!gif) return nullptr;
+
+  Picture* result = nullptr;
+  int transparentIndex = NO_TRANSPARENT_COLOR;
+  for (;;) {
+    GifRecordType type = UNDEFINED_RECORD_TYPE;
+    if (DGifGetRecordType(gif, &type) != GIF_OK) break;
+    if (type == EXTENSION_RECORD_TYPE) {
+      if (!ReadGifExtension(gif, transparentIndex)) break;
+      continue;
+    }
+    if (type != IMAGE_DESC_RECORD_TYPE) break;  // trailer before any image
+    if (DGifGetImageDesc(gif) != GIF_OK) break;
+    // The logical screen gives the picture's size; a file that leaves it 0
+    // gets the extent of its image instead.
+    int width = gif->SWidth;
+    int height = gif->SHeight;
+    if (width <= 0 || height <= 0) {
+      width = gif->Image.Left + gif->Image.Width;
+      height = gif->Image.Top + gif->Image.Height;
+    }
+    auto* picture = new (std::nothrow) Picture;
+    if (!picture) break;
+    if (!AllocatePicture(*picture, width, height)) {
+      delete picture;
+      break;
+    }
+    picture->hasTransparency = true;  // uncovered screen or a transparent index
+    ReadGifImage(gif, *picture, transparentIndex);
+    result = picture;
+    break;
+  }
+  DGifCloseFile(gif, &error);
+  return result;
+}
+
+// ===========================================================================
+// JPEG
+
+struct JpegErrorTrap {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr info) {
+  auto* trap = reinterpret_cast<JpegErrorTrap*>(info->err);
+  std::longjmp(trap->jump, 1);
+}
+
+void JpegSilence(j_common_ptr, int) {}
+
+inline uint8_t MulDiv255(unsigned a, unsigned b) { return uint8_t((a * b + 127) / 255); }
+
+// Fills picture from an already started decompression. CMYK arrives as four
+// bytes a pixel; files with an Adobe marker store it inverted (0 is full ink),
+// which is what nearly every CMYK JPEG in the wild does.
+void ReadJpegRows(jpeg_decompress_struct& info, Picture& picture, bool cmyk, bool inverted) {
+  std::vector<uint8_t> cmykRow(cmyk ? size_t(picture.width) * 4 : 0);
+  while (info.output_scanline < info.output_height) {
+    uint8_t* out = picture.bgra.data() + size_t(info.output_scanline) * picture.width * 4;
+    JSAMPROW row = cmyk ? cmykRow.data() : out;
+    if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
+    if (!cmyk) continue;
+    for (int x = 0; x < picture.width; ++x) {
+      unsigned c = cmykRow[x * 4 + 0], m = cmykRow[x * 4 + 1];
+      unsigned y = cmykRow[x * 4 + 2], k = cmykRow[x * 4 + 3];
+      if (!inverted) {
+        c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+      }
+      // Now each value is the share of paper left: colour = (1-ink)(1-black).
+      out[x * 4 + 0] = MulDiv255(y, k);
+      out[x * 4 + 1] = MulDiv255(m, k);
+      out[x * 4 + 2] = MulDiv255(c, k);
+      out[x * 4 + 3] = 255;
+    }
+  }
+}
+
+Picture* LoadJpeg(const uint8_t* data, size_t size) {
+  jpeg_decompress_struct info;
+  JpegErrorTrap trap;
+  info.err = jpeg_std_error(&trap.manager);
+  trap.manager.error_exit = JpegErrorExit;
+  trap.manager.emit_message = JpegSilence;
+
+  Picture* picture = new (std::nothrow) Picture;
+  if (!picture) return nullptr;
+  // Everything the jump may land on was set before setjmp and is not changed
+  // after it, so no local needs to be volatile.
+  if (setjmp(trap.jump)) {
+    jpeg_destroy_decompress(&info);
+    delete picture;
+    return nullptr;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+  if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) {
+    jpeg_destroy_decompress(&info);
+    delete picture;
+    return nullptr;
+  }
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  const bool inverted = cmyk && info.saw_Adobe_marker;
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  jpeg_calc_output_dimensions(&info);
+  if (!AllocatePicture(*picture, int(info.output_width), int(info.output_height))) {
+    jpeg_destroy_decompress(&info);
+    delete picture;
+    return nullptr;
+  }
+  jpeg_start_decompress(&info);
+  ReadJpegRows(info, *picture, cmyk, inverted);
+  // A file cut short still gives its complete rows; the rest were filled by
+  // the library and the end marker is not insisted on.
+  jpeg_abort_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return picture;
+}
+
+// ===========================================================================
+// Stretching
+
+// Source index of each destination step: the source pixel under the centre of
+// the destination pixel, so that both ends of the picture get their share.
+std::vector<int> StretchMap(int destCount, int sourceCount) {
+  std::vector<int> map(static_cast<size_t>(destCount));
+  for (int i = 0; i < destCount; ++i) {
+    map[i] = static_cast<int>((int64_t(2 * int64_t(i) + 1) * sourceCount) / (2 * int64_t(destCount)));
+  }
+  return map;
+}
+
+// Calls put(destPixel, sourcePixel) for every target pixel under rect,
+// mapping source rows (top to bottom) upright onto the bottom-up target.
+template <typename Put>
+void Stretch(const uint8_t* source, int sourceWidth, int sourceHeight, const PixelTarget& target,
+             const TargetRect& rect, Put put) {
+  const int destWidth = rect.right - rect.left;
+  const int destHeight = rect.bottom - rect.top;
+  if (!source || !target.pixels || destWidth <= 0 || destHeight <= 0 || sourceWidth <= 0 ||
+      sourceHeight <= 0) {
+    return;
+  }
+  const int x0 = std::max(rect.left, 0);
+  const int x1 = std::min(rect.right, target.width);
+  const int y0 = std::max(rect.top, 0);
+  const int y1 = std::min(rect.bottom, target.height);
+  if (x0 >= x1 || y0 >= y1) return;
+
+  const std::vector<int> columns = StretchMap(destWidth, sourceWidth);
+  const std::vector<int> rows = StretchMap(destHeight, sourceHeight);
+  const size_t sourceStride = size_t(sourceWidth) * 4;
+  const size_t targetStride = size_t(target.width) * 4;
+  for (int y = y0; y < y1; ++y) {
+    const uint8_t* sourceRow = source + size_t(rows[y - rect.top]) * sourceStride;
+    uint8_t* targetRow = target.pixels + size_t(target.height - 1 - y) * targetStride;
+    for (int x = x0; x < x1; ++x) {
+      put(targetRow + size_t(x) * 4, sourceRow + size_t(columns[x - rect.left]) * 4);
+    }
+  }
+}
+
+}  // namespace
+
+Picture* LoadPicture(const uint8_t* data, size_t size) {
+  if (!data || size < 6) return nullptr;
+  if (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0) {
+    return LoadGif(data, size);
+  }
+  if (data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return LoadJpeg(data, size);
+  return nullptr;  // PNG and everything else: not ours
+}
+
+int PictureWidth(const Picture* picture) { return picture ? picture->width : 0; }
+int PictureHeight(const Picture* picture) { return picture ? picture->height : 0; }
+
+void RenderPicture(const Picture* picture, const PixelTarget& target, const TargetRect& rect) {
+  if (!picture) return;
+  const uint8_t* source = picture->bgra.data();
+  if (picture->hasTransparency) {
+    Stretch(source, picture->width, picture->height, target, rect,
+            [](uint8_t* dest, const uint8_t* src) {
+              if (src[3] == 0) return;
+              dest[0] = src[0], dest[1] = src[1], dest[2] = src[2], dest[3] = 0;
+            });
+  } else {
+    Stretch(source, picture->width, picture->height, target, rect,
+            [](uint8_t* dest, const uint8_t* src) {
+              dest[0] = src[0], dest[1] = src[1], dest[2] = src[2], dest[3] = 0;
+            });
+  }
+}
+
+void ReleasePicture(Picture* picture) { delete picture; }
+
+void StretchBitmap(const PremultipliedBitmap& bitmap, const PixelTarget& target,
+                   const TargetRect& rect) {
+  if (bitmap.pixels.size() < uint64_t(bitmap.width) * bitmap.height * 4) return;
+  Stretch(bitmap.pixels.data(), int(bitmap.width), int(bitmap.height), target, rect,
+          [](uint8_t* dest, const uint8_t* src) { std::memcpy(dest, src, 4); });
+}

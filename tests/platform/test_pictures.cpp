@@ -1,0 +1,390 @@
+// The pictures service against an independent decoder (ImageMagick) on files
+// made here: GIF placement, colour tables, interlacing and transparency; JPEG
+// grey, colour, progressive and CMYK; PNG refused by the picture loader and
+// made premultiplied by the bitmap decoder; the stretch's orientation and fill.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <tuple>
+
+#include "platform/Pictures.h"
+#include "platform/PictureFixtures.h"
+
+namespace {
+
+using fixtures::Bytes;
+using fixtures::Rgb;
+
+// A colour no test picture uses, so untouched target pixels are recognisable.
+constexpr uint8_t Sentinel[4] = {0x11, 0x22, 0x33, 0x44};
+
+std::vector<uint8_t> SentinelTarget(int width, int height) {
+  std::vector<uint8_t> pixels(size_t(width) * height * 4);
+  for (size_t i = 0; i < pixels.size(); i += 4) std::memcpy(&pixels[i], Sentinel, 4);
+  return pixels;
+}
+
+// Target pixel (x, y), y counted from the top of the bottom-up buffer.
+const uint8_t* At(const std::vector<uint8_t>& target, int width, int height, int x, int y) {
+  return target.data() + (size_t(height - 1 - y) * width + x) * 4;
+}
+
+// Draws the picture at its own size and compares every pixel with the
+// reference: opaque ones by colour (within tolerance), transparent ones must
+// keep the sentinel.
+void ExpectMatchesReference(const Bytes& file, const char* extension, int tolerance) {
+  fixtures::TempDir dir;
+  const std::string path = dir.File(std::string("picture.") + extension);
+  ASSERT_TRUE(fixtures::WriteFile(path, file));
+
+  Picture* picture = LoadPicture(file.data(), file.size());
+  ASSERT_NE(picture, nullptr);
+  const int width = PictureWidth(picture);
+  const int height = PictureHeight(picture);
+  const Bytes reference = fixtures::ReferenceDecode(path, width, height);
+  ASSERT_FALSE(reference.empty()) << "convert gave no " << width << "x" << height << " image";
+
+  std::vector<uint8_t> target = SentinelTarget(width, height);
+  RenderPicture(picture, PixelTarget{target.data(), width, height},
+                TargetRect{0, 0, width, height});
+  ReleasePicture(picture);
+
+  int mismatches = 0;
+  for (int y = 0; y < height && mismatches < 5; ++y) {
+    for (int x = 0; x < width && mismatches < 5; ++x) {
+      const uint8_t* ref = &reference[(size_t(y) * width + x) * 4];
+      const uint8_t* got = At(target, width, height, x, y);
+      if (ref[3] == 0) {
+        if (std::memcmp(got, Sentinel, 4) != 0) {
+          ++mismatches;
+          ADD_FAILURE() << "(" << x << "," << y << ") should be left untouched";
+        }
+        continue;
+      }
+      const bool close = std::abs(got[2] - ref[0]) <= tolerance &&
+                         std::abs(got[1] - ref[1]) <= tolerance &&
+                         std::abs(got[0] - ref[2]) <= tolerance && got[3] == 0;
+      if (!close) {
+        ++mismatches;
+        ADD_FAILURE() << "(" << x << "," << y << ") BGRX " << int(got[0]) << "," << int(got[1])
+                      << "," << int(got[2]) << "," << int(got[3]) << " reference RGB "
+                      << int(ref[0]) << "," << int(ref[1]) << "," << int(ref[2]);
+      }
+    }
+  }
+}
+
+std::vector<Rgb> Palette(int count, uint32_t seed) {
+  const auto noise = fixtures::Noise(size_t(count) * 3, seed);
+  std::vector<Rgb> colours(count);
+  for (int i = 0; i < count; ++i) colours[i] = Rgb{noise[i * 3], noise[i * 3 + 1], noise[i * 3 + 2]};
+  return colours;
+}
+
+std::vector<uint8_t> Indices(int width, int height, int colours, uint32_t seed) {
+  auto indices = fixtures::Noise(size_t(width) * height, seed);
+  for (auto& i : indices) i %= colours;
+  return indices;
+}
+
+struct GifCase {
+  const char* name;
+  fixtures::GifImage gif;
+};
+
+fixtures::GifImage BaseGif(int width, int height) {
+  fixtures::GifImage gif;
+  gif.screenWidth = gif.width = width;
+  gif.screenHeight = gif.height = height;
+  gif.globalColours = Palette(16, 7);
+  gif.indices = Indices(width, height, 16, 11);
+  return gif;
+}
+
+std::vector<GifCase> GifCases() {
+  std::vector<GifCase> cases;
+  cases.push_back({"plain", BaseGif(23, 17)});
+
+  // 13 rows: every pass of the interlace is short of a full group of 8.
+  GifCase interlaced{"interlaced", BaseGif(19, 13)};
+  interlaced.gif.interlaced = true;
+  cases.push_back(interlaced);
+
+  // A local table different from the global one, the image offset on a
+  // larger screen: the uncovered screen is transparent.
+  GifCase offset{"local table, offset", BaseGif(30, 20)};
+  offset.gif.left = 7;
+  offset.gif.top = 5;
+  offset.gif.width = 12;
+  offset.gif.height = 9;
+  offset.gif.localColours = Palette(8, 99);
+  offset.gif.indices = Indices(12, 9, 8, 5);
+  cases.push_back(offset);
+
+  GifCase transparent{"transparent index", BaseGif(16, 16)};
+  transparent.gif.transparentIndex = 3;
+  cases.push_back(transparent);
+
+  // Only the first image of an animation counts.
+  GifCase animated{"first of three images", BaseGif(10, 6)};
+  animated.gif.imageCount = 3;
+  cases.push_back(animated);
+
+  GifCase everything{"interlaced, local, offset, transparent", BaseGif(40, 30)};
+  everything.gif.left = 3;
+  everything.gif.top = 9;
+  everything.gif.width = 25;
+  everything.gif.height = 21;
+  everything.gif.interlaced = true;
+  everything.gif.localColours = Palette(32, 1234);
+  everything.gif.indices = Indices(25, 21, 32, 77);
+  everything.gif.transparentIndex = 0;
+  cases.push_back(everything);
+  return cases;
+}
+
+TEST(PictureLoader, GifDecodesAsTheReferenceDoes) {
+  for (const GifCase& c : GifCases()) {
+    SCOPED_TRACE(c.name);
+    const Bytes file = fixtures::MakeGif(c.gif);
+    ASSERT_FALSE(file.empty());
+    ExpectMatchesReference(file, "gif", 0);
+  }
+}
+
+TEST(PictureLoader, GifTransparentPixelsLeaveTheTargetUntouched) {
+  // Index 1 is transparent in a 2x2 image whose top-right pixel uses it.
+  fixtures::GifImage gif;
+  gif.screenWidth = gif.width = 2;
+  gif.screenHeight = gif.height = 2;
+  gif.globalColours = {Rgb{255, 0, 0}, Rgb{0, 255, 0}, Rgb{0, 0, 255}, Rgb{9, 9, 9}};
+  gif.indices = {0, 1, 2, 3};
+  gif.transparentIndex = 1;
+  const Bytes file = fixtures::MakeGif(gif);
+  Picture* picture = LoadPicture(file.data(), file.size());
+  ASSERT_NE(picture, nullptr);
+  std::vector<uint8_t> target = SentinelTarget(2, 2);
+  RenderPicture(picture, PixelTarget{target.data(), 2, 2}, TargetRect{0, 0, 2, 2});
+  ReleasePicture(picture);
+  const uint8_t red[4] = {0, 0, 255, 0}, blue[4] = {255, 0, 0, 0}, grey[4] = {9, 9, 9, 0};
+  EXPECT_EQ(0, std::memcmp(At(target, 2, 2, 0, 0), red, 4));
+  EXPECT_EQ(0, std::memcmp(At(target, 2, 2, 1, 0), Sentinel, 4));
+  EXPECT_EQ(0, std::memcmp(At(target, 2, 2, 0, 1), blue, 4));
+  EXPECT_EQ(0, std::memcmp(At(target, 2, 2, 1, 1), grey, 4));
+}
+
+struct JpegCase {
+  const char* name;
+  fixtures::JpegImage jpeg;
+  int tolerance;
+};
+
+std::vector<JpegCase> JpegCases() {
+  std::vector<JpegCase> cases;
+  auto make = [](int width, int height, int components, J_COLOR_SPACE stored, bool progressive) {
+    fixtures::JpegImage jpeg;
+    jpeg.width = width;
+    jpeg.height = height;
+    jpeg.components = components;
+    jpeg.stored = stored;
+    jpeg.progressive = progressive;
+    jpeg.samples = fixtures::Gradient(width, height, components);
+    return jpeg;
+  };
+  cases.push_back({"greyscale", make(33, 21, 1, JCS_GRAYSCALE, false), 0});
+  cases.push_back({"colour", make(40, 24, 3, JCS_YCbCr, false), 0});
+  cases.push_back({"progressive colour", make(37, 29, 3, JCS_YCbCr, true), 0});
+  cases.push_back({"progressive greyscale", make(16, 48, 1, JCS_GRAYSCALE, true), 0});
+  // The writer puts an Adobe marker on CMYK and YCCK files, so their samples
+  // count as inverted, as in the files of the usual prepress tools. Rounding
+  // of the ink product may differ by one between decoders.
+  cases.push_back({"CMYK", make(24, 24, 4, JCS_CMYK, false), 1});
+  cases.push_back({"YCCK", make(24, 16, 4, JCS_YCCK, false), 1});
+  cases.push_back({"progressive CMYK", make(20, 12, 4, JCS_CMYK, true), 1});
+  return cases;
+}
+
+TEST(PictureLoader, JpegDecodesAsTheReferenceDoes) {
+  for (const JpegCase& c : JpegCases()) {
+    SCOPED_TRACE(c.name);
+    const Bytes file = fixtures::MakeJpeg(c.jpeg);
+    ASSERT_FALSE(file.empty());
+    ExpectMatchesReference(file, "jpg", c.tolerance);
+  }
+}
+
+TEST(PictureLoader, RefusesWhatIsNotGifOrJpeg) {
+  const std::vector<uint8_t> rgba = fixtures::Noise(8 * 8 * 4, 3);
+  Bytes truncatedGif = fixtures::MakeGif(BaseGif(8, 8));
+  truncatedGif.resize(10);  // signature and half a screen descriptor
+  const std::vector<std::pair<const char*, Bytes>> cases = {
+      {"PNG", fixtures::MakePng(8, 8, rgba)},
+      {"empty", {}},
+      {"text", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}},
+      {"JPEG signature only", Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0, 0}},
+      {"GIF cut in its header", truncatedGif},
+      {"GIF signature, no image", Bytes{'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0, 0, 0, 0x3B}},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    Picture* picture = LoadPicture(bytes.data(), bytes.size());
+    EXPECT_EQ(picture, nullptr);
+    ReleasePicture(picture);
+  }
+}
+
+TEST(PictureLoader, DamagedFilesNeverCrash) {
+  // Cut a JPEG and a GIF at many lengths and flip bytes: each either loads or
+  // is refused, and a loaded one draws within its target.
+  std::vector<Bytes> files = {
+      fixtures::MakeJpeg(JpegCases()[2].jpeg),
+      fixtures::MakeGif(GifCases()[5].gif),
+  };
+  for (const Bytes& whole : files) {
+    for (size_t cut = 0; cut < whole.size(); cut += 1 + whole.size() / 97) {
+      Bytes bytes(whole.begin(), whole.begin() + cut);
+      if (cut > 20 && cut % 2) bytes[cut / 2] ^= 0x5A;
+      Picture* picture = LoadPicture(bytes.data(), bytes.size());
+      if (picture) {
+        std::vector<uint8_t> target = SentinelTarget(8, 8);
+        RenderPicture(picture, PixelTarget{target.data(), 8, 8}, TargetRect{0, 0, 8, 8});
+      }
+      ReleasePicture(picture);
+    }
+  }
+}
+
+TEST(PictureLoader, StretchIsUprightAndFillsTheRectangle) {
+  // A 4x2 picture, twice as wide as high, with four coloured columns over
+  // two rows; drawn into an 8x8 square it fills every pixel.
+  fixtures::GifImage gif;
+  gif.screenWidth = gif.width = 4;
+  gif.screenHeight = gif.height = 2;
+  gif.globalColours = {Rgb{10, 0, 0}, Rgb{20, 0, 0}, Rgb{30, 0, 0}, Rgb{40, 0, 0},
+                       Rgb{0, 50, 0}, Rgb{0, 60, 0}, Rgb{0, 70, 0}, Rgb{0, 80, 0}};
+  gif.indices = {0, 1, 2, 3, 4, 5, 6, 7};
+  const Bytes file = fixtures::MakeGif(gif);
+  Picture* picture = LoadPicture(file.data(), file.size());
+  ASSERT_NE(picture, nullptr);
+  EXPECT_EQ(PictureWidth(picture), 4);
+  EXPECT_EQ(PictureHeight(picture), 2);
+  std::vector<uint8_t> target = SentinelTarget(8, 8);
+  RenderPicture(picture, PixelTarget{target.data(), 8, 8}, TargetRect{0, 0, 8, 8});
+  ReleasePicture(picture);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      SCOPED_TRACE(testing::Message() << "(" << x << "," << y << ")");
+      const uint8_t* px = At(target, 8, 8, x, y);
+      const int index = (y / 4) * 4 + x / 2;  // top half row 0, two columns a source pixel
+      const Rgb& c = gif.globalColours[index];
+      EXPECT_EQ(px[2], c.r);
+      EXPECT_EQ(px[1], c.g);
+      EXPECT_EQ(px[0], c.b);
+    }
+  }
+  // Memory row 0 is the bottom of the picture: the second source row.
+  EXPECT_EQ(target[1], 50);
+}
+
+TEST(PictureLoader, StretchClipsToTheTarget) {
+  fixtures::GifImage gif = BaseGif(5, 5);
+  const Bytes file = fixtures::MakeGif(gif);
+  Picture* picture = LoadPicture(file.data(), file.size());
+  ASSERT_NE(picture, nullptr);
+  // A 6x6 target inside a larger buffer: the rows around it must stay as they were.
+  std::vector<uint8_t> buffer = SentinelTarget(6, 10);
+  const PixelTarget target{buffer.data() + 6 * 4 * 2, 6, 6};
+  RenderPicture(picture, target, TargetRect{-3, -4, 9, 8});
+  RenderPicture(picture, target, TargetRect{4, 4, 2, 2});  // inverted: draws nothing
+  ReleasePicture(picture);
+  for (int i = 0; i < 6 * 2; ++i) {
+    EXPECT_EQ(0, std::memcmp(&buffer[i * 4], Sentinel, 4)) << "below, pixel " << i;
+    EXPECT_EQ(0, std::memcmp(&buffer[(6 * 8 + i) * 4], Sentinel, 4)) << "above, pixel " << i;
+  }
+  for (int i = 6 * 2; i < 6 * 8; ++i) {
+    EXPECT_NE(0, std::memcmp(&buffer[i * 4], Sentinel, 4)) << "inside, pixel " << i;
+  }
+}
+
+TEST(PngBitmapDecoder, MakesPremultipliedBgraOfOneFrame) {
+  const int width = 7, height = 5;
+  std::vector<uint8_t> rgba = fixtures::Noise(size_t(width) * height * 4, 42);
+  rgba[3] = 0;    // fully transparent
+  rgba[7] = 255;  // fully opaque
+  rgba[11] = 128;
+  for (const bool withAlpha : {true, false}) {
+    SCOPED_TRACE(withAlpha ? "RGBA" : "RGB");
+    const Bytes file = fixtures::MakePng(width, height, rgba, withAlpha);
+    PngBitmapDecoder* decoder = CreatePngBitmapDecoder();
+    ASSERT_NE(decoder, nullptr);
+    ASSERT_TRUE(InitializePngBitmapDecoder(decoder, file.data(), file.size()));
+    EXPECT_EQ(PngBitmapFrameCount(decoder), 1u);
+    PremultipliedBitmap bitmap;
+    ASSERT_TRUE(DecodePngBitmapFrame(decoder, bitmap));
+    ReleasePngBitmapDecoder(decoder);
+    ASSERT_EQ(bitmap.width, uint32_t(width));
+    ASSERT_EQ(bitmap.height, uint32_t(height));
+    ASSERT_EQ(bitmap.pixels.size(), size_t(width) * height * 4);
+    for (int i = 0; i < width * height; ++i) {
+      const uint8_t* in = &rgba[i * 4];
+      const uint8_t* out = &bitmap.pixels[i * 4];
+      const int alpha = withAlpha ? in[3] : 255;
+      ASSERT_EQ(out[3], alpha) << "pixel " << i;
+      // Premultiplied: colour * alpha / 255, rounding either way.
+      for (int c = 0; c < 3; ++c) {
+        const double expected = in[2 - c] * alpha / 255.0;
+        ASSERT_NEAR(out[c], expected, 0.5 + 1e-9) << "pixel " << i << " channel " << c;
+      }
+    }
+  }
+}
+
+TEST(PngBitmapDecoder, RefusesWhatIsNoPng) {
+  const Bytes gif = fixtures::MakeGif(BaseGif(4, 4));
+  Bytes png = fixtures::MakePng(16, 16, fixtures::Noise(16 * 16 * 4, 1));
+  Bytes cut = png;
+  cut.resize(png.size() / 2);
+  const std::vector<std::tuple<const char*, Bytes, bool>> cases = {
+      // name, bytes, header readable
+      {"GIF", gif, false},
+      {"empty", {}, false},
+      {"signature only", Bytes(png.begin(), png.begin() + 8), false},
+      {"PNG cut in its image data", cut, true},
+  };
+  for (const auto& [name, bytes, headerReadable] : cases) {
+    SCOPED_TRACE(name);
+    PngBitmapDecoder* decoder = CreatePngBitmapDecoder();
+    ASSERT_NE(decoder, nullptr);
+    EXPECT_EQ(InitializePngBitmapDecoder(decoder, bytes.data(), bytes.size()), headerReadable);
+    PremultipliedBitmap bitmap;
+    EXPECT_FALSE(DecodePngBitmapFrame(decoder, bitmap));
+    EXPECT_TRUE(bitmap.pixels.empty());
+    ReleasePngBitmapDecoder(decoder);
+  }
+}
+
+TEST(PngBitmapDecoder, CreationFailureSetsErrno) {
+  SetPngBitmapDecoderCreationFails(true);
+  errno = 0;
+  EXPECT_EQ(CreatePngBitmapDecoder(), nullptr);
+  EXPECT_EQ(errno, ENOMEM);
+  SetPngBitmapDecoderCreationFails(false);
+  PngBitmapDecoder* decoder = CreatePngBitmapDecoder();
+  EXPECT_NE(decoder, nullptr);
+  ReleasePngBitmapDecoder(decoder);
+}
+
+TEST(PngBitmapDecoder, BitmapStretchCopiesAllFourBytes) {
+  PremultipliedBitmap bitmap;
+  bitmap.width = 2;
+  bitmap.height = 1;
+  bitmap.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
+  std::vector<uint8_t> target = SentinelTarget(4, 2);
+  StretchBitmap(bitmap, PixelTarget{target.data(), 4, 2}, TargetRect{0, 0, 4, 2});
+  const std::vector<uint8_t> expected = {1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8, 5, 6, 7, 8,
+                                         1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8, 5, 6, 7, 8};
+  EXPECT_EQ(target, expected);
+}
+
+}  // namespace
