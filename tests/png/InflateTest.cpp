@@ -1,0 +1,546 @@
+// The inflater: hand-made streams for every failure a small input can reach,
+// and zlib's compressor as the oracle for everything it can produce.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "PngTestSupport.h"
+#include "png/Inflate.h"
+
+namespace {
+
+// Runs the inflater on an exact-size copy, so that AddressSanitizer sees any
+// read past the last byte.
+int inflateCode(const Bytes& in, Bytes* out = nullptr) {
+  std::unique_ptr<unsigned char[]> exact(new unsigned char[in.size() ? in.size() : 1]);
+  if (!in.empty()) std::memcpy(exact.get(), in.data(), in.size());
+  Bytes result;
+  int code = decompressZlib(result, exact.get(), exact.get() + in.size());
+  if (out) *out = result;
+  return code;
+}
+
+// A zlib header with a correct check value for the given CMF and FLG flags.
+Bytes header(unsigned cmf, unsigned flags = 0) {
+  unsigned flg = flags;
+  flg += (31 - (cmf * 256 + flg) % 31) % 31;
+  return {static_cast<unsigned char>(cmf), static_cast<unsigned char>(flg)};
+}
+
+// Header and DEFLATE data with no trailer: the data ends where the stream does.
+Bytes zlibBare(const Bytes& deflate) { return concat({Bytes{0x78, 0x01}, deflate}); }
+
+struct ClItem {
+  unsigned symbol, extra;
+};
+
+// A dynamic block header: the code-length code lengths by symbol (HCLEN of them
+// stored in the format's order), then the code-length symbols given.
+void dynamicHeader(BitWriter& w, bool final, unsigned hlit, unsigned hdist, unsigned hclen,
+                   const std::vector<unsigned>& clLengths, const std::vector<ClItem>& items) {
+  static const unsigned order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  w.bits(final, 1);
+  w.bits(2, 2);
+  w.bits(hlit - 257, 5);
+  w.bits(hdist - 1, 5);
+  w.bits(hclen - 4, 4);
+  for (unsigned i = 0; i < hclen; ++i) w.bits(clLengths[order[i]], 3);
+  for (const ClItem& item : items) {
+    w.canonical(clLengths, item.symbol);
+    if (item.symbol == 16) w.bits(item.extra, 2);
+    if (item.symbol == 17) w.bits(item.extra, 3);
+    if (item.symbol == 18) w.bits(item.extra, 7);
+  }
+}
+
+std::vector<unsigned> lengthsOf(std::initializer_list<std::pair<unsigned, unsigned>> symbolLengths) {
+  std::vector<unsigned> lengths(19, 0);
+  for (auto [symbol, length] : symbolLengths) lengths[symbol] = length;
+  return lengths;
+}
+
+// n items of one code-length symbol.
+void repeatItem(std::vector<ClItem>& items, unsigned symbol, unsigned n) {
+  for (unsigned i = 0; i < n; ++i) items.push_back({symbol, 0});
+}
+
+struct ErrorCase {
+  const char* name;
+  std::function<Bytes()> make;
+  int expected;
+};
+
+const ErrorCase errorCases[] = {
+    {"Empty", [] { return Bytes{}; }, 53},
+    {"OneByte", [] { return Bytes{0x78}; }, 53},
+    {"HeaderOnly", [] { return Bytes{0x78, 0x9C}; }, 52},
+    {"HeaderCheckBits", [] { return Bytes{0x78, 0x9D, 0x03, 0x00}; }, 24},
+    {"WindowAbove32K", [] { return concat({header(0x88), Bytes{0x03, 0x00}}); }, 25},
+    {"MethodNotDeflate", [] { return concat({header(0x77), Bytes{0x03, 0x00}}); }, 25},
+    {"PresetDictionary", [] { return concat({header(0x78, 0x20), Bytes{0x03, 0x00}}); }, 26},
+    {"BlockType3",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(3, 2);
+       return zlibWrap(w.bytes);
+     },
+     20},
+    {"BlockHeaderBitsCut",  // three empty fixed blocks end at bit 30 of 32
+     [] {
+       BitWriter w;
+       for (int i = 0; i < 3; ++i) {
+         w.bits(0, 1);
+         w.bits(1, 2);
+         w.fixedLiteral(256);
+       }
+       return zlibBare(w.bytes);
+     },
+     52},
+    {"StoredLenNotComplemented",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(0, 2);
+       w.alignToByte();
+       for (unsigned char b : {5, 0, 0, 0, 1, 2, 3, 4, 5}) w.byte(b);
+       return zlibWrap(w.bytes);
+     },
+     21},
+    {"StoredLenCut",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(0, 2);
+       w.alignToByte();
+       for (unsigned char b : {5, 0, 0xFA}) w.byte(b);
+       return zlibBare(w.bytes);
+     },
+     52},
+    {"StoredDataPastEnd",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(0, 2);
+       w.alignToByte();
+       for (unsigned char b : {10, 0, 0xF5, 0xFF, 1, 2, 3}) w.byte(b);
+       return zlibBare(w.bytes);
+     },
+     23},
+    {"FixedDistance30",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(1, 2);
+       w.fixedLiteral('a');
+       w.fixedLiteral(257);
+       w.fixedDistance(30);
+       w.fixedLiteral(256);
+       return zlibWrap(w.bytes);
+     },
+     18},
+    {"FixedDistance31",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(1, 2);
+       w.fixedLiteral('a');
+       w.fixedLiteral(257);
+       w.fixedDistance(31);
+       w.fixedLiteral(256);
+       return zlibWrap(w.bytes);
+     },
+     18},
+    {"DistanceBeforeAnyOutput",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(1, 2);
+       w.fixedLiteral(257);
+       w.fixedDistance(0);
+       w.fixedLiteral(256);
+       return zlibWrap(w.bytes);
+     },
+     54},
+    {"DistanceBeyondOutput",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(1, 2);
+       w.fixedLiteral('a');
+       w.fixedLiteral(257);
+       w.fixedDistance(1);  // distance 2, one byte produced
+       w.fixedLiteral(256);
+       return zlibWrap(w.bytes);
+     },
+     54},
+    {"SymbolCutAtByteBoundary",  // literal ends at bit 11; 5 zero bits are no code
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(1, 2);
+       w.fixedLiteral('a');
+       return zlibBare(w.bytes);
+     },
+     10},
+    {"LengthExtraBitsAtEnd",  // six 9-bit literals and a length code end at bit 64
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(1, 2);
+       for (int i = 0; i < 6; ++i) w.fixedLiteral(200);
+       w.fixedLiteral(257);
+       return zlibBare(w.bytes);
+     },
+     51},
+    {"LengthExtraBitsCut",  // symbol 269 ends at bit 55, its 2 extra bits do not fit
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(1, 2);
+       for (int i = 0; i < 5; ++i) w.fixedLiteral(200);
+       w.fixedLiteral(269);
+       w.bits(0, 1);
+       return zlibBare(w.bytes);
+     },
+     51},
+    {"DistanceExtraBitsAtEnd",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(1, 2);
+       w.fixedLiteral(200);
+       w.fixedLiteral(257);
+       w.fixedDistance(0);
+       return zlibBare(w.bytes);
+     },
+     51},
+    {"DynamicHeaderAtEnd",  // stored, 19-bit and 10-bit fixed blocks put the header at bit 69
+     [] {
+       BitWriter w;
+       w.bits(0, 1);
+       w.bits(0, 2);
+       w.alignToByte();
+       for (unsigned char b : {0, 0, 0xFF, 0xFF}) w.byte(b);
+       w.bits(0, 1);
+       w.bits(1, 2);
+       w.fixedLiteral(200);
+       w.fixedLiteral(256);
+       w.bits(0, 1);
+       w.bits(1, 2);
+       w.fixedLiteral(256);
+       w.bits(1, 1);
+       w.bits(2, 2);
+       return zlibBare(w.bytes);
+     },
+     49},
+    {"DynamicCountsCut",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(2, 2);
+       w.bits(0, 5);
+       return zlibBare(w.bytes);
+     },
+     49},
+    {"CodeLengthCodeLengthsCut",
+     [] {
+       BitWriter w;
+       w.bits(1, 1);
+       w.bits(2, 2);
+       w.bits(0, 5);
+       w.bits(0, 5);
+       w.bits(15, 4);
+       w.bits(2, 3);
+       return zlibBare(w.bytes);
+     },
+     49},
+    {"CodeLengthCodeOversubscribed",
+     [] {
+       BitWriter w;
+       std::vector<unsigned> all(19, 1);
+       dynamicHeader(w, true, 257, 1, 19, all, {});
+       return zlibWrap(w.bytes);
+     },
+     55},
+    {"CodeLengthCodeEmptyBranch",  // only symbol 18 has a code ("0"); "1" leads nowhere
+     [] {
+       BitWriter w;
+       dynamicHeader(w, true, 257, 1, 4, lengthsOf({{18, 1}}), {});
+       w.bits(3, 2);
+       return zlibWrap(w.bytes);
+     },
+     11},
+    {"RepeatWithNothingBefore",
+     [] {
+       BitWriter w;
+       dynamicHeader(w, true, 257, 1, 18, lengthsOf({{16, 1}, {1, 1}}), {{16, 0}});
+       return zlibWrap(w.bytes);
+     },
+     16},
+    {"RepeatPastEnd",
+     [] {
+       BitWriter w;
+       std::vector<ClItem> items;
+       repeatItem(items, 1, 257);
+       items.push_back({16, 0});  // 3 copies where 1 fits
+       dynamicHeader(w, true, 257, 1, 18, lengthsOf({{16, 1}, {1, 1}}), items);
+       return zlibWrap(w.bytes);
+     },
+     13},
+    {"ShortZeroRunPastEnd",
+     [] {
+       BitWriter w;
+       std::vector<ClItem> items;
+       repeatItem(items, 1, 256);
+       items.push_back({17, 0});  // 3 zeros where 2 fit
+       dynamicHeader(w, true, 257, 1, 18, lengthsOf({{17, 1}, {1, 1}}), items);
+       return zlibWrap(w.bytes);
+     },
+     14},
+    {"LongZeroRunPastEnd",
+     [] {
+       BitWriter w;
+       std::vector<ClItem> items = {{18, 127}, {18, 127}};  // 276 zeros, 258 fit
+       dynamicHeader(w, true, 257, 1, 4, lengthsOf({{18, 1}, {0, 1}}), items);
+       return zlibWrap(w.bytes);
+     },
+     15},
+    {"RepeatCountAtEnd",  // two 1-bit zeros put symbol 17 at bits 30..31
+     [] {
+       BitWriter w;
+       dynamicHeader(w, true, 257, 1, 4, lengthsOf({{17, 1}, {0, 1}}), {{0, 0}, {0, 0}});
+       w.canonical(lengthsOf({{17, 1}, {0, 1}}), 17);
+       return zlibBare(w.bytes);
+     },
+     50},
+    {"RepeatCountCut",
+     [] {
+       BitWriter w;
+       dynamicHeader(w, true, 257, 1, 4, lengthsOf({{17, 1}, {0, 1}}), {{0, 0}});
+       w.canonical(lengthsOf({{17, 1}, {0, 1}}), 17);
+       return zlibBare(w.bytes);
+     },
+     50},
+    {"NoEndOfBlockCode",
+     [] {
+       BitWriter w;
+       std::vector<ClItem> items;
+       repeatItem(items, 1, 256);
+       items.push_back({17, 0});  // symbols 256, 257 and distance 0 get no code
+       dynamicHeader(w, true, 257, 2, 18, lengthsOf({{17, 1}, {1, 1}}), items);
+       return zlibWrap(w.bytes);
+     },
+     64},
+    {"LiteralCodeOversubscribed",
+     [] {
+       BitWriter w;
+       std::vector<ClItem> items;
+       repeatItem(items, 1, 258);  // 257 literal/length codes of length 1
+       dynamicHeader(w, true, 257, 1, 18, lengthsOf({{16, 1}, {1, 1}}), items);
+       return zlibWrap(w.bytes);
+     },
+     55},
+};
+
+class InflateErrors : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(InflateErrors, ReportsTheFirstFailure) { EXPECT_EQ(inflateCode(GetParam().make()), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(Crafted, InflateErrors, ::testing::ValuesIn(errorCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Inflate, HeadersThatPass) {
+  for (Bytes head : {Bytes{0x78, 0x01}, Bytes{0x78, 0x9C}, Bytes{0x78, 0xDA}, header(0x08), header(0x78, 0xC0)}) {
+    // An empty final stored block after the header.
+    Bytes stream = concat({head, Bytes{0x01, 0x00, 0x00, 0xFF, 0xFF}});
+    Bytes out;
+    EXPECT_EQ(inflateCode(stream, &out), 0) << int(head[0]) << " " << int(head[1]);
+    EXPECT_TRUE(out.empty());
+  }
+}
+
+TEST(Inflate, DistanceOneLength258RepeatsThePreviousByte) {
+  BitWriter w;
+  w.bits(1, 1);
+  w.bits(1, 2);
+  w.fixedLiteral('x');
+  w.fixedLiteral(285);
+  w.fixedDistance(0);
+  w.fixedLiteral('y');
+  w.fixedLiteral(256);
+  Bytes out;
+  ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+  EXPECT_EQ(out, concat({Bytes(259, 'x'), Bytes{'y'}}));
+}
+
+TEST(Inflate, OverlappingCopyRepeatsTheLastDistanceBytes) {
+  BitWriter w;
+  w.bits(1, 1);
+  w.bits(1, 2);
+  for (char c : {'a', 'b', 'c'}) w.fixedLiteral(c);
+  w.fixedLiteral(260);  // length 6
+  w.fixedDistance(2);   // distance 3
+  w.fixedLiteral(256);
+  Bytes out;
+  ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "abcabcabc");
+}
+
+TEST(Inflate, FixedSymbols286And287AreSkipped) {
+  BitWriter w;
+  w.bits(1, 1);
+  w.bits(1, 2);
+  w.fixedLiteral('a');
+  w.fixedLiteral(286);
+  w.fixedLiteral(287);
+  w.fixedLiteral('b');
+  w.fixedLiteral(256);
+  Bytes out;
+  ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "ab");
+}
+
+// A repeat-previous code may carry the last literal/length code length over
+// into the distance code lengths.
+TEST(Inflate, RepeatCarriesLiteralLengthIntoDistances) {
+  BitWriter w;
+  std::vector<unsigned> cl = lengthsOf({{18, 2}, {1, 2}, {2, 2}, {16, 2}});
+  std::vector<ClItem> items = {{18, 86}, {1, 0}, {18, 127}, {18, 9}, {2, 0}, {16, 0}};
+  dynamicHeader(w, true, 258, 2, 18, cl, items);
+  std::vector<unsigned> literals(258, 0);
+  literals['a'] = 1;
+  literals[256] = 2;
+  literals[257] = 2;
+  w.canonical(literals, 'a');
+  w.canonical(literals, 257);  // length 3
+  w.code(0, 2);                // distance symbol 0: distance 1
+  w.canonical(literals, 256);
+  Bytes out;
+  ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "aaaa");
+}
+
+TEST(Inflate, OutputIsTrimmedOrGrown) {
+  const Bytes data = randomBytes(5000, 7);
+  const Bytes stream = zlibCompress(data, 6);
+  for (size_t presize : {size_t{0}, size_t{1}, size_t{4999}, size_t{5000}, size_t{5001}, size_t{100000}}) {
+    Bytes out(presize, 0xEE);
+    ASSERT_EQ(decompressZlib(out, stream.data(), stream.data() + stream.size()), 0);
+    EXPECT_EQ(out, data) << "pre-sized to " << presize;
+  }
+}
+
+TEST(Inflate, TrailerIsNeverRead) {
+  const Bytes data = randomBytes(3000, 11);
+  Bytes stream = zlibCompress(data, 9);
+  Bytes out;
+  for (unsigned char fill : {0x00, 0xFF, 0x5A}) {
+    Bytes damaged = stream;
+    for (size_t i = damaged.size() - 4; i < damaged.size(); ++i) damaged[i] = fill;
+    ASSERT_EQ(inflateCode(damaged, &out), 0);
+    EXPECT_EQ(out, data);
+  }
+  Bytes noTrailer(stream.begin(), stream.end() - 4);
+  ASSERT_EQ(inflateCode(noTrailer, &out), 0);
+  EXPECT_EQ(out, data);
+}
+
+TEST(Inflate, NothingAfterTheFinalBlockIsRead) {
+  Bytes stream = zlibCompress(Bytes{'h', 'i'}, 6);
+  stream.insert(stream.end(), {0xFF, 0xFF, 0xFF});  // would be block type 3
+  Bytes out;
+  ASSERT_EQ(inflateCode(stream, &out), 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "hi");
+}
+
+// Every prefix of a real stream ends in an end-of-data code, never success and
+// never a read past the data (the sanitizer build checks the latter).
+TEST(Inflate, EveryTruncationReportsEndOfData) {
+  Bytes data;
+  for (int i = 0; i < 400; ++i) {
+    std::string line = "row " + std::to_string(i * i % 97) + " of the scroller text\n";
+    data.insert(data.end(), line.begin(), line.end());
+  }
+  const Bytes randomTail = randomBytes(300, 3);
+  data.insert(data.end(), randomTail.begin(), randomTail.end());
+  for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED}) {
+    for (int level : {0, 6}) {
+      const Bytes stream = zlibCompress(data, level, 15, 8, strategy);
+      for (size_t cut = 0; cut + 4 < stream.size(); ++cut) {
+        const int code = inflateCode(Bytes(stream.begin(), stream.begin() + cut));
+        EXPECT_TRUE(code == 10 || code == 23 || code == 49 || code == 50 || code == 51 || code == 52 ||
+                    code == 53)
+            << "cut at " << cut << " of " << stream.size() << " gave " << code;
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Differential against zlib.
+
+Bytes textLike(size_t size, uint32_t seed) {
+  static const char* words[] = {"demo", "scroll", "the ", "texture", "row", "track", "music", "plane",
+                                "\n",   ", ",     "and", "of ",     "GL",  "0.25",  "777",   " "};
+  Bytes out;
+  Bytes pick = randomBytes(size, seed);
+  for (size_t i = 0; out.size() < size; ++i) {
+    const char* w = words[pick[i % pick.size()] % 16];
+    out.insert(out.end(), w, w + std::strlen(w));
+  }
+  out.resize(size);
+  return out;
+}
+
+Bytes runsAndNoise(size_t size, uint32_t seed) {
+  Bytes noise = randomBytes(size, seed);
+  Bytes out;
+  for (size_t i = 0; out.size() < size; ++i) {
+    size_t run = noise[i % size] % 40;
+    out.insert(out.end(), run, noise[(i * 7) % size]);
+    out.insert(out.end(), noise.begin() + (i % (size - 8)), noise.begin() + (i % (size - 8)) + 3);
+  }
+  out.resize(size);
+  return out;
+}
+
+TEST(InflateDifferential, MatchesZlibAcrossLevelsWindowsAndStrategies) {
+  const std::vector<Bytes> inputs = {randomBytes(20000, 1), textLike(60000, 2), runsAndNoise(60000, 3),
+                                     Bytes(70000, 'z'), Bytes{}, Bytes{42}};
+  const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
+  int checked = 0;
+  for (size_t d = 0; d < inputs.size(); ++d) {
+    for (int level = 0; level <= 9; ++level) {
+      for (int strategy : strategies) {
+        for (int windowBits : {9, 12, 15}) {
+          // Keep the run short: every level with one window, every window at level 6.
+          if (windowBits != 15 && level != 6) continue;
+          const Bytes stream = zlibCompress(inputs[d], level, windowBits, level == 9 ? 9 : 8, strategy);
+          Bytes out;
+          ASSERT_EQ(inflateCode(stream, &out), 0)
+              << "input " << d << " level " << level << " strategy " << strategy << " window " << windowBits;
+          ASSERT_EQ(out, inputs[d]) << "input " << d << " level " << level << " strategy " << strategy;
+          ++checked;
+        }
+      }
+    }
+  }
+  EXPECT_GT(checked, 300);
+}
+
+// Level 0 writes stored blocks of at most 65535 bytes: several of them in a row.
+TEST(InflateDifferential, ManyStoredBlocks) {
+  const Bytes data = randomBytes(200000, 9);
+  Bytes stream = zlibCompress(data, 0);
+  for (size_t i = stream.size() - 4; i < stream.size(); ++i) stream[i] ^= 0xA5;
+  Bytes out;
+  ASSERT_EQ(inflateCode(stream, &out), 0);
+  EXPECT_EQ(out, data);
+}
+
+}  // namespace
