@@ -1,0 +1,70 @@
+#include "image/TextureMath.h"
+
+#include <cstring>
+
+int RenderEdge(int maxTextureSize) { return maxTextureSize > 4096 ? 4096 : maxTextureSize / 2; }
+
+uint64_t PowerOfTwoAtLeast(uint32_t n) {
+  uint64_t size = 1;
+  while (size < n) size *= 2;
+  return size;
+}
+
+uint32_t PaddedTextureBytes(uint64_t width, uint64_t height) {
+  if (width == 0 || height == 0) return 0;
+  // width and height are at most 2^32 each, so compare before multiplying all.
+  if (width > UINT32_MAX / 4 || height > UINT32_MAX / 4) return 0;
+  const uint64_t bytes = width * height * 4;
+  return bytes > UINT32_MAX ? 0 : static_cast<uint32_t>(bytes);
+}
+
+void ScaleImageNearest(const uint8_t* source, uint32_t w, uint32_t h, uint8_t* target, uint32_t W2,
+                       uint32_t H2) {
+  if (!source || !target || w == 0 || h == 0 || W2 == 0 || H2 == 0) return;
+  const size_t sourceStride = size_t(w) * 4;
+  const size_t targetStride = size_t(W2) * 4;
+  const uint32_t colStep = w / W2, colRemainder = w % W2;
+  const uint32_t rowStep = h / H2, rowRemainder = h % H2;
+
+  uint32_t sourceRow = 0;
+  uint32_t rowError = 0;
+  uint32_t previousRow = 0;
+  for (uint32_t k = 0; k < H2; ++k) {
+    // Target row k from the top goes to buffer row H2-1-k: the buffer holds
+    // the image bottom row first, as the texture wants it.
+    uint8_t* out = target + size_t(H2 - 1 - k) * targetStride;
+    if (k > 0 && sourceRow == previousRow) {
+      std::memcpy(out, out + targetStride, targetStride);
+    } else {
+      const uint8_t* in = source + size_t(sourceRow) * sourceStride;
+      uint32_t column = 0;
+      uint32_t error = 0;
+      for (uint32_t j = 0; j < W2; ++j) {
+        std::memcpy(out + size_t(j) * 4, in + size_t(column) * 4, 4);
+        column += colStep;
+        error += colRemainder;
+        if (error >= W2) {
+          error -= W2;
+          ++column;
+        }
+      }
+    }
+    previousRow = sourceRow;
+    sourceRow += rowStep;
+    rowError += rowRemainder;
+    if (rowError >= H2) {
+      rowError -= H2;
+      ++sourceRow;
+    }
+  }
+}
+
+void KeyBgrxToRgba(uint8_t* pixels, size_t count) {
+  for (size_t i = 0; i < count; ++i, pixels += 4) {
+    const uint8_t blue = pixels[0];
+    const uint8_t green = pixels[1];
+    pixels[0] = pixels[2];
+    pixels[2] = blue;
+    pixels[3] = (green == 0 && blue == 0) ? 0 : 255;
+  }
+}
