@@ -38,8 +38,13 @@ void DrawPlane(PlaneRoutine routine, FadeState& fade, int32_t slot, int32_t fade
   // testing they layer in drawing order. Nothing turns the test back on.
   if (layout.disablesDepthTest) glDisable(GL_DEPTH_TEST);
 
-  const PlaneCallValues call = ComputePlaneCallValues(routine, row);
+  // A factor of 0 collapses every tile to zero width and height, but not to
+  // zero depth: plane A's tiles are turned before they are scaled, so each
+  // would become a sliver along z whose rounding lets the rasterizer light a
+  // few stray pixels. Nothing is meant to show, so nothing is drawn.
   const double factor = fade.factor;
+  if (factor == 0.0) return;
+  const PlaneCallValues call = ComputePlaneCallValues(routine, row);
   for (int32_t gridRow = 0; gridRow < layout.gridRows; ++gridRow) {
     const double i = gridRow;
     const float ty = TileRowY(layout, i);
