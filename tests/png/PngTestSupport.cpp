@@ -80,7 +80,7 @@ Bytes pngChunk(const char* type, const Bytes& data) {
   putBigEndian32(out, static_cast<uint32_t>(data.size()));
   out.insert(out.end(), type, type + 4);
   out.insert(out.end(), data.begin(), data.end());
-  putBigEndian32(out, 0);
+  putBigEndian32(out, static_cast<uint32_t>(crc32(0, out.data() + 4, static_cast<uInt>(data.size() + 4))));
   return out;
 }
 

@@ -33,7 +33,7 @@ Bytes zlibCompress(const Bytes& data, int level, int windowBits = 15, int memLev
                    int strategy = 0);
 
 // PNG files.
-Bytes pngChunk(const char* type, const Bytes& data);  // CRC left as 0: it is never read
+Bytes pngChunk(const char* type, const Bytes& data);  // with its CRC, for libpng's sake
 Bytes pngHeader(uint32_t width, uint32_t height, int depth, int colourType, int interlace = 0,
                 int compression = 0, int filter = 0);  // signature + IHDR chunk
 Bytes concat(std::initializer_list<Bytes> parts);
