@@ -1,6 +1,18 @@
 // Display service: the desktop's mode, one borderless window of the desktop's
 // size with a GL compatibility context, window messages one at a time without
 // blocking, quit posting and buffer swaps.
+//
+// What callers rely on:
+// - OpenDisplay before anything else; every other routine may be called after a
+//   failed OpenDisplay or CreateDemoWindow and then does nothing harmful.
+// - The window covers the desktop exactly, at (0, 0), without a mode change,
+//   and its GL context stays current on the calling thread until CloseDisplay.
+// - The pixel format is RGBA 8/8/8/8, depth 24, stencil 8, double-buffered, with
+//   the requested samples or, when those cannot be had, fewer and then none;
+//   a fallback is announced with one line on stderr.
+// - PeekDisplayMessage never blocks and removes exactly one message.
+// - A posted quit comes back from PeekDisplayMessage as a Quit message, after
+//   the messages already waiting; nothing else produces Quit.
 #pragma once
 
 struct DesktopMode {
@@ -16,7 +28,44 @@ struct DisplayMessage {
   int key = 0;  // SDL keycode for KeyDown and SysKeyDown
 };
 
+// The keycodes the demo acts on (the values of SDL's keycodes).
+inline constexpr int KeyEscape = 0x1B;
+inline constexpr int KeyF4 = 0x4000003D;
+inline constexpr int KeyF10 = 0x40000043;
+
+// Connects to the display. False, with one line on stderr, when there is none.
+bool OpenDisplay();
+
+// The primary desktop's current mode. False (mode left as it was, a line on
+// stderr) when it cannot be read.
+bool QueryDesktopMode(DesktopMode* mode);
+
+// Opens the demo window at (0, 0) of width x height, borderless, shown on top
+// of the others, and makes its GL context current. samples is the wish; the
+// format actually obtained is reported by DemoWindowSamples. False, with the
+// reason on stderr, when no window with a GL context can be had at all.
+bool CreateDemoWindow(int width, int height, int samples);
+
+// Samples per pixel of the window's format (0: not multisampled).
+int DemoWindowSamples();
+
+// Hides the mouse cursor while it is over the demo window.
+void HideCursor();
+
+// Removes one waiting message into *msg and returns true, or returns false at
+// once when none is waiting. Key and button releases, motion and the other
+// window events come back as Other.
+bool PeekDisplayMessage(DisplayMessage* msg);
+
+// What the system does with a message its window procedure passes on. A system
+// key Alt+F4 turns into a close request; everything else is dropped.
+// Returns 0, like the default procedure for these messages.
+long DefaultMessageAction(const DisplayMessage& msg);
+
 // Swaps the demo window's buffers: presents the frame drawn since the last swap.
 void SwapDemoWindow();
 // Posts a quit message that the message loop will retrieve.
 void PostQuit();
+
+// Releases the context and the window and disconnects from the display.
+void CloseDisplay();

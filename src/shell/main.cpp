@@ -1,2 +1,4 @@
-// Placeholder entry until the shell lands.
-int main() { return 0; }
+// The demo: one fullscreen window, music, and pictures in step with it.
+#include "shell/Shell.h"
+
+int main() { return RunDemo(); }

@@ -14,7 +14,8 @@
 #                            display number, export DISPLAY; killed at exit.
 #   e2e_make_show [res]      make a temp show folder in E2E_SHOW; with "res" the
 #                            source tree's res/ is copied in, else res/ is empty.
-#   e2e_start_demo [ARGS..]  start $DEMO_BIN in $E2E_SHOW with SDL_AUDIODRIVER=dummy;
+#   e2e_start_demo [ARGS..]  start $DEMO_BIN in $E2E_SHOW with SDL_AUDIODRIVER=dummy
+#                            (or $E2E_AUDIODRIVER when set);
 #                            pid in E2E_DEMO_PID, stdout/stderr in $E2E_TMP/demo.out
 #                            and demo.err.
 #   e2e_wait_window [SECS]   wait until the demo's window is mapped (default 20 s);
@@ -32,6 +33,10 @@
 #   e2e_pixel_near FILE X Y R G B [TOL]
 #                            true when that pixel is within TOL (default 8) per
 #                            channel of R G B.
+#   e2e_wait_pixel X Y R G B [TOL] [SECS]
+#                            take screenshots until that pixel is near R G B
+#                            (default within 8, for 20 s); the last one stays in
+#                            $E2E_TMP/last.png. Fails the test on timeout.
 #   e2e_mean FILE.png [WxH+X+Y]
 #                            print the mean "R G B" of the picture or of a region.
 #   e2e_fail MSG             print "FAIL: MSG" on stderr (plus the demo's stderr)
@@ -110,7 +115,7 @@ e2e_make_show() {
 e2e_start_demo() {
   [ -x "$DEMO_BIN" ] || e2e_fail "demo binary not found: $DEMO_BIN"
   [ -n "$E2E_SHOW" ] || e2e_make_show
-  (cd "$E2E_SHOW" && exec env SDL_AUDIODRIVER=dummy "$DEMO_BIN" "$@" \
+  (cd "$E2E_SHOW" && exec env SDL_AUDIODRIVER="${E2E_AUDIODRIVER:-dummy}" "$DEMO_BIN" "$@" \
     >"$E2E_TMP/demo.out" 2>"$E2E_TMP/demo.err") &
   E2E_DEMO_PID=$!
 }
@@ -183,6 +188,19 @@ e2e_pixel_near() {
   local r g b tol=${7:-8}
   read -r r g b < <(e2e_pixel "$1" "$2" "$3")
   [ $(( (r - $4) * (r - $4) <= tol * tol && (g - $5) * (g - $5) <= tol * tol && (b - $6) * (b - $6) <= tol * tol )) -eq 1 ]
+}
+
+e2e_wait_pixel() {
+  local x=$1 y=$2 r=$3 g=$4 b=$5 tol=${6:-8} secs=${7:-20} i
+  # Software rendering on a loaded machine can take a while for the first
+  # frames: poll rather than guess a delay.
+  for i in $(seq $((secs * 4))); do
+    e2e_screenshot "$E2E_TMP/last.png"
+    e2e_pixel_near "$E2E_TMP/last.png" "$x" "$y" "$r" "$g" "$b" "$tol" && return 0
+    e2e_still_running || e2e_fail "demo ended while waiting for ($x,$y) to become $r $g $b"
+    sleep 0.25
+  done
+  e2e_fail "pixel ($x,$y) is $(e2e_pixel "$E2E_TMP/last.png" "$x" "$y"), not $r $g $b, after ${secs}s"
 }
 
 e2e_mean() {

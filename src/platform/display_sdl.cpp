@@ -1,0 +1,196 @@
+// Display service on SDL2 (X11 under a real or virtual X server, or SDL's
+// offscreen driver over EGL in tests).
+//
+// How: SDL's video subsystem gives the desktop mode, a borderless window and a
+// compatibility-profile GL context; SDL's event queue is the message queue.
+// A posted quit is an event type of our own, so that only PostQuit yields Quit;
+// SDL's own SDL_QUIT (the last window asked to close) is a close request.
+//
+// What it cannot do:
+// - "Shown on top" is a request: without a window manager (bare Xvfb) the newest
+//   mapped window is on top anyway; with one, SDL_RaiseWindow asks it politely.
+// - Hardware acceleration is asked for and silently given up when the only
+//   renderer is a software one (Mesa's llvmpipe), because a software context
+//   beats no context.
+// - SDL's signal handlers are switched off: SIGINT and SIGTERM belong to the
+//   shell, which turns them into a quit.
+// - No character messages are produced: the demo reacts to keys only.
+#include "platform/Display.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <initializer_list>
+
+static_assert(KeyEscape == SDLK_ESCAPE && KeyF4 == SDLK_F4 && KeyF10 == SDLK_F10,
+              "the demo's keycodes are SDL's");
+
+namespace {
+
+SDL_Window* window = nullptr;
+SDL_GLContext context = nullptr;
+int windowSamples = 0;
+Uint32 quitEventType = static_cast<Uint32>(-1);
+bool videoUp = false;
+
+void RequestFormat(int samples, bool accelerated) {
+  SDL_GL_ResetAttributes();
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+  SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+  SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_MULTISAMPLEBUFFERS, samples > 0 ? 1 : 0);
+  SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, samples);
+  if (accelerated) SDL_GL_SetAttribute(SDL_GL_ACCELERATED_VISUAL, 1);
+}
+
+// One attempt at window plus context with the format asked for; on failure
+// nothing is left behind.
+bool TryWindow(int width, int height) {
+  window = SDL_CreateWindow("", 0, 0, width, height,
+                            SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN);
+  if (!window) return false;
+  context = SDL_GL_CreateContext(window);
+  if (!context) {
+    SDL_DestroyWindow(window);
+    window = nullptr;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool OpenDisplay() {
+  if (videoUp) return true;
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  // A borderless desktop-sized window must stay up when focus moves elsewhere.
+  SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    std::fprintf(stderr, "demo: no display: %s\n", SDL_GetError());
+    return false;
+  }
+  videoUp = true;
+  quitEventType = SDL_RegisterEvents(1);
+  return true;
+}
+
+bool QueryDesktopMode(DesktopMode* mode) {
+  SDL_DisplayMode current;
+  if (!videoUp || SDL_GetDesktopDisplayMode(0, &current) != 0) {
+    std::fprintf(stderr, "demo: cannot read the desktop mode: %s\n",
+                 videoUp ? SDL_GetError() : "no display");
+    return false;
+  }
+  mode->width = current.w;
+  mode->height = current.h;
+  mode->bitsPerPixel = static_cast<int>(SDL_BITSPERPIXEL(current.format));
+  return true;
+}
+
+bool CreateDemoWindow(int width, int height, int samples) {
+  if (!videoUp || window) return window != nullptr;
+  if (width <= 0 || height <= 0) {
+    std::fprintf(stderr, "demo: cannot open a %dx%d window\n", width, height);
+    return false;
+  }
+  // The ladder of formats: the wish, then half the samples down to 2, then
+  // none; each first with hardware acceleration, then with whatever renders.
+  int ladder[8];
+  int steps = 0;
+  for (int s = samples; s > 1; s /= 2) ladder[steps++] = s;
+  ladder[steps++] = 0;
+  for (int i = 0; i < steps && !window; ++i) {
+    for (bool accelerated : {true, false}) {
+      RequestFormat(ladder[i], accelerated);
+      if (TryWindow(width, height)) break;
+    }
+  }
+  if (!window) {
+    std::fprintf(stderr, "demo: no window with an OpenGL context: %s\n", SDL_GetError());
+    return false;
+  }
+  int buffers = 0;
+  SDL_GL_GetAttribute(SDL_GL_MULTISAMPLEBUFFERS, &buffers);
+  SDL_GL_GetAttribute(SDL_GL_MULTISAMPLESAMPLES, &windowSamples);
+  if (buffers == 0) windowSamples = 0;
+  if (windowSamples < samples) {
+    std::fprintf(stderr, "demo: %d samples per pixel not available, using %d\n", samples,
+                 windowSamples);
+  }
+  SDL_RaiseWindow(window);
+  SDL_GL_MakeCurrent(window, context);
+  return true;
+}
+
+int DemoWindowSamples() { return windowSamples; }
+
+void HideCursor() {
+  if (videoUp) SDL_ShowCursor(SDL_DISABLE);
+}
+
+bool PeekDisplayMessage(DisplayMessage* msg) {
+  SDL_Event event;
+  if (!videoUp || SDL_PollEvent(&event) == 0) return false;
+  *msg = DisplayMessage{};
+  if (event.type == quitEventType) {
+    msg->kind = MessageKind::Quit;
+    return true;
+  }
+  switch (event.type) {
+    case SDL_KEYDOWN: {
+      const SDL_Keycode key = event.key.keysym.sym;
+      // Alt combinations and F10 are the system keys of a window: they belong
+      // to the default handling, not to the demo's key handling.
+      const bool system = (event.key.keysym.mod & KMOD_ALT) != 0 || key == SDLK_F10;
+      msg->kind = system ? MessageKind::SysKeyDown : MessageKind::KeyDown;
+      msg->key = key;
+      break;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+      if (event.button.button == SDL_BUTTON_RIGHT) msg->kind = MessageKind::RightButtonDown;
+      break;
+    case SDL_WINDOWEVENT:
+      if (event.window.event == SDL_WINDOWEVENT_CLOSE) msg->kind = MessageKind::CloseRequest;
+      break;
+    case SDL_QUIT:
+      msg->kind = MessageKind::CloseRequest;
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+long DefaultMessageAction(const DisplayMessage& msg) {
+  if (msg.kind == MessageKind::SysKeyDown && msg.key == KeyF4 && videoUp) {
+    SDL_Event event{};
+    event.type = SDL_QUIT;
+    SDL_PushEvent(&event);
+  }
+  return 0;
+}
+
+void SwapDemoWindow() {
+  if (window) SDL_GL_SwapWindow(window);
+}
+
+void PostQuit() {
+  if (!videoUp) return;
+  SDL_Event event{};
+  event.type = quitEventType;
+  SDL_PushEvent(&event);
+}
+
+void CloseDisplay() {
+  if (context) SDL_GL_DeleteContext(context);
+  if (window) SDL_DestroyWindow(window);
+  context = nullptr;
+  window = nullptr;
+  if (videoUp) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  videoUp = false;
+}

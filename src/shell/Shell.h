@@ -1,0 +1,24 @@
+// The demo's entry sequence and message loop.
+#pragma once
+
+#include "platform/Display.h"
+
+// The desktop the demo covers, read once at start.
+extern DesktopMode Desktop;
+
+// Opens the window over the desktop, sets the projection and the fixed GL
+// state, runs the start-up and then the message loop until the show ends.
+// Returns the process exit code: 0 on every orderly end, 1 when there is no
+// display or no GL window to show anything in (said on stderr).
+int RunDemo();
+
+// Each pass handles exactly one waiting message or, when none waits, renders
+// exactly one frame; it never sleeps. Ends when a retrieved message is Quit
+// (after dispatching it) or when frame returns false (the show ended).
+void RunMessageLoop(bool (*frame)());
+
+// SIGINT and SIGTERM end the demo through the loop like Escape does. A second
+// signal of either kind while the first is pending ends the process at once.
+void InstallQuitSignals();
+// True once per received quit signal (the loop's pending-signal check).
+bool TakeQuitSignal();

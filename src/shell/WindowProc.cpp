@@ -1,0 +1,19 @@
+#include "shell/WindowProc.h"
+
+long WindowProc(const DisplayMessage& msg) {
+  switch (msg.kind) {
+    case MessageKind::KeyDown:
+      if (msg.key == KeyEscape) PostQuit();
+      return 0;  // every other key is swallowed, no default processing
+    case MessageKind::RightButtonDown:
+      PostQuit();
+      return 0;
+    case MessageKind::CloseRequest:
+      // Closing the window ends the show like Escape does: a demo that played
+      // on without a window would leave its music running with nothing to stop it.
+      PostQuit();
+      return 0;
+    default:
+      return DefaultMessageAction(msg);
+  }
+}

@@ -1,0 +1,10 @@
+// The demo window's message handling: Escape, the right mouse button and a
+// close request end the demo; other keys are swallowed; everything else takes
+// the display's default path.
+#pragma once
+
+#include "platform/Display.h"
+
+// Handles one message; the result is the one the message's handling gives
+// (0 for everything the demo handles itself).
+long WindowProc(const DisplayMessage& msg);
