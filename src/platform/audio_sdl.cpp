@@ -47,10 +47,11 @@ constexpr int DecodedSampleBytes = 2;
 // What a stream without a file counts its bytes in.
 constexpr long SilentRate = 44100;
 constexpr int SilentChannels = 2;
-// About 10 ms per buffer at 44100 Hz: short buffers keep the clock's waits
-// short when a callback is late, and whole milliseconds suit drivers that
-// sleep a buffer's duration in milliseconds.
-constexpr Uint16 DeviceBufferFrames = 441;
+// About 12 ms per buffer at 44100 Hz: short buffers keep the clock's waits
+// short when a callback is late. A power of two: SDL 2.26 overruns the
+// callback's buffer when the device's own buffer is rounded to one and ours
+// is not.
+constexpr Uint16 DeviceBufferFrames = 512;
 
 struct AudioService {
   bool sdlAudioInitialized = false;
@@ -66,6 +67,8 @@ struct AudioService {
   SDL_AudioStream* converter = nullptr;
   std::vector<unsigned char> decodeBuffer;
   bool decoderDone = false;
+  int64_t decodedFrames = 0;     // frames of the file decoded so far
+  int64_t musicEndFrames = -1;   // device frames of music in all, once decoding ended
   long musicRate = SilentRate;
   int musicChannels = SilentChannels;
   double lengthSeconds = -1.0;  // -1: unknown
@@ -118,6 +121,7 @@ void StartSilentClockIfReady(AudioService& s) {
 
 // Decodes until the converter holds `bytes` of device audio or the file ends.
 void Refill(AudioService& s, int bytes) {
+  const int sourceFrameBytes = s.musicChannels * DecodedSampleBytes;
   int idleReads = 0;  // a decoder that keeps returning nothing is treated as ended
   while (!s.decoderDone && SDL_AudioStreamAvailable(s.converter) < bytes) {
     size_t done = 0;
@@ -125,13 +129,20 @@ void Refill(AudioService& s, int bytes) {
     bool ended = rc != MPG123_OK && rc != MPG123_NEW_FORMAT;  // MPG123_DONE or an error
     if (done > 0) {
       idleReads = 0;
+      s.decodedFrames += int64_t(done) / sourceFrameBytes;
       if (SDL_AudioStreamPut(s.converter, s.decodeBuffer.data(), int(done)) != 0) ended = true;
     } else if (++idleReads > 64) {
       ended = true;
     }
     if (ended) {
-      s.decoderDone = true;
+      // The converter's resampler holds back the last few hundred frames even
+      // when flushed; silence after the music pushes them out, and the music
+      // is counted only up to its true length in device frames.
+      std::fill(s.decodeBuffer.begin(), s.decodeBuffer.end(), 0);
+      SDL_AudioStreamPut(s.converter, s.decodeBuffer.data(), int(s.decodeBuffer.size()));
       SDL_AudioStreamFlush(s.converter);
+      s.musicEndFrames = s.decodedFrames * s.have.freq / s.musicRate;
+      s.decoderDone = true;
     }
   }
 }
@@ -144,7 +155,10 @@ void SDLCALL FillDeviceBuffer(void* userdata, Uint8* out, int len) {
     got = std::max(0, SDL_AudioStreamGet(s.converter, out, len));
   }
   if (got < len) std::memset(out + got, s.have.silence, size_t(len - got));
-  const int64_t musicFrames = s.deviceFrameBytes > 0 ? got / s.deviceFrameBytes : 0;
+  int64_t musicFrames = s.deviceFrameBytes > 0 ? got / s.deviceFrameBytes : 0;
+  if (s.musicEndFrames >= 0) {
+    musicFrames = std::clamp<int64_t>(s.musicEndFrames - s.deliveredFrames, 0, musicFrames);
+  }
 
   const int64_t now = NowNs();
   std::lock_guard<std::mutex> lock(s.clock);
@@ -164,6 +178,8 @@ void FreeStream(AudioService& s) {
   s.playing = false;
   s.silent = true;
   s.decoderDone = false;
+  s.decodedFrames = 0;
+  s.musicEndFrames = -1;
   s.lengthSeconds = -1.0;
   s.musicRate = SilentRate;
   s.musicChannels = SilentChannels;
@@ -298,6 +314,8 @@ void AudioPlayFromStart(uint32_t stream) {
     mpg123_seek(s.decoder, 0, SEEK_SET);
     SDL_AudioStreamClear(s.converter);
     s.decoderDone = false;
+    s.decodedFrames = 0;
+    s.musicEndFrames = -1;
   }
   s.playing = true;
   ResetClock(s);

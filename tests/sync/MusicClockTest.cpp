@@ -1,0 +1,256 @@
+// The music clock on the audio layer, under SDL's dummy audio driver, which
+// consumes audio in real time. Tone files are made with sox and lame.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "SyncTestSupport.h"
+#include "platform/Audio.h"
+#include "sync/MusicClock.h"
+#include "sync/Tracks.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void Sleep(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+// A sine tone of the given length as an mp3 at the given rate and channels.
+std::string MakeToneMp3(const ScratchDir& dir, const std::string& name, int rate, int channels, double seconds) {
+  const std::string wav = dir / (name + ".wav");
+  const std::string mp3 = dir / name;
+  const std::string command = "sox -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) +
+                              " -b 16 '" + wav + "' synth " + std::to_string(seconds) +
+                              " sine 440 vol 0.5 && lame --quiet '" + wav + "' '" + mp3 + "'";
+  if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot make a test tone: " << command;
+  return mp3;
+}
+
+struct Samples {
+  double firstTime = -1, firstRow = 0, lastTime = 0, lastRow = 0;
+  double largestBackStep = 0;
+  int count = 0;
+};
+
+// Reads CurrentRow about every millisecond for a while; the rate is measured
+// from `settle` seconds on, once the device has filled its buffers.
+Samples SampleRows(double duration, double settle) {
+  Samples s;
+  const Clock::time_point start = Clock::now();
+  double previous = CurrentRow();
+  for (double t = 0; t < duration; t = SecondsSince(start)) {
+    const double row = CurrentRow();
+    s.largestBackStep = std::max(s.largestBackStep, previous - row);
+    previous = row;
+    ++s.count;
+    if (t >= settle && s.firstTime < 0) {
+      s.firstTime = t;
+      s.firstRow = row;
+    }
+    s.lastTime = t;
+    s.lastRow = row;
+    Sleep(0.001);
+  }
+  return s;
+}
+
+double RowsPerWallSecond(const Samples& s) { return (s.lastRow - s.firstRow) / (s.lastTime - s.firstTime); }
+
+class MusicClockTest : public testing::Test {
+ protected:
+  // The dummy driver is chosen here rather than trusted to the environment:
+  // these tests mean a device that consumes audio in real time.
+  void SetUp() override { setenv("SDL_AUDIODRIVER", "dummy", 1); }
+  void TearDown() override {
+    ShutdownAudio();
+    MusicStream = 0;
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+  }
+  ScratchDir dir_;
+};
+
+struct ToneFormat {
+  int rate;
+  int channels;
+};
+
+class MusicClockFormatTest : public MusicClockTest, public testing::WithParamInterface<ToneFormat> {};
+
+TEST_P(MusicClockFormatTest, RowsAdvanceTwentyPerSecondOfMusic) {
+  const ToneFormat format = GetParam();
+  const std::string mp3 = MakeToneMp3(dir_, "tone.mp3", format.rate, format.channels, 3.0);
+  ASSERT_TRUE(AudioOpenOutput(44100));
+  MusicStream = AudioOpenStream(mp3.c_str());
+  ASSERT_NE(MusicStream, 0u);
+  // Bytes count the file's own decoded samples: 16 bits per channel.
+  EXPECT_DOUBLE_EQ(AudioBytesToSeconds(MusicStream, uint64_t(format.rate) * format.channels * 2), 1.0);
+
+  Sleep(0.1);
+  EXPECT_EQ(CurrentRow(), 0.0) << "before the output starts";
+  AudioStartOutput();
+  Sleep(0.15);
+  EXPECT_EQ(CurrentRow(), 0.0) << "output running, stream not yet playing";
+
+  StartMusicPlayback();
+  const Samples s = SampleRows(2.0, 0.3);
+  EXPECT_EQ(s.largestBackStep, 0.0);
+  EXPECT_NEAR(RowsPerWallSecond(s), 20.0, 2.0) << s.firstRow << " at " << s.firstTime << ", " << s.lastRow
+                                               << " at " << s.lastTime;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MusicClockFormatTest,
+                         testing::Values(ToneFormat{22050, 1}, ToneFormat{48000, 2}, ToneFormat{44100, 2}),
+                         [](const testing::TestParamInfo<ToneFormat>& info) {
+                           return std::to_string(info.param.rate) + "Hz" + std::to_string(info.param.channels) + "ch";
+                         });
+
+// One second of tone comes back from the encoder with up to about 0.1 s of
+// delay and padding around it.
+constexpr double OneSecondToneMinRows = 20.0;
+constexpr double OneSecondToneMaxRows = 22.1;
+
+// Plays a one-second tone to its end and returns the row where it stays.
+double PlayToTheEnd(const std::string& mp3) {
+  MusicStream = AudioOpenStream(mp3.c_str());
+  StartMusicPlayback();
+  const Samples s = SampleRows(1.6, 0.0);
+  EXPECT_EQ(s.largestBackStep, 0.0);
+  const double end = CurrentRow();
+  Sleep(0.3);
+  EXPECT_EQ(CurrentRow(), end) << "the position moved after the end of the music";
+  return end;
+}
+
+TEST_F(MusicClockTest, PositionStaysAtTheEndOfTheMusic) {
+  const std::string mp3 = MakeToneMp3(dir_, "short.mp3", 22050, 1, 1.0);
+  ASSERT_TRUE(AudioOpenOutput(44100));
+  const double played = PlayToTheEnd(mp3);
+  EXPECT_GE(played, OneSecondToneMinRows);
+  EXPECT_LE(played, OneSecondToneMaxRows);
+  ShutdownAudio();
+
+  // Without a device the clock stops at the length the decoder reports for the
+  // file; played through the device, every decoded frame is heard, so the two
+  // ends agree to well within a millisecond.
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(AudioOpenOutput(44100));
+  testing::internal::GetCapturedStderr();
+  const double counted = PlayToTheEnd(mp3);
+  EXPECT_NEAR(played, counted, 0.01);
+}
+
+TEST_F(MusicClockTest, WithoutADeviceTheMusicRunsSilentlyOnTheClock) {
+  const std::string mp3 = MakeToneMp3(dir_, "short.mp3", 22050, 1, 1.0);
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(AudioOpenOutput(44100));
+  MusicStream = AudioOpenStream(mp3.c_str());
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find("silently"), std::string::npos) << err;
+  ASSERT_NE(MusicStream, 0u);
+
+  Sleep(0.1);
+  EXPECT_EQ(CurrentRow(), 0.0);
+  StartMusicPlayback();
+  const Samples s = SampleRows(0.8, 0.1);
+  EXPECT_EQ(s.largestBackStep, 0.0);
+  EXPECT_NEAR(RowsPerWallSecond(s), 20.0, 2.0);
+  Sleep(0.5);
+  // The file's length is known without decoding it: the clock stops there.
+  const double end = CurrentRow();
+  EXPECT_GE(end, OneSecondToneMinRows);
+  EXPECT_LE(end, OneSecondToneMaxRows);
+  Sleep(0.2);
+  EXPECT_EQ(CurrentRow(), end);
+}
+
+TEST_F(MusicClockTest, AMissingOrBrokenFileRunsSilentlyOnTheClock) {
+  WriteText(dir_ / "broken.mp3", "this is not audio\n");
+  for (const std::string& path : {dir_ / "missing.mp3", dir_ / "broken.mp3"}) {
+    ASSERT_TRUE(AudioOpenOutput(44100));
+    testing::internal::CaptureStderr();
+    MusicStream = AudioOpenStream(path.c_str());
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find(path), std::string::npos) << err;
+    ASSERT_NE(MusicStream, 0u);
+    EXPECT_EQ(CurrentRow(), 0.0);
+    StartMusicPlayback();
+    const Samples s = SampleRows(0.6, 0.1);
+    EXPECT_EQ(s.largestBackStep, 0.0);
+    EXPECT_NEAR(RowsPerWallSecond(s), 20.0, 2.0) << path;
+    ShutdownAudio();
+  }
+}
+
+TEST_F(MusicClockTest, StartUpOpensTheMusicAndRegistersTheFourteenTracks) {
+  std::filesystem::create_directory(dir_.path() / "res");
+  MakeToneMp3(dir_, "res/Quelf - Tavoy Rip.mp3", 44100, 2, 1.0);
+  std::vector<uint8_t> control;
+  PutInt32(control, 2);
+  PutKey(control, 0, 0.0f, KindStep);
+  PutKey(control, 40, 777.0f, KindStep);
+  WriteFile(dir_ / "res/steak_control.track", control);
+
+  WorkingDir in(dir_.path());
+  InitMusicAndTracks();
+  ASSERT_NE(MusicStream, 0u);
+  const TrackSet* set = CurrentTrackSet();
+  ASSERT_NE(set, nullptr);
+  EXPECT_STREQ(set->baseName, "sync");
+  Track* const globals[] = {BackN,    BackX,    BackY,   BackR,   BackG,   BackB,   BackScale,
+                            BackRotX, BackRotY, BackRotZ, ScrollX, ScrollY, ScrollR, Control};
+  const char* const names[] = {"back.n",    "back.x",    "back.y",   "back.r",   "back.g",
+                               "back.b",    "back.scale", "back.rotx", "back.roty", "back.rotz",
+                               "scroll.x",  "scroll.y",   "scroll.r", "control"};
+  ASSERT_EQ(set->trackCount, 14);
+  for (int i = 0; i < 14; ++i) {
+    EXPECT_EQ(set->tracks[i], globals[i]) << i;
+    EXPECT_STREQ(set->tracks[i]->name, names[i]);
+  }
+  EXPECT_EQ(Control->keyCount, 2);
+  EXPECT_EQ(BackX->keyCount, 0);
+  EXPECT_EQ(TrackValue(Control, 45.0), 777.0f);
+
+  EXPECT_EQ(CurrentRow(), 0.0);
+  StartMusicPlayback();
+  Sleep(0.5);
+  EXPECT_GT(CurrentRow(), 5.0);
+}
+
+TEST_F(MusicClockTest, AReplacedOrShutDownStreamReportsNothing) {
+  const std::string mp3 = MakeToneMp3(dir_, "tone.mp3", 22050, 1, 1.0);
+  ASSERT_TRUE(AudioOpenOutput(44100));
+  const uint32_t first = AudioOpenStream(mp3.c_str());
+  AudioStartOutput();
+  AudioPlayFromStart(first);
+  Sleep(0.3);
+  EXPECT_GT(AudioPositionBytes(first), 0u);
+
+  const uint32_t second = AudioOpenStream(mp3.c_str());
+  EXPECT_NE(second, first);
+  EXPECT_EQ(AudioPositionBytes(first), 0u);
+  EXPECT_EQ(AudioPositionBytes(second), 0u);  // not playing yet
+
+  ShutdownAudio();
+  EXPECT_EQ(AudioPositionBytes(second), 0u);
+  ShutdownAudio();  // a second shutdown is harmless
+
+  // The service starts again from scratch.
+  ASSERT_TRUE(AudioOpenOutput(44100));
+  MusicStream = AudioOpenStream(mp3.c_str());
+  EXPECT_NE(MusicStream, second);
+  StartMusicPlayback();
+  Sleep(0.3);
+  EXPECT_GT(CurrentRow(), 2.0);
+}
+
+}  // namespace
