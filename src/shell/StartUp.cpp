@@ -2,31 +2,70 @@
 
 #include <GL/gl.h>
 
+#include "image/ImageLoader.h"
 #include "image/TextureTable.h"
 #include "platform/Display.h"
 #include "render/OutlineFont.h"
 #include "sync/MusicClock.h"
+
+StartUpWatch StartUpWatcher;
+
+namespace {
+
+struct ImageSlot {
+  const char* path;
+  int slot;
+};
+
+// Loaded in this order, each into its own slot of the texture table.
+constexpr ImageSlot Images[] = {
+    {"res/vorn.gif", 0},         {"res/dravel.jpg", 1},       {"res/tile.jpg", 2},
+    {"res/grlsch.png", 3},       {"res/nightbacon.gif", 4},   {"res/atari_st_bee.gif", 5},
+    {"res/poubell.gif", 6},
+};
+
+// One more dot for each step of the start-up: "Loading." is presented before
+// the blend state is set, each later text right before its image loads.
+constexpr const char* LoadingTexts[] = {
+    "Loading.",      "Loading..",      "Loading...",      "Loading....",
+    "Loading.....",  "Loading......",  "Loading.......",  "Loading........",
+};
+
+void LoadImage(const ImageSlot& image) {
+  // The loader does its work on creation and is kept for the whole run, as
+  // every start-up resource is.
+  new ImageLoader(image.path, image.slot);
+  if (StartUpWatcher.imageLoaded) StartUpWatcher.imageLoaded(image.slot);
+}
+
+}  // namespace
 
 void DrawLoadingFrame(const char* text) {
   glClearColor(1.0f, 0.2f, 0.5f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glDisable(GL_TEXTURE_2D);
   glLoadIdentity();
-  glColor3f(1, 1, 1);
-  glTranslatef(0, 0, -1.0f);
+  glColor3f(1.0f, 1.0f, 1.0f);
+  glTranslatef(0.0f, 0.0f, -1.0f);
   glScalef(0.1f, 0.1f, 0.1f);
   if (text) PrintText(text, true);
+  if (StartUpWatcher.loadingFrameDrawn) StartUpWatcher.loadingFrameDrawn(text);
   SwapDemoWindow();
 }
 
 void InitDemo() {
   CreateOutlineFont();
   glGenTextures(TextureSlots, TextureTable);
-  DrawLoadingFrame("Loading.");
+  DrawLoadingFrame(LoadingTexts[0]);
   glEnable(GL_TEXTURE_2D);
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  DrawLoadingFrame("Loading..");
+  // The frame with n dots stays on screen while the image of slot n - 2 loads;
+  // the last one stays up through the music and the tracks as well.
+  for (const ImageSlot& image : Images) {
+    DrawLoadingFrame(LoadingTexts[image.slot + 1]);
+    LoadImage(image);
+  }
   InitMusicAndTracks();
   StartMusicPlayback();
 }

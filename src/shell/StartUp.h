@@ -1,8 +1,21 @@
-// Start-up: everything the demo frames need, then the music starts.
+// Start-up: everything the demo frames need, with the loading screen on show
+// while it happens; then the music starts.
 #pragma once
 
 // Builds the font, generates the texture names, switches on texturing and
-// blending, opens the music and the tracks and starts playback.
+// blending, loads the seven images in slot order (a loading frame with one
+// more dot before each), opens the music and the tracks and starts playback.
 void InitDemo();
+
 // Draws and presents one loading frame with text centred (none when null).
 void DrawLoadingFrame(const char* text);
+
+// Lets a test watch the start-up from outside; both hooks are null in the demo.
+// loadingFrameDrawn runs after a loading frame is drawn and before it is
+// presented, so the picture can still be read back; imageLoaded runs after the
+// image of a slot has been loaded.
+struct StartUpWatch {
+  void (*loadingFrameDrawn)(const char* text) = nullptr;
+  void (*imageLoaded)(int slot) = nullptr;
+};
+extern StartUpWatch StartUpWatcher;
