@@ -68,6 +68,10 @@ bool TryWindow(int width, int height) {
 bool OpenDisplay() {
   if (videoUp) return true;
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  // Without this SDL makes every poll that follows a drained queue come back
+  // empty once, and a quit posted while handling a message would wait behind
+  // a frame: waiting messages must always come first.
+  SDL_SetHint(SDL_HINT_POLL_SENTINEL, "0");
   // A borderless desktop-sized window must stay up when focus moves elsewhere.
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {

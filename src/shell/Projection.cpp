@@ -12,7 +12,9 @@ ViewportFit FitViewport(int width, int height) {
   if (aspect >= 1.77f && aspect < 1.78f) return {0, 0, width, height, aspect};
   // Everything else gets a band of 1000/1777 of the width, centred vertically:
   // bars on narrower desktops, cropped top and bottom on wider ones.
-  const int bandHeight = (width * 1000) / 1777;
+  // The product is formed in 64 bits so that no width overflows it; for every
+  // real desktop the result is the 32-bit one.
+  const int bandHeight = static_cast<int>((static_cast<long long>(width) * 1000) / 1777);
   const int bandY = (height - bandHeight) / 2;
   return {0, bandY, width, bandHeight, 1.77777f};
 }
