@@ -1,0 +1,118 @@
+// demotool check against copies of the bundled show with one thing broken at
+// a time: each breakage must be found and named, and only then.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "sync/TrackFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int status;
+  std::string output;
+};
+
+Result RunCheck(const fs::path& dir) {
+  const std::string command = std::string(DEMOTOOL_BIN) + " check '" + dir.string() + "' 2>&1";
+  Result result{-1, ""};
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  const int raw = pclose(pipe);
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return result;
+}
+
+void WriteTrack(const fs::path& path, std::initializer_list<TrackKey> keys) {
+  const std::vector<TrackKey> list(keys);
+  const std::vector<uint8_t> bytes = EncodeTrackFile(list.data(), static_cast<int32_t>(list.size()));
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+class CheckCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    show = fs::temp_directory_path() /
+           ("check-show-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(show);
+    for (const auto& entry : fs::directory_iterator(fs::path(DEMO_SOURCE_DIR) / "res")) {
+      if (entry.is_regular_file()) fs::copy_file(entry.path(), show / entry.path().filename());
+    }
+  }
+  void TearDown() override { fs::remove_all(show); }
+  fs::path show;
+};
+
+TEST_F(CheckCommandTest, TheBundledShowPasses) {
+  const Result r = RunCheck(show);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("control reaches 777"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("grlsch.png                 ok      PNG route"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("vorn.gif                   ok      system route"), std::string::npos) << r.output;
+}
+
+TEST_F(CheckCommandTest, EachBreakageIsFoundAndNamed) {
+  struct Case {
+    const char* name;
+    void (*breakIt)(const fs::path&);
+    const char* expectedLine;  // the start of the line that must report it
+  };
+  const Case cases[] = {
+      {"missing image", [](const fs::path& d) { fs::remove(d / "tile.jpg"); }, "tile.jpg                   PROBLEM missing"},
+      {"damaged png",
+       [](const fs::path& d) {
+         fs::resize_file(d / "grlsch.png", 100);  // header intact, image data cut
+       },
+       "grlsch.png                 PROBLEM PNG route"},
+      {"png that is no image",
+       [](const fs::path& d) { std::ofstream(d / "grlsch.png") << "not a picture at all"; },
+       "grlsch.png                 PROBLEM"},
+      {"missing track", [](const fs::path& d) { fs::remove(d / "steak_scroll.r.track"); },
+       "steak_scroll.r.track       PROBLEM missing"},
+      {"rows out of order",
+       [](const fs::path& d) { WriteTrack(d / "steak_back.x.track", {{10, 1.0f, 1}, {10, 2.0f, 1}}); },
+       "steak_back.x.track         PROBLEM key 1"},
+      {"short track file",
+       [](const fs::path& d) { fs::resize_file(d / "steak_back.y.track", 4 + 9 + 4); },
+       "steak_back.y.track         PROBLEM"},
+      {"missing music", [](const fs::path& d) { fs::remove(d / "Quelf - Tavoy Rip.mp3"); },
+       "Quelf - Tavoy Rip.mp3      PROBLEM"},
+      {"music that is no mp3",
+       [](const fs::path& d) { std::ofstream(d / "Quelf - Tavoy Rip.mp3") << std::string(5000, 'x'); },
+       "Quelf - Tavoy Rip.mp3      PROBLEM"},
+      {"show that never ends",
+       [](const fs::path& d) { WriteTrack(d / "steak_control.track", {{0, 5.0f, 0}, {100, 776.9f, 0}}); },
+       "end of show                PROBLEM control never reaches 777"},
+      {"end after the music",
+       [](const fs::path& d) { WriteTrack(d / "steak_control.track", {{0, 5.0f, 0}, {100000, 777.0f, 0}}); },
+       "end of show                PROBLEM"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(show);
+    SetUp();
+    c.breakIt(show);
+    const Result r = RunCheck(show);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find(c.expectedLine), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(": 1 problem(s)"), std::string::npos) << "one breakage, one problem\n" << r.output;
+  }
+}
+
+TEST_F(CheckCommandTest, AFolderThatIsNotThereIsAnErrorNotACrash) {
+  const Result r = RunCheck(show / "nowhere");
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("cannot open the folder"), std::string::npos) << r.output;
+}
+
+}  // namespace
