@@ -25,8 +25,10 @@
 #                            press and release a key (xdotool names: Escape, space, a).
 #   e2e_click BUTTON         click a mouse button (1 left, 2 middle, 3 right) at
 #                            the middle of the screen.
-#   e2e_wait_exit SECS       wait for the demo to end; prints its exit code, or
-#                            returns 124 (and prints nothing) if still running.
+#   e2e_wait_exit SECS       wait for the demo to end and put its exit code in
+#                            E2E_EXIT_CODE; returns 124 if it is still running.
+#                            Call it directly, not in $(...): a subshell cannot
+#                            collect the demo's exit code.
 #   e2e_still_running        true while the demo process lives.
 #   e2e_screenshot FILE.png  screenshot of the whole root window.
 #   e2e_pixel FILE.png X Y   print "R G B" (0..255) of one pixel.
@@ -39,6 +41,10 @@
 #                            $E2E_TMP/last.png. Fails the test on timeout.
 #   e2e_mean FILE.png [WxH+X+Y]
 #                            print the mean "R G B" of the picture or of a region.
+#   e2e_count_near FILE.png WxH+X+Y R G B [TOL]
+#                            print how many pixels of the region are within TOL
+#                            (default 8) per channel of R G B (a row or a column
+#                            of the picture measures the extent of a shape).
 #   e2e_fail MSG             print "FAIL: MSG" on stderr (plus the demo's stderr)
 #                            and exit 1.
 #   e2e_note MSG             print a line to stderr.
@@ -54,6 +60,7 @@ E2E_XVFB_PID=""
 E2E_DEMO_PID=""
 E2E_SHOW=""
 E2E_WINDOW=""
+E2E_EXIT_CODE=""
 : "${DEMO_SOURCE_DIR:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 : "${DEMO_BIN:=$DEMO_SOURCE_DIR/build/demo}"
 : "${DEMOTOOL_BIN:=$DEMO_SOURCE_DIR/build/demotool}"
@@ -167,7 +174,7 @@ e2e_wait_exit() {
   for i in $(seq $((secs * 20))); do
     if ! e2e_still_running; then
       wait "$E2E_DEMO_PID"
-      echo $?
+      E2E_EXIT_CODE=$?
       E2E_DEMO_PID=""
       return 0
     fi
@@ -207,6 +214,14 @@ e2e_mean() {
   local crop=()
   [ -n "${2:-}" ] && crop=(-crop "$2" +repage)
   convert "$1" "${crop[@]}" -scale '1x1!' -depth 8 rgb:- | od -An -tu1 | xargs
+}
+
+e2e_count_near() {
+  convert "$1" -crop "$2" +repage -depth 8 rgb:- | od -An -v -tu1 -w3 |
+    awk -v r="$3" -v g="$4" -v b="$5" -v t="${6:-8}" '
+      function d(a, c) { return a > c ? a - c : c - a }
+      NF == 3 && d($1, r) <= t && d($2, g) <= t && d($3, b) <= t { n++ }
+      END { print n + 0 }'
 }
 
 e2e_artifact() {
