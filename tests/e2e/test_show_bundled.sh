@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The bundled show the way a viewer meets it: the loading screen or the show
+# from the first picture on, then the show's own blue ground with pictures that
+# change over time; Escape works before the show has even started; and the
+# show's end through the control track, on a copy whose end comes early.
+. "$(dirname "$0")/lib.sh"
+
+W=640 H=360
+LOADING="255 51 128" SHOW_BLUE="0 51 128"
+
+is_near() {  # is_near "R G B" "R G B"
+  local r g b R G B
+  read -r r g b <<<"$1"
+  read -r R G B <<<"$2"
+  [ $(( (r - R) * (r - R) <= 100 && (g - G) * (g - G) <= 100 && (b - B) * (b - B) <= 100 )) -eq 1 ]
+}
+
+# The ground colour of a screenshot: the most common colour among the four
+# corners and the middle of the top edge, which the show's layers rarely cover
+# all at once.
+ground() {
+  local f=$1 p
+  for p in "2 2" "$((W - 3)) 2" "2 $((H - 3))" "$((W - 3)) $((H - 3))" "$((W / 2)) 2"; do
+    e2e_pixel "$f" $p
+  done | sort | uniq -c | sort -rn | head -n 1 | awk '{print $2, $3, $4}'
+}
+
+e2e_start_xvfb $W $H
+
+# --- 1. The first picture and the running show --------------------------------
+e2e_make_show res
+e2e_start_demo
+e2e_wait_window 30
+first=""
+for i in $(seq 120); do
+  e2e_screenshot "$E2E_TMP/first.png"
+  g=$(ground "$E2E_TMP/first.png")
+  # Until the first swap the window may still be black.
+  if [ "$g" != "0 0 0" ]; then first=$g; break; fi
+  e2e_still_running || e2e_fail "the demo ended during start-up"
+  sleep 0.25
+done
+[ -n "$first" ] || e2e_fail "the window stayed black"
+is_near "$first" "$LOADING" || is_near "$first" "$SHOW_BLUE" ||
+  e2e_fail "the first picture is neither the loading screen nor the show: ground $first"
+e2e_artifact "$E2E_TMP/first.png"
+
+# Wait for the show, then three pictures a second and a half apart.
+for i in $(seq 240); do
+  e2e_screenshot "$E2E_TMP/show0.png"
+  is_near "$(ground "$E2E_TMP/show0.png")" "$SHOW_BLUE" && break
+  e2e_still_running || e2e_fail "the demo ended before the show began"
+  sleep 0.25
+done
+is_near "$(ground "$E2E_TMP/show0.png")" "$SHOW_BLUE" || e2e_fail "the show never began (60 s)"
+sums=()
+for n in 1 2 3; do
+  sleep 1.5
+  e2e_screenshot "$E2E_TMP/show$n.png"
+  e2e_artifact "$E2E_TMP/show$n.png"
+  is_near "$(ground "$E2E_TMP/show$n.png")" "$SHOW_BLUE" ||
+    e2e_fail "picture $n of the show is not on the show's blue: ground $(ground "$E2E_TMP/show$n.png")"
+  # Something besides the ground is drawn: the mean differs from pure blue.
+  read -r r g b < <(e2e_mean "$E2E_TMP/show$n.png")
+  is_near "$r $g $b" "$SHOW_BLUE" && e2e_fail "picture $n shows nothing but the ground"
+  sums+=("$(convert "$E2E_TMP/show$n.png" -depth 8 rgb:- | md5sum | cut -d' ' -f1)")
+done
+[ "${sums[0]}" != "${sums[1]}" ] && [ "${sums[1]}" != "${sums[2]}" ] ||
+  e2e_fail "the show's pictures do not change over time"
+e2e_key Escape
+e2e_wait_exit 10 || e2e_fail "Escape did not end the show"
+[ "$E2E_EXIT_CODE" -eq 0 ] || e2e_fail "exit code $E2E_EXIT_CODE after Escape"
+
+# --- 2. Escape during loading -------------------------------------------------
+# Messages wait in the queue while the images load; the loop's first pass
+# takes the Escape and the show ends before it gets going.
+rm -rf "$E2E_SHOW"
+e2e_make_show res
+e2e_start_demo
+e2e_wait_window 30
+for i in $(seq 200); do
+  e2e_screenshot "$E2E_TMP/loading.png"
+  is_near "$(ground "$E2E_TMP/loading.png")" "$LOADING" && break
+  e2e_still_running || e2e_fail "the demo ended during start-up"
+  sleep 0.05
+done
+is_near "$(ground "$E2E_TMP/loading.png")" "$LOADING" || e2e_fail "never saw the loading screen"
+e2e_key Escape
+e2e_wait_exit 60 || e2e_fail "Escape pressed during loading did not end the demo"
+[ "$E2E_EXIT_CODE" -eq 0 ] || e2e_fail "exit code $E2E_EXIT_CODE after Escape during loading"
+
+# --- 3. The end of the show through the control track -------------------------
+rm -rf "$E2E_SHOW"
+e2e_make_show res
+"$DEMOTOOL_BIN" track dump "$E2E_SHOW/res/steak_control.track" >"$E2E_TMP/control.txt" ||
+  e2e_fail "demotool could not dump the control track"
+# The bundled scenes up to row 100 (five seconds), then the end.
+awk '$1 == "track" || ($1 ~ /^-?[0-9]+$/ && $1 < 100)' "$E2E_TMP/control.txt" >"$E2E_TMP/short.txt"
+echo "100 777 step" >>"$E2E_TMP/short.txt"
+"$DEMOTOOL_BIN" track build "$E2E_TMP/short.txt" "$E2E_SHOW/res" >&2 ||
+  e2e_fail "demotool could not build the shortened control track"
+e2e_start_demo
+e2e_wait_window 30
+e2e_wait_exit 90 || e2e_fail "the shortened show did not end by itself"
+[ "$E2E_EXIT_CODE" -eq 0 ] || e2e_fail "exit code $E2E_EXIT_CODE at the end of the show"
+echo "bundled show: first picture ground $first; show changes; Escape during loading; end at row 100"
