@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The control track ends the show: a show whose control code becomes 777 at
+# row 60 (three seconds at 20 rows per second) ends by itself with exit code
+# 0, neither early nor late.
+. "$(dirname "$0")/lib.sh"
+
+e2e_start_xvfb 320 180
+e2e_make_show
+
+cat >"$E2E_TMP/show.txt" <<'TRACKS'
+track control
+0 1 step
+20 3 step
+40 5 step
+60 777 step
+TRACKS
+"$DEMOTOOL_BIN" track build "$E2E_TMP/show.txt" "$E2E_SHOW/res" >/dev/null ||
+  e2e_fail "demotool could not build the tracks"
+
+# The show has no music file: the demo says so once on stderr when it opens
+# the music, just before playback starts, and then runs on the system clock.
+# That line marks the start of the timeline far more precisely than polling
+# screenshots of a machine busy rendering with the software rasterizer.
+e2e_start_demo
+for i in $(seq 3000); do
+  [ -s "$E2E_TMP/demo.err" ] && break
+  e2e_still_running || e2e_fail "the demo ended before opening its music"
+  sleep 0.01
+done
+music_opened=$(date +%s%N)
+[ -s "$E2E_TMP/demo.err" ] || e2e_fail "the demo never said that the music is missing"
+
+e2e_wait_exit 15 || e2e_fail "the show did not end within 15 s of its start"
+ended=$(date +%s%N)
+code=$E2E_EXIT_CODE
+elapsed_ms=$(( (ended - music_opened) / 1000000 ))
+e2e_note "exit code $code, ${elapsed_ms} ms after the music was opened"
+[ "$code" = 0 ] || e2e_fail "exit code $code, expected 0"
+[ "$elapsed_ms" -ge 2500 ] || e2e_fail "ended ${elapsed_ms} ms after the start: before row 60"
+[ "$elapsed_ms" -le 4500 ] || e2e_fail "ended ${elapsed_ms} ms after the start: well after row 60"
+echo "PASS"
