@@ -206,7 +206,9 @@ void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsign
       error = 54;
       return;
     }
-    if (outPos + length >= out.size()) out.resize((outPos + length) * 2);
+    // Grown only when the copy does not fit: a copy that exactly fills a
+    // well pre-sized buffer must not double it.
+    if (outPos + length > out.size()) out.resize((outPos + length) * 2);
     // Byte by byte: a copy longer than its distance repeats the bytes it has
     // just written, as an overlapping back-reference means.
     unsigned char* dst = out.data() + outPos;
