@@ -185,8 +185,8 @@ def make_show():
     s.key(bar(60), -0.45, "smooth")
     s.key(bar(62), -1.0, "smooth")             # gone, then the logo comes back
     s.key(bar(63), -0.2, "smooth")
-    s.key(bar(64), 0.1, "smooth")
-    s.key(END_ROW, 0.3, "linear")
+    s.key(bar(64), -0.05, "smooth")
+    s.key(END_ROW, 0.05, "linear")
 
     # ---- back.x / back.y: sideways sway on the bars, circles in the choruses
     x, y = t["back.x"], t["back.y"]
@@ -217,10 +217,10 @@ def make_show():
     for b in range(56, 62):
         x.key(bar(b), 1.5 if b % 2 == 0 else -1.5, "smooth")
         y.key(bar(b), 0.4, "smooth")
-    x.key(bar(62), 0.0, "smooth")
-    y.key(bar(62), 0.35, "smooth")
+    x.key(bar(62), 0.0, "smooth")     # the finale: the logo high, the last words under it
+    y.key(bar(62), 0.75, "smooth")
     x.key(END_ROW, 0.0, "linear")
-    y.key(END_ROW, 0.35, "linear")
+    y.key(END_ROW, 0.75, "linear")
 
     # ---- tint: a colour for each section, flashing on the beats of the choruses
     r, g, bl = t["back.r"], t["back.g"], t["back.b"]
@@ -340,7 +340,7 @@ def make_show():
     assert gone > closing
 
     # ---- scroll.y: low in the picture; bounces on the beats of the choruses,
-    # rises to the middle through the break and for the closing phrase.
+    # rises to the middle through the break, and under the logo for the closing phrase.
     sy = t["scroll.y"]
     sy.key(0, 0.0, "smooth")
     sy.key(bar(24) - 10, 0.0, "smooth")
@@ -357,8 +357,8 @@ def make_show():
             sy.key(bar(48) - 10, 0.0, "smooth")
     sy.key(bar(56), 0.0, "smooth")
     sy.key(bar(62), 0.0, "smooth")
-    sy.key(bar(64), 3.15, "smooth")        # centred for "See you soon."
-    sy.key(END_ROW, 3.15, "step")
+    sy.key(bar(64), 1.3, "smooth")         # "See you soon." just under the logo
+    sy.key(END_ROW, 1.3, "step")
 
     # ---- scroll.r: gentle rocking in the verses, harder in the choruses,
     # a full somersault of the line at the start of the break.
