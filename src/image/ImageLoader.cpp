@@ -87,7 +87,7 @@ void ReadFileBytes(const char* path, std::vector<unsigned char>& bytes) {
     } catch (const std::bad_alloc&) {
       bytes.clear();
     }
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    if (!bytes.empty()) bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
   }
   std::fclose(file);
 }
@@ -95,16 +95,25 @@ void ReadFileBytes(const char* path, std::vector<unsigned char>& bytes) {
 int UploadPngImage(const char* path, int slot) {
   std::vector<unsigned char> decoded;
   PngState state;
+  bool noBytes = false;
   {
     std::vector<unsigned char> bytes;
     ReadFileBytes(path, bytes);
-    decodeImage(decoded, state, bytes.empty() ? nullptr : bytes.data(), bytes.size());
+    noBytes = bytes.empty();
+    try {
+      decodeImage(decoded, state, noBytes ? nullptr : bytes.data(), bytes.size());
+    } catch (const std::bad_alloc&) {
+      // A header may claim a size no memory holds: refuse the file, keep the show.
+      std::fprintf(stderr, "image: %s: no memory to decode it, not uploaded\n", path);
+      return 0;
+    }
   }  // the file's bytes go as soon as they are decoded
 
   const uint32_t w = state.width;
   const uint32_t h = state.height;
   if (state.error != 0) {
-    std::fprintf(stderr, "image: %s: cannot be decoded (PNG error %d)\n", path, state.error);
+    std::fprintf(stderr, "image: %s: %s (PNG error %d), not uploaded\n", path,
+                 noBytes ? "missing or empty" : "cannot be decoded", state.error);
     return 0;
   }
   // The decoder claims success: still refuse pixels it did not deliver.

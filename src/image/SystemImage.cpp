@@ -24,7 +24,7 @@ int LoadSystemImage(const char* path, SystemImage& image) {
     }
     // A short read leaves only what was read: the decoders never see bytes
     // the file did not hold.
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    if (!bytes.empty()) bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
   }
   std::fclose(file);
   DecodeSystemImage(ByteStream{bytes.data(), bytes.size()}, image);
