@@ -1,10 +1,18 @@
 // Inflater: zlib framing around DEFLATE data, decoded from memory in one call.
 //
-// Huffman codes are decoded by walking a binary tree one bit at a time. The
-// order of the checks is part of the contract: a damaged stream reports the
-// first failure it meets, with the code of the table in Inflate.h. Every read
-// of a fixed-width field is bounded by the data, so a truncated stream ends in
-// an end-of-data code and never in a read past its last byte.
+// Huffman codes are defined by a binary tree walked one bit at a time
+// (decodeSymbol). The order of the checks is part of the contract: a damaged
+// stream reports the first failure it meets, with the code of the table in
+// Inflate.h. Every read of a fixed-width field is bounded by the data, so a
+// truncated stream ends in an end-of-data code and never in a read past its
+// last byte.
+//
+// Speed: each tree also gets a table indexed by the next FastBits bits that
+// gives the symbol and code length of every code that short. It is consulted
+// only when all FastBits bits lie inside the data, where the walk could meet
+// neither an end-of-data check nor an empty slot before its leaf, so the table
+// gives exactly the walk's result; every other case (long codes, empty
+// branches, the last bits of the data) takes the walk itself.
 #include "png/Inflate.h"
 
 #include <cstring>
@@ -34,13 +42,27 @@ constexpr unsigned DistanceSymbols = 32;
 constexpr unsigned CodeLengthSymbols = 19;
 constexpr unsigned MaxCodeLength = 15;
 
+// 9 bits cover every fixed code and nearly all codes of real dynamic blocks,
+// and the table (1 KiB) is cheap to rebuild per block.
+constexpr unsigned FastBits = 9;
+
+// Entry: code length << 9 | symbol; 0 = take the tree walk.
+struct FastTable {
+  uint16_t entry[1u << FastBits];
+};
+
+struct DecodingTree {
+  CodeTree tree;
+  FastTable fast;
+};
+
 // One decompression: the error of the first failure and the trees of the
 // current block. Each Huffman block rebuilds the trees it uses.
 struct Inflater {
   int error = 0;
-  CodeTree literals;
-  CodeTree distances;
-  CodeTree codeLengths;
+  DecodingTree literals;
+  DecodingTree distances;
+  DecodingTree codeLengths;
 };
 
 // ---------------------------------------------------------------------------
@@ -55,6 +77,21 @@ inline unsigned readBit(BitStream& bits) {
   return bit;
 }
 
+// The next n bits (n <= 24), first bit least significant, without consuming
+// them. The caller has made sure that they lie inside the data.
+inline uint32_t peekBits(const BitStream& bits, unsigned n) {
+  const size_t byte = bits.position >> 3;
+  const unsigned char* p = bits.data + byte;
+  uint32_t window;
+  if (byte + 4 <= bits.size) {
+    window = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+  } else {
+    window = 0;
+    for (size_t i = 0; byte + i < bits.size; ++i) window |= uint32_t{p[i]} << (8 * i);
+  }
+  return (window >> (bits.position & 7)) & ((1u << n) - 1);
+}
+
 // Reads an n-bit value, first bit least significant. A field that would run
 // past the data sets error to endCode instead and reads nothing: this is the one
 // place where fixed-width fields are bounded.
@@ -63,24 +100,85 @@ inline unsigned readBits(BitStream& bits, unsigned n, int& error, int endCode) {
     error = endCode;
     return 0;
   }
-  unsigned value = 0;
-  for (unsigned i = 0; i < n; ++i) value |= readBit(bits) << i;
+  const unsigned value = peekBits(bits, n);
+  bits.position += n;
   return value;
+}
+
+// ---------------------------------------------------------------------------
+// Fast tables.
+
+// Fills the table from the tree: every leaf within FastBits steps of the root
+// covers all table indices that start with its code (in reading order).
+void buildFastTable(DecodingTree& t) {
+  const CodeTree& tree = t.tree;
+  std::memset(t.fast.entry, 0, sizeof t.fast.entry);
+  struct Step {
+    uint32_t node;
+    unsigned depth;
+    uint32_t prefix;
+  };
+  Step stack[2 * FastBits + 2];
+  int top = 0;
+  stack[top++] = {0, 0, 0};
+  while (top > 0) {
+    const Step step = stack[--top];
+    if (step.node >= tree.symbolCount) continue;  // the walk reports it
+    for (uint32_t b = 0; b < 2; ++b) {
+      const uint32_t value = tree.slots[2 * step.node + b];
+      const unsigned length = step.depth + 1;
+      const uint32_t prefix = step.prefix | (b << step.depth);
+      if (value < tree.symbolCount) {
+        for (uint32_t i = prefix; i < (1u << FastBits); i += 1u << length)
+          t.fast.entry[i] = static_cast<uint16_t>(length << 9 | value);
+      } else if (value != CodeTree::Empty && length < FastBits) {
+        stack[top++] = {value - tree.symbolCount, length, prefix};
+      }
+    }
+  }
+}
+
+int buildDecodingTree(DecodingTree& t, const unsigned* lengths, size_t count) {
+  const int error = buildCodeTree(t.tree, lengths, count, MaxCodeLength);
+  if (!error) buildFastTable(t);
+  return error;
+}
+
+inline unsigned decodeFast(const DecodingTree& t, BitStream& bits, int& error) {
+  if (bits.position + FastBits <= bits.size * 8) {
+    const uint16_t entry = t.fast.entry[peekBits(bits, FastBits)];
+    if (entry) {
+      bits.position += entry >> 9;
+      error = 0;
+      return entry & 511u;
+    }
+  }
+  return decodeSymbol(t.tree, bits, error);
 }
 
 // ---------------------------------------------------------------------------
 // Blocks.
 
+// The fixed trees are the same for every fixed block: built once, copied in.
+struct FixedTrees {
+  DecodingTree literals, distances;
+  FixedTrees() {
+    unsigned lengths[LiteralSymbols];
+    for (unsigned i = 0; i < 144; ++i) lengths[i] = 8;
+    for (unsigned i = 144; i < 256; ++i) lengths[i] = 9;
+    for (unsigned i = 256; i < 280; ++i) lengths[i] = 7;
+    for (unsigned i = 280; i < 288; ++i) lengths[i] = 8;
+    buildDecodingTree(literals, lengths, LiteralSymbols);
+    unsigned distanceLengths[DistanceSymbols];
+    for (unsigned& length : distanceLengths) length = 5;
+    buildDecodingTree(distances, distanceLengths, DistanceSymbols);
+  }
+};
+
 void buildFixedTrees(Inflater& inflater) {
-  unsigned lengths[LiteralSymbols];
-  for (unsigned i = 0; i < 144; ++i) lengths[i] = 8;
-  for (unsigned i = 144; i < 256; ++i) lengths[i] = 9;
-  for (unsigned i = 256; i < 280; ++i) lengths[i] = 7;
-  for (unsigned i = 280; i < 288; ++i) lengths[i] = 8;
-  buildCodeTree(inflater.literals, lengths, LiteralSymbols, MaxCodeLength);
-  unsigned distanceLengths[DistanceSymbols];
-  for (unsigned& length : distanceLengths) length = 5;
-  buildCodeTree(inflater.distances, distanceLengths, DistanceSymbols, MaxCodeLength);
+  static const FixedTrees fixed;
+  inflater.literals = fixed.literals;
+  inflater.distances = fixed.distances;
 }
 
 // Reads the code lengths of a dynamic block and builds its two trees.
@@ -100,8 +198,9 @@ void readDynamicTrees(Inflater& inflater, BitStream& bits) {
     if (i < codeLengthCount) codeLengthLengths[CodeLengthOrder[i]] = readBits(bits, 3, error, 49);
   }
   if (error) return;
-  error = buildCodeTree(inflater.codeLengths, codeLengthLengths, CodeLengthSymbols, 7);
+  error = buildCodeTree(inflater.codeLengths.tree, codeLengthLengths, CodeLengthSymbols, 7);
   if (error) return;
+  buildFastTable(inflater.codeLengths);
 
   // Literal/length and distance lengths form one sequence: a repeat may carry
   // the last literal length over into the distance part.
@@ -109,7 +208,7 @@ void readDynamicTrees(Inflater& inflater, BitStream& bits) {
   const unsigned total = literalCount + distanceCount;
   unsigned i = 0;
   while (i < total) {
-    unsigned symbol = decodeSymbol(inflater.codeLengths, bits, error);
+    unsigned symbol = decodeFast(inflater.codeLengths, bits, error);
     if (error) return;
     if (symbol < 16) {
       sequence[i++] = symbol;
@@ -155,9 +254,9 @@ void readDynamicTrees(Inflater& inflater, BitStream& bits) {
     error = 64;
     return;
   }
-  error = buildCodeTree(inflater.literals, literalLengths, LiteralSymbols, MaxCodeLength);
+  error = buildDecodingTree(inflater.literals, literalLengths, LiteralSymbols);
   if (error) return;
-  error = buildCodeTree(inflater.distances, distanceLengths, DistanceSymbols, MaxCodeLength);
+  error = buildDecodingTree(inflater.distances, distanceLengths, DistanceSymbols);
 }
 
 void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsigned char>& out,
@@ -171,7 +270,7 @@ void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsign
   }
 
   for (;;) {
-    unsigned symbol = decodeSymbol(inflater.literals, bits, error);
+    unsigned symbol = decodeFast(inflater.literals, bits, error);
     if (error) return;
     if (symbol == 256) return;
     if (symbol < 256) {
@@ -189,7 +288,7 @@ void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsign
     const unsigned lengthIndex = symbol - 257;
     size_t length = LengthBase[lengthIndex] + readBits(bits, LengthExtra[lengthIndex], error, 51);
     if (error) return;
-    unsigned distanceSymbol = decodeSymbol(inflater.distances, bits, error);
+    unsigned distanceSymbol = decodeFast(inflater.distances, bits, error);
     if (error) return;
     if (distanceSymbol > 29) {
       error = 18;
@@ -209,11 +308,18 @@ void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsign
     // Grown only when the copy does not fit: a copy that exactly fills a
     // well pre-sized buffer must not double it.
     if (outPos + length > out.size()) out.resize((outPos + length) * 2);
-    // Byte by byte: a copy longer than its distance repeats the bytes it has
-    // just written, as an overlapping back-reference means.
+    // A copy longer than its distance repeats the bytes it has just written,
+    // as an overlapping back-reference means: byte by byte then, unless it is a
+    // run of one byte.
     unsigned char* dst = out.data() + outPos;
     const unsigned char* src = dst - distance;
-    for (size_t n = 0; n < length; ++n) dst[n] = src[n];
+    if (distance >= length) {
+      std::memcpy(dst, src, length);
+    } else if (distance == 1) {
+      std::memset(dst, *src, length);
+    } else {
+      for (size_t n = 0; n < length; ++n) dst[n] = src[n];
+    }
     outPos += length;
   }
 }

@@ -134,25 +134,32 @@ void placePassLine(unsigned char* raw, size_t rawRowBytes, const unsigned char* 
   }
 }
 
-// Unfilters every row into the padded raw image. The scanlines are known to be
-// long enough. Returns 0 or 36.
-int unfilterImage(std::vector<unsigned char>& raw, const std::vector<unsigned char>& scanlines,
-                  const PngState& state, unsigned bpp, const SubImage* parts, const int* passOf,
-                  int count) {
+// Unfilters a plain image in place: row y moves from offset y * (n + 1) + 1
+// to y * n, so each byte is written only after it has been read, and the
+// filter bytes drop out. The scanlines become the padded raw image. Returns 0
+// or 36.
+int unfilterInPlace(std::vector<unsigned char>& scanlines, const PngState& state, unsigned bpp) {
+  const size_t step = std::max(1u, bpp / 8);
+  const size_t rowBytes = lineBytes(state.width, bpp);
+  unsigned char* const base = scanlines.data();
+  const unsigned char* prior = nullptr;
+  for (uint32_t y = 0; y < state.height; ++y) {
+    const unsigned char* src = base + size_t{y} * (rowBytes + 1);
+    unsigned char* dst = base + size_t{y} * rowBytes;
+    const int error = unfilterScanline(dst, src + 1, prior, step, rowBytes, src[0]);
+    if (error) return error;
+    prior = dst;
+  }
+  scanlines.resize(size_t{state.height} * rowBytes);
+  return 0;
+}
+
+// Unfilters the passes of an Adam7 image into the padded raw image (zeroed
+// by the caller). Returns 0 or 36.
+int unfilterPasses(std::vector<unsigned char>& raw, const std::vector<unsigned char>& scanlines,
+                   const PngState& state, unsigned bpp, const SubImage* parts, const int* passOf, int count) {
   const size_t step = std::max(1u, bpp / 8);
   const size_t rawRowBytes = lineBytes(state.width, bpp);
-  if (state.interlaceMethod == 0) {
-    const unsigned char* src = scanlines.data();
-    const unsigned char* prior = nullptr;
-    for (uint32_t y = 0; y < state.height; ++y) {
-      unsigned char* dst = raw.data() + size_t{y} * rawRowBytes;
-      const int error = unfilterScanline(dst, src + 1, prior, step, rawRowBytes, src[0]);
-      if (error) return error;
-      prior = dst;
-      src += rawRowBytes + 1;
-    }
-    return 0;
-  }
   std::vector<unsigned char> lines[2];
   for (int i = 0; i < count; ++i) {
     const Adam7Pass& pass = Adam7[passOf[i]];
@@ -179,14 +186,17 @@ int unfilterImage(std::vector<unsigned char>& raw, const std::vector<unsigned ch
 // ---------------------------------------------------------------------------
 // Filters.
 
+// With p = a + b - c the distances simplify: p - a = b - c, p - b = a - c,
+// p - c = (b - c) + (a - c). Written as selections, the compiler emits no
+// branches, which matters in the per-byte loop below.
 unsigned char paethPredictor(int a, int b, int c) {
-  const int p = a + b - c;
-  const int pa = p > a ? p - a : a - p;
-  const int pb = p > b ? p - b : b - p;
-  const int pc = p > c ? p - c : c - p;
-  if (pa <= pb && pa <= pc) return static_cast<unsigned char>(a);
-  if (pb <= pc) return static_cast<unsigned char>(b);
-  return static_cast<unsigned char>(c);
+  const int towardB = b - c, towardA = a - c;
+  const int pa = towardB < 0 ? -towardB : towardB;
+  const int pb = towardA < 0 ? -towardA : towardA;
+  const int sum = towardA + towardB;
+  const int pc = sum < 0 ? -sum : sum;
+  const int bOrC = pb <= pc ? b : c;
+  return static_cast<unsigned char>(pa <= pb && pa <= pc ? a : bOrC);
 }
 
 int unfilterScanline(unsigned char* recon, const unsigned char* scanline, const unsigned char* prior,
@@ -201,10 +211,10 @@ int unfilterScanline(unsigned char* recon, const unsigned char* scanline, const 
   }
   switch (filterType) {
     case 0:
-      std::memcpy(recon, scanline, length);
+      std::memmove(recon, scanline, length);
       break;
     case 1:
-      std::memcpy(recon, scanline, head);
+      std::memmove(recon, scanline, head);
       for (size_t i = step; i < length; ++i) recon[i] = static_cast<unsigned char>(scanline[i] + recon[i - step]);
       break;
     case 2:
@@ -212,7 +222,7 @@ int unfilterScanline(unsigned char* recon, const unsigned char* scanline, const 
       break;
     case 3:
       if (!prior) {
-        std::memcpy(recon, scanline, head);
+        std::memmove(recon, scanline, head);
         for (size_t i = step; i < length; ++i)
           recon[i] = static_cast<unsigned char>(scanline[i] + (recon[i - step] >> 1));
       } else {
@@ -487,10 +497,16 @@ void decodeImage(std::vector<unsigned char>& out, PngState& state, const unsigne
     return;
   }
 
-  std::vector<unsigned char> raw(size_t{state.height} * lineBytes(state.width, bpp), 0);
-  error = unfilterImage(raw, scanlines, state, bpp, parts, passOf, partCount);
+  std::vector<unsigned char> raw;
+  if (state.interlaceMethod == 0) {
+    error = unfilterInPlace(scanlines, state, bpp);
+    raw.swap(scanlines);
+  } else {
+    raw.assign(size_t{state.height} * lineBytes(state.width, bpp), 0);
+    error = unfilterPasses(raw, scanlines, state, bpp, parts, passOf, partCount);
+    std::vector<unsigned char>().swap(scanlines);
+  }
   if (error) return;
-  std::vector<unsigned char>().swap(scanlines);
 
   if (state.colourType == 6 && state.bitDepth == 8) {
     out.swap(raw);  // already RGBA

@@ -83,8 +83,9 @@ unsigned char paethPredictor(int a, int b, int c);
 // Reverses the filter of one scanline of length bytes: recon receives the
 // result, prior is the unfiltered line above (nullptr for the first line of an
 // image or pass), step the byte distance to the corresponding byte of the pixel
-// to the left. Returns 0, or 36 for a filter type above 4. recon and prior may
-// not overlap scanline; recon may not be prior.
+// to the left. Returns 0, or 36 for a filter type above 4. recon may be
+// scanline itself or lie before it in the same buffer (bytes are produced in
+// order, each after its source has been read); prior may not overlap recon.
 int unfilterScanline(unsigned char* recon, const unsigned char* scanline, const unsigned char* prior,
                      size_t step, size_t length, unsigned filterType);
 
