@@ -27,6 +27,12 @@ extern "C" void OnQuitSignal(int sig) {
   quitSignals = 1;
 }
 
+// Stops the sound before the window goes, so that the audio thread never runs
+// into state that is being torn down.
+void StopSound() { ShutdownAudio(); }
+
+}  // namespace
+
 void SetFixedGlState() {
   glShadeModel(GL_SMOOTH);
   glClearDepth(1.0);
@@ -34,12 +40,6 @@ void SetFixedGlState() {
   glDepthFunc(GL_LEQUAL);
   glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
 }
-
-// Stops the sound before the window goes, so that the audio thread never runs
-// into state that is being torn down.
-void StopSound() { ShutdownAudio(); }
-
-}  // namespace
 
 void InstallQuitSignals() {
   struct sigaction action {};

@@ -12,6 +12,9 @@ extern DesktopMode Desktop;
 // display or no GL window to show anything in (said on stderr).
 int RunDemo();
 
+// The GL state every frame relies on, set once after the projection.
+void SetFixedGlState();
+
 // Each pass handles exactly one waiting message or, when none waits, renders
 // exactly one frame; it never sleeps. Ends when a retrieved message is Quit
 // (after dispatching it) or when frame returns false (the show ended).

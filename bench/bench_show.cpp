@@ -1,0 +1,147 @@
+// The bundled show measured the way it runs: start-up from process start to
+// the first demo frame with the share of each step, then frame times over the
+// whole show against a clear-and-swap floor measured in the same run.
+//
+// Needs a display and res/ in the working directory:
+//   cd <repo> && xvfb-run -s "-screen 0 1920x1080x24" build/bench/bench_show [ROW_STEP]
+// ROW_STEP (default 2) is the distance in rows between the frames drawn.
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Display.h"
+#include "render/DemoFrame.h"
+#include "render/FramePlan.h"
+#include "shell/Projection.h"
+#include "shell/Shell.h"
+#include "shell/StartUp.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const Clock::time_point processStart = Clock::now();  // static init: as early as we can see
+
+struct Step {
+  std::string name;
+  double ms;
+};
+std::vector<Step> steps;
+Clock::time_point stepStart;
+std::string stepName = "font and texture names";
+
+double MsSince(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+void EndStep(const std::string& next) {
+  steps.push_back({stepName, MsSince(stepStart)});
+  stepStart = Clock::now();
+  stepName = next;
+}
+
+const char* const SlotFiles[] = {"vorn.gif", "dravel.jpg", "tile.jpg", "grlsch.png",
+                                 "nightbacon.gif", "atari_st_bee.gif", "poubell.gif"};
+int framesSeen = 0;
+
+void OnLoadingFrame(const char*) {
+  // The first loading frame closes the font step; from there on each step is
+  // one image with the loading frame presented before it.
+  if (framesSeen++ == 0) EndStep("image vorn.gif");
+}
+void OnImageLoaded(int slot) {
+  if (slot + 1 < 7) EndStep(std::string("image ") + SlotFiles[slot + 1]);
+  else EndStep("music and tracks, playback start");
+}
+
+double Percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  return v[static_cast<size_t>(p * (v.size() - 1))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double rowStep = argc > 1 ? std::atof(argv[1]) : 2.0;
+  if (!OpenDisplay()) return 1;
+  DesktopMode desktop;
+  if (!QueryDesktopMode(&desktop) || !CreateDemoWindow(desktop.width, desktop.height, 4)) return 1;
+  SetupProjection(desktop);
+  SetFixedGlState();
+  const double windowMs = MsSince(processStart);
+
+  // The image steps are told apart by the watcher: frame n+1 is presented
+  // right before image n loads, so an image's time runs from its loaded
+  // predecessor to itself.
+  StartUpWatcher.loadingFrameDrawn = OnLoadingFrame;
+  StartUpWatcher.imageLoaded = OnImageLoaded;
+  stepStart = Clock::now();
+  InitDemo();
+  EndStep("");
+  StartUpWatcher = {};
+  const Clock::time_point firstFrameStart = Clock::now();
+  DemoFrame();
+  glFinish();
+  const double firstFrameMs = MsSince(firstFrameStart);
+  const double totalMs = MsSince(processStart);
+
+  std::printf("start-up at %dx%d, %d samples: %.1f ms from process start to the first demo frame\n",
+              desktop.width, desktop.height, DemoWindowSamples(), totalMs);
+  std::printf("  %-34s %9.1f ms %5.1f %%\n", "window and GL context", windowMs, 100 * windowMs / totalMs);
+  for (const Step& s : steps) {
+    std::printf("  %-34s %9.1f ms %5.1f %%\n", s.name.c_str(), s.ms, 100 * s.ms / totalMs);
+  }
+  std::printf("  %-34s %9.1f ms %5.1f %%\n", "first demo frame", firstFrameMs, 100 * firstFrameMs / totalMs);
+
+  // Frames across the whole show, each followed by a clear-and-swap floor
+  // frame, so both see the same machine load.
+  std::vector<double> frameMs, floorMs;
+  std::map<int, std::vector<double>> byControl;  // control code -> frame times
+  int lastCode = 0;
+  for (double row = 0.0;; row += rowStep) {
+    const FrameTrackValues values = EvaluateFrameTracks(row);
+    const FramePlan plan = PlanFrame(values);
+    if (plan.endsShow) {
+      lastCode = TruncateTrackValue(values.control);
+      break;
+    }
+    Clock::time_point t = Clock::now();
+    ComposeFrame(plan, values, row);
+    SwapDemoWindow();
+    glFinish();
+    const double ms = MsSince(t);
+    frameMs.push_back(ms);
+    byControl[TruncateTrackValue(values.control)].push_back(ms);
+
+    t = Clock::now();
+    glClearColor(0.0f, 0.2f, 0.5f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    SwapDemoWindow();
+    glFinish();
+    floorMs.push_back(MsSince(t));
+  }
+  const double floorMedian = Percentile(floorMs, 0.5);
+  std::printf("\nwhole show, %zu frames every %.2f rows up to the end (code %d):\n", frameMs.size(), rowStep,
+              lastCode);
+  std::printf("  clear-and-swap floor: median %.2f ms, p99 %.2f ms\n", floorMedian, Percentile(floorMs, 0.99));
+  std::printf("  show frames:          median %.2f ms (%.2fx floor), p99 %.2f ms (%.2fx floor)\n",
+              Percentile(frameMs, 0.5), Percentile(frameMs, 0.5) / floorMedian, Percentile(frameMs, 0.99),
+              Percentile(frameMs, 0.99) / floorMedian);
+  std::printf("  by control code (median):\n");
+  int slowest = 0;
+  double slowestMedian = -1;
+  for (const auto& [code, times] : byControl) {
+    const double median = Percentile(times, 0.5);
+    std::printf("    code %3d: %5zu frames, median %.2f ms (%.2fx floor)\n", code, times.size(), median,
+                median / floorMedian);
+    if (median > slowestMedian) slowestMedian = median, slowest = code;
+  }
+  std::printf("  slowest scene: control code %d, median %.2f ms\n", slowest, slowestMedian);
+  CloseDisplay();
+  return 0;
+}
