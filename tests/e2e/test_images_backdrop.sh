@@ -70,9 +70,8 @@ run_show() {  # name slot first-colour
 
 finish_show() {
   e2e_key Escape
-  # Not in a command substitution: only this shell can wait for the demo.
-  e2e_wait_exit 20 >"$E2E_TMP/exit-code" || e2e_fail "demo did not end on Escape"
-  [ "$(cat "$E2E_TMP/exit-code")" = 0 ] || e2e_fail "demo exited with $(cat "$E2E_TMP/exit-code")"
+  e2e_wait_exit 20 || e2e_fail "demo did not end on Escape"
+  [ "$E2E_EXIT_CODE" = 0 ] || e2e_fail "demo exited with $E2E_EXIT_CODE"
 }
 
 # GIF: yellow | transparent index
