@@ -322,12 +322,12 @@ def render_bass(dry):
             # held roots under the break, one per bar
             if bar < 38:
                 x = pluck(midi_hz(root - 12), 1.9, 400, 180, decay=1.2, bright_decay=6)
-                dry.add(x, bar_time(bar), 0.5)
+                dry.add(x, bar_time(bar), 0.4)
                 continue
         if sec == "end":
             if bar == 64:
                 x = pluck(midi_hz(33), 3.5, 300, 160, decay=0.9, bright_decay=4)
-                dry.add(x, bar_time(bar), 0.6)
+                dry.add(x, bar_time(bar), 0.48)
             continue
         if sec == "intro":
             steps = [(0, 0), (2, 0)]
@@ -340,7 +340,7 @@ def render_bass(dry):
             tt = np.arange(len(x)) / SR
             sub = np.sin(2 * np.pi * f * tt) * np.exp(-tt * 4.0)
             sub *= np.where(tt < dur, 1.0, np.exp(-(tt - dur) / 0.04))
-            dry.add(0.55 * x + 0.45 * sub, bar_time(bar, beat), 0.5)
+            dry.add(0.55 * x + 0.45 * sub, bar_time(bar, beat), 0.4)
 
 
 def render_pad(dry, verb):
@@ -403,17 +403,17 @@ def render_lead(dry, verb, echo):
     for bar in range(BARS):
         sec = section_of(bar)
         if sec in ("verse1", "verse2", "outro"):
-            mel, gain = VERSE_MELODY[bar % 8], 0.2
+            mel, gain = VERSE_MELODY[bar % 8], 0.28
             if sec == "outro" and bar >= 60:
-                gain = 0.2 * (64 - bar) / 5.0
+                gain = 0.28 * (64 - bar) / 5.0
             if sec == "verse1" and bar < 16:
-                gain = 0.17
+                gain = 0.24
         elif sec in ("chorus1", "chorus2"):
-            mel, gain = CHORUS_MELODY[bar % 8], 0.21
+            mel, gain = CHORUS_MELODY[bar % 8], 0.3
         elif sec == "break" and bar >= 32:
-            mel, gain = BREAK_MELODY[bar % 8], 0.14
+            mel, gain = BREAK_MELODY[bar % 8], 0.2
         elif sec == "end" and bar == 64:
-            mel, gain = [(0, 6, 69)], 0.14
+            mel, gain = [(0, 6, 69)], 0.2
         else:
             continue
         for beat, length, m in mel:
