@@ -5,6 +5,14 @@
 //                 samples (row against wall time), in milliseconds of music
 //   max_back_ms   largest backward step between consecutive samples (must be 0)
 //   rows_per_s    slope of the fitted line
+//   max_dev_1s_ms the same deviation with a line fitted through each second
+//                 of samples on its own: smoothness without the slow wander
+//                 of the device's own pacing (SDL's dummy driver sleeps a
+//                 buffer's duration between requests, so on a busy machine
+//                 its consumption itself drifts from a straight line)
+//   max_jump_ms   largest step of the row ahead of the wall time between two
+//                 consecutive samples, in milliseconds of music
+//   max_hold_ms   longest time the row stood still while sampled
 // The silent stream (no music file: the monotonic clock alone) is the floor.
 //
 //   build/bench/bench_clock
@@ -40,6 +48,25 @@ std::string MusicPath() {
   return path;
 }
 
+// The largest distance of samples [from, to) from the least-squares line
+// through them, in rows; the line's slope goes to `slope`.
+double LargestDeviation(const std::vector<double>& times, const std::vector<double>& rows, size_t from, size_t to,
+                        double& slope) {
+  const double n = double(to - from);
+  double st = 0, sr = 0, stt = 0, str = 0;
+  for (size_t i = from; i < to; ++i) {
+    st += times[i];
+    sr += rows[i];
+    stt += times[i] * times[i];
+    str += times[i] * rows[i];
+  }
+  slope = (n * str - st * sr) / (n * stt - st * st);
+  const double intercept = (sr - slope * st) / n;
+  double largest = 0.0;
+  for (size_t i = from; i < to; ++i) largest = std::max(largest, std::fabs(rows[i] - (intercept + slope * times[i])));
+  return largest;
+}
+
 void MeasureClock(benchmark::State& state, const std::string& file) {
   for (auto _ : state) {
     AudioOpenOutput(44100);
@@ -68,25 +95,37 @@ void MeasureClock(benchmark::State& state, const std::string& file) {
     ShutdownAudio();
     MusicStream = 0;
 
-    // Least-squares line through (time, row).
-    const double n = double(times.size());
-    double st = 0, sr = 0, stt = 0, str = 0;
-    for (size_t i = 0; i < times.size(); ++i) {
-      st += times[i];
-      sr += rows[i];
-      stt += times[i] * times[i];
-      str += times[i] * rows[i];
+    double largestJump = 0.0, longestHold = 0.0, holdStart = -1.0;
+    for (size_t i = 1; i < times.size(); ++i) {
+      const double dt = times[i] - times[i - 1];
+      largestJump = std::max(largestJump, (rows[i] - rows[i - 1]) / RowsPerSecond - dt);
+      if (rows[i] == rows[i - 1]) {
+        if (holdStart < 0) holdStart = times[i - 1];
+        longestHold = std::max(longestHold, times[i] - holdStart);
+      } else {
+        holdStart = -1.0;
+      }
     }
-    const double slope = (n * str - st * sr) / (n * stt - st * st);
-    const double intercept = (sr - slope * st) / n;
-    double largestDeviation = 0.0;
-    for (size_t i = 0; i < times.size(); ++i)
-      largestDeviation = std::max(largestDeviation, std::fabs(rows[i] - (intercept + slope * times[i])));
+
+    double slope = 0.0;
+    const double largestDeviation = LargestDeviation(times, rows, 0, times.size(), slope);
+    double largestWindowDeviation = 0.0, windowSlope;
+    for (size_t from = 0; from < times.size();) {
+      size_t to = from;
+      while (to < times.size() && times[to] < times[from] + 1.0) ++to;
+      if (to - from > 100)
+        largestWindowDeviation =
+            std::max(largestWindowDeviation, LargestDeviation(times, rows, from, to, windowSlope));
+      from = to;
+    }
 
     state.counters["max_dev_ms"] = largestDeviation / RowsPerSecond * 1000.0;
+    state.counters["max_dev_1s_ms"] = largestWindowDeviation / RowsPerSecond * 1000.0;
     state.counters["max_back_ms"] = largestBack / RowsPerSecond * 1000.0;
+    state.counters["max_jump_ms"] = largestJump * 1000.0;
+    state.counters["max_hold_ms"] = longestHold * 1000.0;
     state.counters["rows_per_s"] = slope;
-    state.counters["samples"] = n;
+    state.counters["samples"] = double(times.size());
   }
 }
 
