@@ -1,7 +1,7 @@
 // Pictures service: the system's own picture decoders, as the image loader
 // relies on them.
 //
-// - The picture loader takes the bytes of a GIF or JPEG file and makes a
+// - The picture loader takes the bytes of a GIF, JPEG or BMP file and makes a
 //   picture that can be drawn stretched into a 32-bit pixel buffer. It refuses
 //   everything else, PNG included: PNG files are meant to take the demo's own
 //   decoder, and the loader's refusal is what sends them there.
@@ -38,18 +38,21 @@ struct TargetRect {
 };
 
 // ---------------------------------------------------------------------------
-// Picture loader (giflib, libjpeg-turbo)
+// Picture loader (giflib, libjpeg-turbo, our own BMP reader)
 
 // A decoded picture: its pixels and which of them are transparent.
 struct Picture;
 
-// The picture in size bytes at data, or null when the bytes are no GIF or
-// JPEG, or are too damaged to give a picture. Never writes to stdout.
+// The picture in size bytes at data, or null when the bytes are no GIF, JPEG
+// or uncompressed BMP, or are too damaged to give a picture. Never writes to
+// stdout.
 // GIF: the first image, placed at its position on the logical screen, whose
 // size is the picture's; the graphic-control transparent index and any part of
 // the screen the image does not cover are transparent.
 // JPEG: greyscale, YCbCr/RGB, CMYK and YCCK (Adobe files stored inverted),
 // baseline or progressive; every pixel is opaque.
+// BMP: 1, 4, 8, 16, 24 and 32 bits a pixel, uncompressed or by bit-field
+// masks, bottom-up or top-down; every pixel is opaque.
 Picture* LoadPicture(const uint8_t* data, size_t size);
 
 // The picture's size in pixels.

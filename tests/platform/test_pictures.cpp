@@ -214,6 +214,55 @@ TEST(PictureLoader, JpegDecodesAsTheReferenceDoes) {
   }
 }
 
+Bytes ReadFile(const std::string& path) {
+  Bytes bytes;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    uint8_t chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+TEST(PictureLoader, BmpDecodesAsTheReferenceDoes) {
+  // Written by convert, so by an encoder that is not ours.
+  const std::pair<const char*, const char*> cases[] = {
+      {"24 bits", "-type TrueColor BMP3:"},
+      {"8 bits", "-colors 200 -type Palette BMP3:"},
+      {"4 bits", "-colors 16 -type Palette BMP3:"},
+      {"1 bit", "-monochrome BMP3:"},
+      {"16 bits 5-6-5 masks", "-define bmp:subtype=RGB565 BMP:"},
+  };
+  fixtures::TempDir dir;
+  for (const auto& [name, options] : cases) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.File("made.bmp");
+    const std::string command = std::string("convert -size 13x7 gradient:orange-navy ") + options +
+                                "'" + path + "' 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ExpectMatchesReference(ReadFile(path), "bmp", 0);
+  }
+}
+
+TEST(PictureLoader, BmpTopDown32BitsIgnoresTheFourthByte) {
+  // 2x2, negative height: the first row in the file is the top.
+  Bytes bmp = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // file header
+               40, 0, 0, 0, 2, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF,    // size, width 2, height -2
+               1, 0, 32, 0, 0, 0, 0, 0, 16, 0, 0, 0,               // planes, 32 bits, BI_RGB
+               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const uint8_t pixels[16] = {1, 2, 3, 0, 4, 5, 6, 9, 7, 8, 9, 200, 10, 11, 12, 255};
+  bmp.insert(bmp.end(), pixels, pixels + 16);
+  Picture* picture = LoadPicture(bmp.data(), bmp.size());
+  ASSERT_NE(picture, nullptr);
+  std::vector<uint8_t> target = SentinelTarget(2, 2);
+  RenderPicture(picture, PixelTarget{target.data(), 2, 2}, TargetRect{0, 0, 2, 2});
+  ReleasePicture(picture);
+  // Memory row 0 of the target is the bottom: the file's second row.
+  const std::vector<uint8_t> expected = {7, 8, 9, 0, 10, 11, 12, 0, 1, 2, 3, 0, 4, 5, 6, 0};
+  EXPECT_EQ(target, expected);
+}
+
 TEST(PictureLoader, RefusesWhatIsNotGifOrJpeg) {
   const std::vector<uint8_t> rgba = fixtures::Noise(8 * 8 * 4, 3);
   Bytes truncatedGif = fixtures::MakeGif(BaseGif(8, 8));
@@ -225,6 +274,7 @@ TEST(PictureLoader, RefusesWhatIsNotGifOrJpeg) {
       {"JPEG signature only", Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0, 0}},
       {"GIF cut in its header", truncatedGif},
       {"GIF signature, no image", Bytes{'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0, 0, 0, 0x3B}},
+      {"BMP header only", Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0}},
   };
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
