@@ -1,6 +1,6 @@
 // Pictures service, picture loader backend: giflib for GIF, libjpeg-turbo for
-// JPEG, our own reader for uncompressed BMP, and the nearest-neighbour stretch that draws pictures and bitmaps into
-// 32-bit bottom-up pixel buffers.
+// JPEG, our own reader for uncompressed BMP, and the nearest-neighbour stretch
+// that draws pictures and bitmaps into 32-bit bottom-up pixel buffers.
 //
 // A picture is decoded in full when it is loaded and kept as BGRA bytes whose
 // alpha is only ever 0 (transparent: the target keeps its pixel) or 255. The
@@ -8,7 +8,8 @@
 // caller decides what to say.
 //
 // Limits: GIF gives its first image only (no animation, no disposal); JPEG
-// colour is converted without colour management (no ICC profiles). Pictures
+// colour is converted without colour management (no ICC profiles); BMP
+// run-length compression is refused. Pictures
 // of more than MaxPicturePixels pixels are refused rather than risk an
 // allocation of many gigabytes from a forged header.
 #include "platform/Pictures.h"
