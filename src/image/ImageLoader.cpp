@@ -19,12 +19,13 @@
 
 namespace {
 
-// The three calls both routes end with, after their glTexImage2D.
+// Enable and bind: the two calls before each route's glTexImage2D.
 void BindSlot(int slot) {
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, TextureTable[slot]);
 }
 
+// The two calls after it: linear both ways, so no mipmap level is needed.
 void SetLinearFilters() {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
@@ -33,9 +34,9 @@ void SetLinearFilters() {
 }  // namespace
 
 ImageLoader::ImageLoader(const char* path, int slot) {
+  if (!path) path = "";
   if (slot < 0 || slot >= TextureSlots) {
-    std::fprintf(stderr, "image: %s: slot %d is outside the texture table\n", path ? path : "",
-                 slot);
+    std::fprintf(stderr, "image: %s: slot %d is outside the texture table\n", path, slot);
     return;
   }
   SystemImage image;
@@ -51,6 +52,7 @@ ImageLoader::ImageLoader(const char* path, int slot) {
 }
 
 int UploadSystemImage(const SystemImage& image, int slot) {
+  if (slot < 0 || slot >= TextureSlots) return 0;
   GLint maxTextureSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
   const int edge = RenderEdge(maxTextureSize);
@@ -93,6 +95,8 @@ void ReadFileBytes(const char* path, std::vector<unsigned char>& bytes) {
 }
 
 int UploadPngImage(const char* path, int slot) {
+  if (!path) path = "";
+  if (slot < 0 || slot >= TextureSlots) return 0;
   std::vector<unsigned char> decoded;
   PngState state;
   bool noBytes = false;
@@ -126,7 +130,7 @@ int UploadPngImage(const char* path, int slot) {
   const uint64_t paddedHeight = PowerOfTwoAtLeast(h);
   const uint32_t bytes = PaddedTextureBytes(paddedWidth, paddedHeight);
   if (bytes == 0) {
-    std::fprintf(stderr, "image: %s: %ux%u pads to more than 4 GiB, not uploaded\n", path, w, h);
+    std::fprintf(stderr, "image: %s: %ux%u pads past a 32-bit size, not uploaded\n", path, w, h);
     return 0;
   }
   std::vector<unsigned char> texture;
