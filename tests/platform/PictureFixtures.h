@@ -1,5 +1,5 @@
 // Test pictures made at test time (giflib, libjpeg, libpng write them into
-// memory) and reference decodes by ImageMagick's convert, an decoder
+// memory) and reference decodes by ImageMagick's convert, a decoder
 // independent of ours. Header-only: tests/platform, tests/image and the
 // benchmarks share it.
 #pragma once
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -170,7 +171,8 @@ class TempDir {
     path_ = mkdtemp(name) ? name : "";
   }
   ~TempDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   const std::string& Path() const { return path_; }
