@@ -15,6 +15,9 @@
 // - SDL's signal handlers are switched off: SIGINT and SIGTERM belong to the
 //   shell, which turns them into a quit.
 // - No character messages are produced: the demo reacts to keys only.
+// - SDL's offscreen and dummy video drivers count as a display only when
+//   SDL_VIDEODRIVER names them: SDL falls back to them on its own when there is
+//   no X server, and nobody would see the demo then.
 #include "platform/Display.h"
 
 #include <SDL.h>
@@ -76,6 +79,17 @@ bool OpenDisplay() {
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     std::fprintf(stderr, "demo: no display: %s\n", SDL_GetError());
+    return false;
+  }
+  // With no X server SDL settles for its offscreen driver by itself, and the
+  // demo would play to nobody, unstoppable but by a signal. Drivers without a
+  // screen are taken only when asked for by name (as the tests do).
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  const bool headless = driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0);
+  if (headless && !(asked && SDL_strcasecmp(asked, driver) == 0)) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    std::fprintf(stderr, "demo: no display to show the demo on (is DISPLAY set?)\n");
     return false;
   }
   videoUp = true;

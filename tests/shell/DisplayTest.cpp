@@ -1,0 +1,88 @@
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/Display.h"
+
+namespace {
+
+// Each case opens its own window: the display is closed and opened around it.
+class DisplayWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    CloseDisplay();
+    ASSERT_TRUE(OpenDisplay());
+  }
+  void TearDown() override { CloseDisplay(); }
+};
+
+TEST_F(DisplayWindowTest, TheRequestedFormat) {
+  ASSERT_TRUE(CreateDemoWindow(160, 90, 4));
+  GLint bits[6] = {};
+  glGetIntegerv(GL_RED_BITS, &bits[0]);
+  glGetIntegerv(GL_GREEN_BITS, &bits[1]);
+  glGetIntegerv(GL_BLUE_BITS, &bits[2]);
+  glGetIntegerv(GL_ALPHA_BITS, &bits[3]);
+  glGetIntegerv(GL_DEPTH_BITS, &bits[4]);
+  glGetIntegerv(GL_STENCIL_BITS, &bits[5]);
+  EXPECT_EQ(bits[0], 8);
+  EXPECT_EQ(bits[1], 8);
+  EXPECT_EQ(bits[2], 8);
+  EXPECT_EQ(bits[3], 8);
+  EXPECT_EQ(bits[4], 24);
+  EXPECT_EQ(bits[5], 8);
+  // (Double buffering cannot be checked here: the offscreen driver draws into
+  // a single-buffered pbuffer whatever is asked for.)
+  GLint samples = -1;
+  glGetIntegerv(GL_SAMPLES, &samples);
+  EXPECT_EQ(samples, DemoWindowSamples());
+  // A compatibility context: the fixed-function calls the demo lives on work.
+  const GLuint list = glGenLists(1);
+  glNewList(list, GL_COMPILE);
+  glPushAttrib(GL_ALL_ATTRIB_BITS);
+  glPopAttrib();
+  glEndList();
+  EXPECT_NE(list, 0u);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(DisplayWindowTest, TooManySamplesFallBackWithOneLine) {
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(CreateDemoWindow(160, 90, 64));
+  const std::string err = testing::internal::GetCapturedStderr();
+  const int got = DemoWindowSamples();
+  EXPECT_LT(got, 64);
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find("using " + std::to_string(got)), std::string::npos) << err;
+  GLint samples = -1;
+  glGetIntegerv(GL_SAMPLES, &samples);
+  EXPECT_EQ(samples, got) << "never an unset format: what is reported is what runs";
+}
+
+TEST_F(DisplayWindowTest, DesktopModeIsReadable) {
+  DesktopMode mode;
+  ASSERT_TRUE(QueryDesktopMode(&mode));
+  EXPECT_GT(mode.width, 0);
+  EXPECT_GT(mode.height, 0);
+  EXPECT_GE(mode.bitsPerPixel, 24);
+}
+
+TEST(DisplayClosed, CallsWithoutADisplayAreHarmless) {
+  CloseDisplay();
+  DisplayMessage m;
+  EXPECT_FALSE(PeekDisplayMessage(&m));
+  PostQuit();
+  SwapDemoWindow();
+  HideCursor();
+  EXPECT_EQ(DefaultMessageAction({MessageKind::SysKeyDown, KeyF4}), 0);
+  DesktopMode mode{1, 2, 3};
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(QueryDesktopMode(&mode));
+  EXPECT_FALSE(CreateDemoWindow(100, 100, 4));
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(mode.width, 1);
+}
+
+}  // namespace
