@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/Display.h"
@@ -182,6 +183,32 @@ TEST_F(LoopTest, SignalEndsTheLoopLikeEscape) {
     EXPECT_LT(frames, 5);
     EXPECT_FALSE(TakeQuitSignal()) << "the loop took the signal up";
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QuitSignals, ASecondSignalWhileTheFirstIsPendingEndsTheProcess) {
+  // A start-up that hangs never reaches the loop that takes the first signal
+  // up; the second one must still end the process.
+  EXPECT_EXIT(
+      {
+        InstallQuitSignals();
+        std::raise(SIGTERM);
+        std::raise(SIGTERM);
+        std::_Exit(0);
+      },
+      testing::KilledBySignal(SIGTERM), "");
+  EXPECT_EXIT(
+      {
+        InstallQuitSignals();
+        std::raise(SIGINT);
+        if (!TakeQuitSignal()) std::_Exit(3);
+        std::raise(SIGINT);  // taken up in between: a fresh request, not fatal
+        std::_Exit(TakeQuitSignal() ? 0 : 4);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
