@@ -52,6 +52,7 @@
 #                            e.g. a build folder) for a person to look at.
 # Everything started here (Xvfb, the demo, temp folders) is cleaned up by an
 # EXIT trap; a test that installs its own trap must call e2e_cleanup from it.
+# Sourcing turns on `set -u`: an unset variable is a fault in the test.
 
 set -u
 
