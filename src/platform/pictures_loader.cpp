@@ -89,8 +89,9 @@ bool ReadGifExtension(GifFileType* gif, int& transparentIndex) {
 
 // Reads the first image's rows into picture, the image placed at its offset on
 // the logical screen. Rows that cannot be read (a truncated file) stay
-// transparent: a damaged tail costs only the missing rows.
-void ReadGifImage(GifFileType* gif, Picture& picture, int transparentIndex) {
+// transparent: a damaged tail costs only the missing rows. Returns how many
+// pixels were made opaque; each screen pixel is written at most once.
+uint64_t ReadGifImage(GifFileType* gif, Picture& picture, int transparentIndex) {
   const GifImageDesc& desc = gif->Image;
   const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
   const int width = desc.Width;
@@ -102,11 +103,12 @@ void ReadGifImage(GifFileType* gif, Picture& picture, int transparentIndex) {
   static const int passStart[4] = {0, 4, 2, 1};
   static const int passStep[4] = {8, 8, 4, 2};
   const int passes = desc.Interlace ? 4 : 1;
+  uint64_t opaque = 0;
   for (int pass = 0; pass < passes; ++pass) {
     const int start = desc.Interlace ? passStart[pass] : 0;
     const int step = desc.Interlace ? passStep[pass] : 1;
     for (int row = start; row < height; row += step) {
-      if (DGifGetLine(gif, line.data(), width) != GIF_OK) return;
+      if (DGifGetLine(gif, line.data(), width) != GIF_OK) return opaque;
       const int y = desc.Top + row;
       if (y < 0 || y >= picture.height) continue;
       uint8_t* out = picture.bgra.data() + size_t(y) * picture.width * 4;
@@ -125,9 +127,11 @@ void ReadGifImage(GifFileType* gif, Picture& picture, int transparentIndex) {
           px[0] = px[1] = px[2] = 0;  // an index past the table: black
         }
         px[3] = 255;
+        ++opaque;
       }
     }
   }
+  return opaque;
 }
 
 Picture* LoadGif(const uint8_t* data, size_t size) {
@@ -161,8 +165,9 @@ Picture* LoadGif(const uint8_t* data, size_t size) {
       delete picture;
       break;
     }
-    picture->hasTransparency = true;  // uncovered screen or a transparent index
-    ReadGifImage(gif, *picture, transparentIndex);
+    // Uncovered screen, a used transparent index or missing rows leave holes.
+    const uint64_t opaque = ReadGifImage(gif, *picture, transparentIndex);
+    picture->hasTransparency = opaque != uint64_t(width) * uint64_t(height);
     result = picture;
     break;
   }
@@ -394,10 +399,14 @@ std::vector<int> StretchMap(int destCount, int sourceCount) {
 }
 
 // Calls put(destPixel, sourcePixel) for every target pixel under rect,
-// mapping source rows (top to bottom) upright onto the bottom-up target.
+// mapping source rows (top to bottom) upright onto the bottom-up target. When
+// put writes every pixel whatever the target held (opaque), a row that shows
+// the same source row as the row drawn before it is copied from that row:
+// enlarging a small picture to a 4096 square then costs little more than the
+// copies.
 template <typename Put>
 void Stretch(const uint8_t* source, int sourceWidth, int sourceHeight, const PixelTarget& target,
-             const TargetRect& rect, Put put) {
+             const TargetRect& rect, bool opaque, Put put) {
   const int destWidth = rect.right - rect.left;
   const int destHeight = rect.bottom - rect.top;
   if (!source || !target.pixels || destWidth <= 0 || destHeight <= 0 || sourceWidth <= 0 ||
@@ -414,9 +423,15 @@ void Stretch(const uint8_t* source, int sourceWidth, int sourceHeight, const Pix
   const std::vector<int> rows = StretchMap(destHeight, sourceHeight);
   const size_t sourceStride = size_t(sourceWidth) * 4;
   const size_t targetStride = size_t(target.width) * 4;
+  const size_t spanBytes = size_t(x1 - x0) * 4;
   for (int y = y0; y < y1; ++y) {
-    const uint8_t* sourceRow = source + size_t(rows[y - rect.top]) * sourceStride;
     uint8_t* targetRow = target.pixels + size_t(target.height - 1 - y) * targetStride;
+    if (opaque && y > y0 && rows[y - rect.top] == rows[y - 1 - rect.top]) {
+      // The row drawn before lies one row higher in the bottom-up buffer.
+      std::memcpy(targetRow + size_t(x0) * 4, targetRow + targetStride + size_t(x0) * 4, spanBytes);
+      continue;
+    }
+    const uint8_t* sourceRow = source + size_t(rows[y - rect.top]) * sourceStride;
     for (int x = x0; x < x1; ++x) {
       put(targetRow + size_t(x) * 4, sourceRow + size_t(columns[x - rect.left]) * 4);
     }
@@ -442,13 +457,13 @@ void RenderPicture(const Picture* picture, const PixelTarget& target, const Targ
   if (!picture) return;
   const uint8_t* source = picture->bgra.data();
   if (picture->hasTransparency) {
-    Stretch(source, picture->width, picture->height, target, rect,
+    Stretch(source, picture->width, picture->height, target, rect, false,
             [](uint8_t* dest, const uint8_t* src) {
               if (src[3] == 0) return;
               dest[0] = src[0], dest[1] = src[1], dest[2] = src[2], dest[3] = 0;
             });
   } else {
-    Stretch(source, picture->width, picture->height, target, rect,
+    Stretch(source, picture->width, picture->height, target, rect, true,
             [](uint8_t* dest, const uint8_t* src) {
               dest[0] = src[0], dest[1] = src[1], dest[2] = src[2], dest[3] = 0;
             });
@@ -459,7 +474,8 @@ void ReleasePicture(Picture* picture) { delete picture; }
 
 void StretchBitmap(const PremultipliedBitmap& bitmap, const PixelTarget& target,
                    const TargetRect& rect) {
+  if (bitmap.width > INT32_MAX || bitmap.height > INT32_MAX) return;
   if (bitmap.pixels.size() < uint64_t(bitmap.width) * bitmap.height * 4) return;
-  Stretch(bitmap.pixels.data(), int(bitmap.width), int(bitmap.height), target, rect,
+  Stretch(bitmap.pixels.data(), int(bitmap.width), int(bitmap.height), target, rect, true,
           [](uint8_t* dest, const uint8_t* src) { std::memcpy(dest, src, 4); });
 }
