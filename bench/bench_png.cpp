@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -94,7 +95,17 @@ const Bytes& fileFor(int format, bool interlaced) {
   static std::map<int, Bytes> files;
   const int key = format * 2 + interlaced;
   auto it = files.find(key);
-  if (it == files.end()) it = files.emplace(key, makeFile(Format(format), interlaced)).first;
+  if (it == files.end()) {
+    it = files.emplace(key, makeFile(Format(format), interlaced)).first;
+    // BENCH_PNG_DUMP=DIR keeps the files for a closer look (demotool png, a profiler).
+    if (const char* dir = std::getenv("BENCH_PNG_DUMP")) {
+      const std::string path = std::string(dir) + "/" + formatNames[format] + (interlaced ? "_adam7" : "_plain") + ".png";
+      if (FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(it->second.data(), 1, it->second.size(), f);
+        std::fclose(f);
+      }
+    }
+  }
   return it->second;
 }
 

@@ -110,18 +110,28 @@ int shortDataError(const std::vector<unsigned char>& scanlines, const SubImage* 
   return 45;
 }
 
+// Scatters whole-byte pixels of one pass line with their size known at
+// compile time, so that each copy is a plain load and store.
+template <size_t Bytes>
+void scatterPixels(unsigned char* dst, const unsigned char* line, uint64_t passWidth, const Adam7Pass& pass) {
+  unsigned char* out = dst + size_t{pass.firstColumn} * Bytes;
+  const size_t stride = size_t{pass.columnStep} * Bytes;
+  for (uint64_t i = 0; i < passWidth; ++i, out += stride, line += Bytes) std::memcpy(out, line, Bytes);
+}
+
 // Puts pixel i of an unfiltered pass line at (column, row) of the padded raw
 // image.
 void placePassLine(unsigned char* raw, size_t rawRowBytes, const unsigned char* line, uint64_t passWidth,
                    unsigned bpp, uint32_t row, const Adam7Pass& pass) {
   unsigned char* dst = raw + size_t{row} * rawRowBytes;
-  if (bpp >= 8) {
-    const size_t bytes = bpp / 8;
-    for (uint64_t i = 0; i < passWidth; ++i) {
-      const uint64_t column = pass.firstColumn + pass.columnStep * i;
-      std::memcpy(dst + column * bytes, line + i * bytes, bytes);
-    }
-    return;
+  switch (bpp) {
+    case 8: return scatterPixels<1>(dst, line, passWidth, pass);
+    case 16: return scatterPixels<2>(dst, line, passWidth, pass);
+    case 24: return scatterPixels<3>(dst, line, passWidth, pass);
+    case 32: return scatterPixels<4>(dst, line, passWidth, pass);
+    case 48: return scatterPixels<6>(dst, line, passWidth, pass);
+    case 64: return scatterPixels<8>(dst, line, passWidth, pass);
+    default: break;  // below 8 bits
   }
   // Below 8 bits: pixels are bit fields, most significant bit first. The raw
   // image starts zeroed and every pixel is placed exactly once, so OR suffices.
@@ -415,7 +425,10 @@ void decodeImage(std::vector<unsigned char>& out, PngState& state, const unsigne
 
   // Chunks, from right after IHDR's CRC. No order is enforced: PLTE and tRNS
   // count wherever they stand before IEND, and IDATs need not be adjacent.
+  // The image data cannot be larger than the file: reserving that much up
+  // front (address space, not touched memory) saves the copies of growing.
   std::vector<unsigned char> compressed;
+  if (size > 33) compressed.reserve(size - 33);
   size_t pos = 33;
   for (bool ended = false; !ended;) {
     if (pos + 8 >= size) {
