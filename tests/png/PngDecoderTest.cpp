@@ -352,6 +352,8 @@ const PngErrorCase pngErrorCases[] = {
     {"EndsOneByteAfterIendType", [] { return Bytes(valid.begin(), valid.end() - 3); }, 0},
     {"NoIend", [] { return concat({pngHeader(2, 2, 8, 0), grey2x2Data()}); }, 30},
     {"HeaderOnly", [] { return pngHeader(2, 2, 8, 0); }, 30},
+    {"HeaderWithoutCrc", [] { return Bytes(valid.begin(), valid.begin() + 29); }, 30},
+    {"HeaderWithPartOfCrc", [] { return Bytes(valid.begin(), valid.begin() + 32); }, 30},
     {"ChunkLengthBit31", [] { return concat({pngHeader(2, 2, 8, 0), Bytes{0x80, 0, 0, 0, 't', 'E', 'X', 't'}, Bytes(8, 0)}); }, 63},
     {"ChunkPastEnd", [] { return concat({pngHeader(2, 2, 8, 0), Bytes{0, 0, 1, 0, 't', 'E', 'X', 't'}, Bytes(8, 0)}); }, 35},
     {"ArbitraryCrcs",
