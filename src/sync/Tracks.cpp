@@ -65,6 +65,19 @@ TrackSet* CreateTrackSet(const char* baseName) {
   return set;
 }
 
+void DestroyTrackSet(TrackSet* set) {
+  if (!set) return;
+  for (int32_t i = 0; i < set->trackCount; ++i) {
+    delete[] set->tracks[i]->name;
+    delete[] set->tracks[i]->keys;
+    delete set->tracks[i];
+  }
+  std::free(set->tracks);
+  delete[] set->baseName;
+  if (ActiveTrackSet == set) ActiveTrackSet = nullptr;
+  delete set;
+}
+
 int32_t FindTrack(const TrackSet* set, const char* name) {
   if (!set || !name || set->trackCount <= 0) return -1;
   for (int32_t i = 0; i < set->trackCount; ++i) {

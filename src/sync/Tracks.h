@@ -29,6 +29,10 @@ TrackSet* CreateTrackSet(const char* baseName);
 // The one registry GetTrack uses (null before CreateTrackSet; GetTrack creates
 // a "sync" registry itself if asked first).
 TrackSet* CurrentTrackSet();
+// Frees a registry with its tracks, names and keys, and forgets it if it is
+// the one GetTrack uses. The demo keeps its registry for the whole run and
+// never calls this; tools and tests that make several registries do.
+void DestroyTrackSet(TrackSet* set);
 // The track of that name, created, registered and loaded on first request.
 Track* GetTrack(const char* name);
 // Index of the track with that name in the registry, or -1.

@@ -70,6 +70,7 @@ class MusicClockTest : public testing::Test {
   void TearDown() override {
     ShutdownAudio();
     MusicStream = 0;
+    DestroyTrackSet(CurrentTrackSet());
     setenv("SDL_AUDIODRIVER", "dummy", 1);
   }
   ScratchDir dir_;

@@ -44,6 +44,7 @@ class RegistryTest : public testing::Test {
     std::filesystem::create_directory(dir_.path() / "res");
     CreateTrackSet("sync");
   }
+  void TearDown() override { DestroyTrackSet(CurrentTrackSet()); }
   std::string TrackFile(const std::string& name) { return dir_ / ("res/steak_" + name + ".track"); }
   ScratchDir dir_;
 };
@@ -85,6 +86,8 @@ TEST_F(RegistryTest, KeepsRegistrationOrderAndReadsEachFileOnce) {
 TEST_F(RegistryTest, CopiesTheNamesItIsGiven) {
   char name[] = "scroll.x";
   char base[] = "sync";
+  DestroyTrackSet(CurrentTrackSet());
+  EXPECT_EQ(CurrentTrackSet(), nullptr);
   TrackSet* set = CreateTrackSet(base);
   std::strcpy(base, "xxxx");
   Track* track = GetTrack(name);
@@ -93,6 +96,22 @@ TEST_F(RegistryTest, CopiesTheNamesItIsGiven) {
   EXPECT_STREQ(track->name, "scroll.x");
   EXPECT_EQ(FindTrack(set, "scroll.x"), 0);
   EXPECT_EQ(FindTrack(nullptr, "scroll.x"), -1);
+}
+
+TEST_F(RegistryTest, ARequestBeforeStartUpOrWithAnOverlongNameStillGivesATrack) {
+  DestroyTrackSet(CurrentTrackSet());
+  Track* early = GetTrack("early");
+  ASSERT_NE(CurrentTrackSet(), nullptr);
+  EXPECT_STREQ(CurrentTrackSet()->baseName, "sync");
+  EXPECT_EQ(CurrentTrackSet()->tracks[0], early);
+
+  const std::string overlong(300, 'x');
+  testing::internal::CaptureStderr();
+  Track* track = GetTrack(overlong.c_str());
+  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(track->keyCount, 0);
+  EXPECT_EQ(GetTrack(overlong.c_str()), track);
+  EXPECT_EQ(CurrentTrackSet()->trackCount, 2);
 }
 
 // Each malformed or odd file and what the reader makes of it.
