@@ -517,9 +517,10 @@ TEST(InflateDifferential, MatchesZlibAcrossLevelsWindowsAndStrategies) {
   for (size_t d = 0; d < inputs.size(); ++d) {
     for (int level = 0; level <= 9; ++level) {
       for (int strategy : strategies) {
-        for (int windowBits : {9, 12, 15}) {
-          // Keep the run short: every level with one window, every window at level 6.
-          if (windowBits != 15 && level != 6) continue;
+        for (int windowBits = 9; windowBits <= 15; ++windowBits) {
+          // Keep the run short: every level with the largest window, every
+          // window at levels 1, 6 and 9. (zlib writes 8 as 9.)
+          if (windowBits != 15 && level != 1 && level != 6 && level != 9) continue;
           const Bytes stream = zlibCompress(inputs[d], level, windowBits, level == 9 ? 9 : 8, strategy);
           Bytes out;
           ASSERT_EQ(inflateCode(stream, &out), 0)
