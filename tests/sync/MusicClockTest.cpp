@@ -227,6 +227,24 @@ TEST_F(MusicClockTest, StartUpOpensTheMusicAndRegistersTheFourteenTracks) {
   EXPECT_GT(CurrentRow(), 5.0);
 }
 
+TEST_F(MusicClockTest, TheProcessEndsCleanlyWhileTheMusicPlays) {
+  // The demo ends with exit(0) from the middle of a frame, the device's thread
+  // still pulling audio: the exit-time shutdown must stop it before anything
+  // it uses is torn down.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string mp3 = MakeToneMp3(dir_, "tone.mp3", 48000, 2, 3.0);
+  EXPECT_EXIT(
+      {
+        AudioOpenOutput(44100);
+        MusicStream = AudioOpenStream(mp3.c_str());
+        StartMusicPlayback();
+        Sleep(0.3);
+        if (CurrentRow() <= 0.0) std::exit(3);
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
 TEST_F(MusicClockTest, AReplacedOrShutDownStreamReportsNothing) {
   const std::string mp3 = MakeToneMp3(dir_, "tone.mp3", 22050, 1, 1.0);
   ASSERT_TRUE(AudioOpenOutput(44100));
