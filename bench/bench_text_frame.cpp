@@ -5,6 +5,7 @@
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -65,6 +66,21 @@ float ScrollXForFirstParagraph() {
   return 7.4f + TextWidth(prefix.c_str()) + 7.0f;
 }
 
+void DrawLineFrame(float scrollX) {
+  const float scrollY = 3.5f;  // the line on the centre of the picture
+  Clear();
+  glColor3f(1, 1, 1);
+  glDisable(GL_TEXTURE_2D);
+  glLoadIdentity();
+  glTranslatef(0, 0, -1.0f);
+  glScalef(0.1f, 0.1f, 0.1f);
+  glTranslatef(static_cast<float>(7.4f - static_cast<double>(scrollX)),
+               static_cast<float>(static_cast<double>(scrollY) - 3.5), 0);
+  glRotatef(20.0f, 1, 0, 0);
+  PrintText(ScrollText, false);
+  SwapDemoWindow();
+}
+
 // The text part of a demo frame: the line placed as the scroll tracks place
 // it, printed whole, then the swap. Argument 0: scroll.x 0, the line just
 // right of the picture (all of it clipped); 1: the first paragraph across the
@@ -73,22 +89,37 @@ void BM_ScrollLineFrame(benchmark::State& state) {
   if (!Window()) return state.SkipWithError("no display");
   const float scrollX = state.range(0) == 0 ? 0.0f : ScrollXForFirstParagraph();
   const float scrollY = 3.5f;  // the line on the centre of the picture
-  for (auto _ : state) {
-    Clear();
-    glColor3f(1, 1, 1);
-    glDisable(GL_TEXTURE_2D);
-    glLoadIdentity();
-    glTranslatef(0, 0, -1.0f);
-    glScalef(0.1f, 0.1f, 0.1f);
-    glTranslatef(static_cast<float>(7.4f - static_cast<double>(scrollX)),
-                 static_cast<float>(static_cast<double>(scrollY) - 3.5), 0);
-    glRotatef(20.0f, 1, 0, 0);
-    PrintText(ScrollText, false);
-    SwapDemoWindow();
-  }
+  for (auto _ : state) DrawLineFrame(scrollX);
   glFinish();
 }
 BENCHMARK(BM_ScrollLineFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+
+// The ratio itself, on a shared machine whose load drifts: a clear-and-swap
+// frame and a full-width line frame alternate, each timed on its own, so that
+// both see the same load.
+void BM_LineToClearRatio(benchmark::State& state) {
+  if (!Window()) return state.SkipWithError("no display");
+  const float scrollX = ScrollXForFirstParagraph();
+  using Clock = std::chrono::steady_clock;
+  double clearSeconds = 0, lineSeconds = 0;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    Clear();
+    SwapDemoWindow();
+    glFinish();
+    const auto t1 = Clock::now();
+    DrawLineFrame(scrollX);
+    glFinish();
+    const auto t2 = Clock::now();
+    clearSeconds += std::chrono::duration<double>(t1 - t0).count();
+    lineSeconds += std::chrono::duration<double>(t2 - t1).count();
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["clear_ms"] = clearSeconds / n * 1e3;
+  state.counters["line_ms"] = lineSeconds / n * 1e3;
+  state.counters["ratio"] = lineSeconds / clearSeconds;
+}
+BENCHMARK(BM_LineToClearRatio)->Unit(benchmark::kMillisecond)->MinTime(6.0)->UseRealTime();
 
 }  // namespace
 
