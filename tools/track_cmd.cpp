@@ -115,7 +115,7 @@ int Dump(int argc, char** argv) {
   }
   std::vector<uint8_t> bytes;
   if (!ReadWholeTrackFile(argv[0], bytes)) {
-    std::fprintf(stderr, "demotool track dump: cannot read %s\n", argv[0]);
+    std::fprintf(stderr, "demotool track dump: cannot read %s (missing, unreadable or over 256 MiB)\n", argv[0]);
     return ExitUsage;
   }
   const TrackFileScan scan = ScanTrackBytes(bytes.data(), bytes.size());
@@ -161,7 +161,7 @@ int Check(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
     std::vector<uint8_t> bytes;
     if (!ReadWholeTrackFile(argv[i], bytes)) {
-      std::fprintf(stderr, "%s: cannot read\n", argv[i]);
+      std::fprintf(stderr, "%s: cannot read (missing, unreadable or over 256 MiB)\n", argv[i]);
       status = ExitUsage;
       continue;
     }

@@ -122,8 +122,15 @@ bool ReadWholeTrackFile(const char* path, std::vector<uint8_t>& bytes) {
   if (!f) return false;
   uint8_t chunk[16384];
   std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-  const bool ok = !std::ferror(f);
+  bool tooLarge = false;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    if (bytes.size() + got > TrackFileReadLimit) {
+      tooLarge = true;
+      break;
+    }
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  const bool ok = !std::ferror(f) && !tooLarge;
   std::fclose(f);
   return ok;
 }

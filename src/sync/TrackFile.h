@@ -48,5 +48,7 @@ TrackFileScan ScanTrackBytes(const uint8_t* data, std::size_t size);
 std::vector<uint8_t> EncodeTrackFile(const TrackKey* keys, int32_t count);
 
 // Whole contents of a file by the demo's path rules; false when it cannot be
-// opened or read.
+// opened or read, or holds more than TrackFileReadLimit bytes (far beyond any
+// real track, and a guard against reading a device such as /dev/zero forever).
+inline constexpr std::size_t TrackFileReadLimit = std::size_t(256) << 20;
 bool ReadWholeTrackFile(const char* path, std::vector<uint8_t>& bytes);
