@@ -19,8 +19,8 @@
 
 namespace {
 
-// The fixed pieces "res\", "steak", "_" and ".track" take 15 characters and the
-// terminator one more, which leaves this many for the name.
+// The fixed pieces "res\", "steak", "_" and ".track" take 16 characters and the
+// terminator one more, which leaves 243 for the name.
 constexpr std::size_t MaxTrackNameLength = TrackPathCapacity - 16 - 1;
 
 char* CopyText(const char* text) {
@@ -38,8 +38,8 @@ bool ReadTrackFileHead(std::FILE* f, std::vector<uint8_t>& bytes) {
   const std::size_t got = std::fread(header, 1, sizeof header, f);
   bytes.assign(header, header + got);
   if (got < sizeof header) return !std::ferror(f);
-  const int32_t count = int32_t(uint32_t(header[0]) | uint32_t(header[1]) << 8 | uint32_t(header[2]) << 16 |
-                  uint32_t(header[3]) << 24);
+  const int32_t count = int32_t(uint32_t(header[0]) | uint32_t(header[1]) << 8 |
+                                uint32_t(header[2]) << 16 | uint32_t(header[3]) << 24);
   if (count <= 0) return true;
   std::size_t wanted = std::size_t(count) * TrackFileKeyBytes;
   uint8_t chunk[16384];

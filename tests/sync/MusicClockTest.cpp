@@ -81,6 +81,10 @@ struct ToneFormat {
   int channels;
 };
 
+void PrintTo(const ToneFormat& format, std::ostream* out) {
+  *out << format.rate << " Hz, " << format.channels << " channel(s)";
+}
+
 class MusicClockFormatTest : public MusicClockTest, public testing::WithParamInterface<ToneFormat> {};
 
 TEST_P(MusicClockFormatTest, RowsAdvanceTwentyPerSecondOfMusic) {
