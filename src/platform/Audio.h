@@ -27,7 +27,8 @@
 bool AudioOpenOutput(int frequency);
 
 // Opens the music file as a playable stream and returns its handle (never 0).
-// There is one stream at a time: opening another replaces it.
+// There is one stream at a time: opening another replaces it. Open the output
+// first: a stream opened without an output runs silently.
 uint32_t AudioOpenStream(const char* path);
 
 // Starts the output: from now on the device pulls audio.

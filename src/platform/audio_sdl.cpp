@@ -252,6 +252,7 @@ bool AudioOpenOutput(int frequency) {
     return false;
   }
   s.deviceFrameBytes = int(SDL_AUDIO_BITSIZE(s.have.format) / 8) * s.have.channels;
+  if (s.outputStarted) SDL_PauseAudioDevice(s.device, 0);  // started before it was opened
   return true;
 }
 
