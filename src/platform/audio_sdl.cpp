@@ -47,11 +47,13 @@ constexpr int DecodedSampleBytes = 2;
 // What a stream without a file counts its bytes in.
 constexpr long SilentRate = 44100;
 constexpr int SilentChannels = 2;
-// About 12 ms per buffer at 44100 Hz: short buffers keep the clock's waits
-// short when a callback is late. A power of two: SDL 2.26 overruns the
-// callback's buffer when the device's own buffer is rounded to one and ours
-// is not.
-constexpr Uint16 DeviceBufferFrames = 512;
+// About 23 ms per buffer at 44100 Hz. Drivers that pace themselves by
+// sleeping a buffer's duration in whole milliseconds (SDL's dummy driver does)
+// keep closer to real time with longer buffers: 23 ms of sleep for 23.2 ms of
+// audio runs 1 % fast, 11 ms for 11.6 ms runs 5 % fast and wanders more.
+// A power of two: SDL 2.26 overruns the callback's buffer when the device's
+// own buffer is rounded to one and ours is not.
+constexpr Uint16 DeviceBufferFrames = 1024;
 
 struct AudioService {
   bool sdlAudioInitialized = false;
