@@ -255,106 +255,102 @@ int unfilterScanline(unsigned char* recon, const unsigned char* scanline, const 
 // ---------------------------------------------------------------------------
 // Conversion.
 
-int convertToRgba(std::vector<unsigned char>& out, const unsigned char* raw, const PngState& state) {
+namespace {
+
+// Converts from the last pixel to the first, and reads every pixel whole
+// before writing its RGBA. That makes it safe to convert in place, RGBA over
+// the raw image, whenever no raw pixel starts beyond its RGBA position: true
+// for every format of at most 32 bits per pixel, whose padded rows are never
+// longer than width * 4 bytes.
+int convertBackwards(unsigned char* rgba, const unsigned char* raw, const PngState& state) {
   const uint32_t width = state.width, height = state.height;
   const unsigned depth = state.bitDepth;
   const unsigned bpp = bitsPerPixel(state.colourType, depth);
   const size_t rowBytes = lineBytes(width, bpp);
-  out.resize(size_t{width} * height * 4);
-  unsigned char* dst = out.data();
   const size_t paletteEntries = state.palette.size() / 4;
   const unsigned char* palette = state.palette.data();
   const bool key = state.keyPresent;
+  const unsigned keyR = state.keyRed, keyG = state.keyGreen, keyB = state.keyBlue;
+  const unsigned sampleMask = depth < 8 ? (1u << depth) - 1 : 0;
 
-  for (uint32_t y = 0; y < height; ++y) {
+  for (uint32_t y = height; y-- > 0;) {
     const unsigned char* row = raw + size_t{y} * rowBytes;
-    switch (state.colourType) {
-      case 0:
-        if (depth == 8) {
-          for (uint32_t x = 0; x < width; ++x, dst += 4) {
-            const unsigned v = row[x];
-            dst[0] = dst[1] = dst[2] = static_cast<unsigned char>(v);
-            dst[3] = (key && v == state.keyRed) ? 0 : 255;
-          }
-        } else if (depth == 16) {
-          for (uint32_t x = 0; x < width; ++x, dst += 4) {
-            const unsigned v = (row[2 * x] << 8) | row[2 * x + 1];
-            dst[0] = dst[1] = dst[2] = row[2 * x];
-            dst[3] = (key && v == state.keyRed) ? 0 : 255;
-          }
-        } else {
-          const unsigned maxValue = (1u << depth) - 1;
-          for (uint32_t x = 0; x < width; ++x, dst += 4) {
+    unsigned char* dst = rgba + (size_t{y} * width + width) * 4;
+    for (uint32_t x = width; x-- > 0;) {
+      dst -= 4;
+      unsigned r, g, b, a;
+      switch (state.colourType) {
+        case 0:
+          if (depth == 8) {
+            r = row[x];
+            a = (key && r == keyR) ? 0 : 255;
+          } else if (depth == 16) {
+            const unsigned v = (row[2 * size_t{x}] << 8) | row[2 * size_t{x} + 1];
+            r = v >> 8;
+            a = (key && v == keyR) ? 0 : 255;
+          } else {
             const size_t bit = size_t{x} * depth;
-            const unsigned v = (row[bit >> 3] >> (8 - depth - (bit & 7))) & maxValue;
-            dst[0] = dst[1] = dst[2] = static_cast<unsigned char>(v * 255 / maxValue);
-            dst[3] = (key && v == state.keyRed) ? 0 : 255;
+            const unsigned v = (row[bit >> 3] >> (8 - depth - (bit & 7))) & sampleMask;
+            r = v * 255 / sampleMask;
+            a = (key && v == keyR) ? 0 : 255;
           }
-        }
-        break;
-      case 2:
-        if (depth == 8) {
-          for (uint32_t x = 0; x < width; ++x, dst += 4) {
+          g = b = r;
+          break;
+        case 2:
+          if (depth == 8) {
             const unsigned char* p = row + 3 * size_t{x};
-            dst[0] = p[0];
-            dst[1] = p[1];
-            dst[2] = p[2];
-            dst[3] = (key && p[0] == state.keyRed && p[1] == state.keyGreen && p[2] == state.keyBlue) ? 0 : 255;
-          }
-        } else {
-          for (uint32_t x = 0; x < width; ++x, dst += 4) {
+            r = p[0], g = p[1], b = p[2];
+            a = (key && r == keyR && g == keyG && b == keyB) ? 0 : 255;
+          } else {
             const unsigned char* p = row + 6 * size_t{x};
-            const unsigned r = (p[0] << 8) | p[1], g = (p[2] << 8) | p[3], b = (p[4] << 8) | p[5];
-            dst[0] = p[0];
-            dst[1] = p[2];
-            dst[2] = p[4];
-            dst[3] = (key && r == state.keyRed && g == state.keyGreen && b == state.keyBlue) ? 0 : 255;
+            const unsigned r16 = (p[0] << 8) | p[1], g16 = (p[2] << 8) | p[3], b16 = (p[4] << 8) | p[5];
+            r = p[0], g = p[2], b = p[4];
+            a = (key && r16 == keyR && g16 == keyG && b16 == keyB) ? 0 : 255;
           }
-        }
-        break;
-      case 3:
-        for (uint32_t x = 0; x < width; ++x, dst += 4) {
+          break;
+        case 3: {
           unsigned index;
           if (depth == 8) {
             index = row[x];
           } else {
             const size_t bit = size_t{x} * depth;
-            index = (row[bit >> 3] >> (8 - depth - (bit & 7))) & ((1u << depth) - 1);
+            index = (row[bit >> 3] >> (8 - depth - (bit & 7))) & sampleMask;
           }
           if (index >= paletteEntries) return depth == 8 ? 46 : 47;
-          std::memcpy(dst, palette + 4 * index, 4);
+          const unsigned char* entry = palette + 4 * size_t{index};
+          r = entry[0], g = entry[1], b = entry[2], a = entry[3];
+          break;
         }
-        break;
-      case 4:
-        if (depth == 8) {
-          for (uint32_t x = 0; x < width; ++x, dst += 4) {
-            dst[0] = dst[1] = dst[2] = row[2 * size_t{x}];
-            dst[3] = row[2 * size_t{x} + 1];
+        case 4:
+          if (depth == 8) {
+            r = row[2 * size_t{x}], a = row[2 * size_t{x} + 1];
+          } else {
+            r = row[4 * size_t{x}], a = row[4 * size_t{x} + 2];
           }
-        } else {
-          for (uint32_t x = 0; x < width; ++x, dst += 4) {
-            dst[0] = dst[1] = dst[2] = row[4 * size_t{x}];
-            dst[3] = row[4 * size_t{x} + 2];
-          }
+          g = b = r;
+          break;
+        default: {  // 6
+          const size_t bytes = depth == 8 ? 4 : 8;
+          const unsigned char* p = row + bytes * x;
+          const size_t step = bytes / 4;  // high bytes of 16-bit samples
+          r = p[0], g = p[step], b = p[2 * step], a = p[3 * step];
+          break;
         }
-        break;
-      case 6:
-        if (depth == 8) {
-          std::memcpy(dst, row, size_t{width} * 4);
-          dst += size_t{width} * 4;
-        } else {
-          for (uint32_t x = 0; x < width; ++x, dst += 4) {
-            const unsigned char* p = row + 8 * size_t{x};
-            dst[0] = p[0];
-            dst[1] = p[2];
-            dst[2] = p[4];
-            dst[3] = p[6];
-          }
-        }
-        break;
+      }
+      dst[0] = static_cast<unsigned char>(r);
+      dst[1] = static_cast<unsigned char>(g);
+      dst[2] = static_cast<unsigned char>(b);
+      dst[3] = static_cast<unsigned char>(a);
     }
   }
   return 0;
+}
+
+}  // namespace
+
+int convertToRgba(std::vector<unsigned char>& out, const unsigned char* raw, const PngState& state) {
+  out.resize(size_t{state.width} * state.height * 4);
+  return convertBackwards(out.data(), raw, state);
 }
 
 // ---------------------------------------------------------------------------
@@ -499,8 +495,15 @@ void decodeImage(std::vector<unsigned char>& out, PngState& state, const unsigne
     pos += 12 + size_t{length};
   }
 
+  // Plain images of at most 32 bits per pixel become RGBA in place, in the
+  // buffer that received the scanlines: it is pre-sized for the larger of the
+  // two so that growing it to the RGBA size later moves nothing. (Adam7 images
+  // need a separate raw image anyway.)
+  const uint64_t rgbaBytes = pixels * 4;
+  const bool convertInPlace = bpp <= 32 && state.interlaceMethod == 0;
+  const uint64_t wanted = convertInPlace ? std::max(scanlineBytes, rgbaBytes) : scanlineBytes;
   std::vector<unsigned char> scanlines;
-  scanlines.resize(std::min<uint64_t>(scanlineBytes, compressed.size() * PresizeRatio + PresizeFloor));
+  scanlines.resize(std::min<uint64_t>(wanted, compressed.size() * PresizeRatio + PresizeFloor));
   error = decompressZlib(scanlines, compressed.data(), compressed.data() + compressed.size());
   if (error) return;
   std::vector<unsigned char>().swap(compressed);
@@ -523,6 +526,12 @@ void decodeImage(std::vector<unsigned char>& out, PngState& state, const unsigne
 
   if (state.colourType == 6 && state.bitDepth == 8) {
     out.swap(raw);  // already RGBA
+    return;
+  }
+  if (convertInPlace) {
+    raw.resize(rgbaBytes);
+    error = convertBackwards(raw.data(), raw.data(), state);
+    out.swap(raw);
     return;
   }
   error = convertToRgba(out, raw.data(), state);
