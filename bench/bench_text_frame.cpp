@@ -67,7 +67,6 @@ float ScrollXForFirstParagraph() {
 }
 
 void DrawLineFrame(float scrollX) {
-  const float scrollY = 3.5f;  // the line on the centre of the picture
   Clear();
   glColor3f(1, 1, 1);
   glDisable(GL_TEXTURE_2D);
@@ -88,7 +87,6 @@ void DrawLineFrame(float scrollX) {
 void BM_ScrollLineFrame(benchmark::State& state) {
   if (!Window()) return state.SkipWithError("no display");
   const float scrollX = state.range(0) == 0 ? 0.0f : ScrollXForFirstParagraph();
-  const float scrollY = 3.5f;  // the line on the centre of the picture
   for (auto _ : state) DrawLineFrame(scrollX);
   glFinish();
 }
