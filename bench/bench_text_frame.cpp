@@ -67,6 +67,7 @@ float ScrollXForFirstParagraph() {
 }
 
 void DrawLineFrame(float scrollX) {
+  const float scrollY = 3.5f;  // the line on the centre of the picture
   Clear();
   glColor3f(1, 1, 1);
   glDisable(GL_TEXTURE_2D);
