@@ -107,7 +107,7 @@ def adsr(n, a, d, s, r, gate):
 def fft_filter(x, lo=None, hi=None, order=2):
     """Zero-phase band filter in the frequency domain (Butterworth-like magnitude)."""
     n = len(x)
-    spec = np.fft.rfft(x)
+    spectrum = np.fft.rfft(x)
     f = np.fft.rfftfreq(n, 1.0 / SR)
     g = np.ones_like(f)
     if hi is not None:
@@ -115,7 +115,7 @@ def fft_filter(x, lo=None, hi=None, order=2):
     if lo is not None:
         with np.errstate(divide="ignore"):
             g /= np.sqrt(1 + (lo / np.maximum(f, 1e-3)) ** (2 * order))
-    return np.fft.irfft(spec * g, n)
+    return np.fft.irfft(spectrum * g, n)
 
 
 # ---------------------------------------------------------------- drums

@@ -55,45 +55,45 @@ inline ColorMapObject* MakeMap(const std::vector<Rgb>& colours) {
   return GifMakeMapObject(size, table.data());
 }
 
-inline Bytes MakeGif(const GifImage& spec) {
+inline Bytes MakeGif(const GifImage& layout) {
   Bytes out;
   int error = 0;
   GifFileType* gif = EGifOpen(&out, GifWrite, &error);
   if (!gif) return {};
   EGifSetGifVersion(gif, true);
-  ColorMapObject* global = MakeMap(spec.globalColours);
-  ColorMapObject* local = MakeMap(spec.localColours);
-  EGifPutScreenDesc(gif, spec.screenWidth, spec.screenHeight, 8, 0, global);
-  for (int n = 0; n < spec.imageCount; ++n) {
-    if (spec.transparentIndex >= 0) {
+  ColorMapObject* global = MakeMap(layout.globalColours);
+  ColorMapObject* local = MakeMap(layout.localColours);
+  EGifPutScreenDesc(gif, layout.screenWidth, layout.screenHeight, 8, 0, global);
+  for (int n = 0; n < layout.imageCount; ++n) {
+    if (layout.transparentIndex >= 0) {
       GraphicsControlBlock gcb{};
       gcb.DisposalMode = DISPOSAL_UNSPECIFIED;
       gcb.DelayTime = 10;
-      gcb.TransparentColor = spec.transparentIndex;
+      gcb.TransparentColor = layout.transparentIndex;
       GifByteType ext[4];
       EGifGCBToExtension(&gcb, ext);
       EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext);
     }
-    EGifPutImageDesc(gif, spec.left, spec.top, spec.width, spec.height, spec.interlaced, local);
-    std::vector<GifPixelType> line(spec.width);
+    EGifPutImageDesc(gif, layout.left, layout.top, layout.width, layout.height, layout.interlaced, local);
+    std::vector<GifPixelType> line(layout.width);
     auto putRow = [&](int row) {
-      for (int x = 0; x < spec.width; ++x) {
+      for (int x = 0; x < layout.width; ++x) {
         // Later images are the first with other indices, so that a decoder
         // showing the wrong one is caught.
-        line[x] = static_cast<GifPixelType>((spec.indices[row * spec.width + x] + n) %
-                                            std::max<size_t>(1, spec.localColours.empty()
-                                                                    ? spec.globalColours.size()
-                                                                    : spec.localColours.size()));
+        line[x] = static_cast<GifPixelType>((layout.indices[row * layout.width + x] + n) %
+                                            std::max<size_t>(1, layout.localColours.empty()
+                                                                    ? layout.globalColours.size()
+                                                                    : layout.localColours.size()));
       }
-      EGifPutLine(gif, line.data(), spec.width);
+      EGifPutLine(gif, line.data(), layout.width);
     };
-    if (spec.interlaced) {
+    if (layout.interlaced) {
       const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
       for (int pass = 0; pass < 4; ++pass) {
-        for (int row = start[pass]; row < spec.height; row += step[pass]) putRow(row);
+        for (int row = start[pass]; row < layout.height; row += step[pass]) putRow(row);
       }
     } else {
-      for (int row = 0; row < spec.height; ++row) putRow(row);
+      for (int row = 0; row < layout.height; ++row) putRow(row);
     }
   }
   EGifCloseFile(gif, &error);
@@ -111,7 +111,7 @@ struct JpegImage {
   std::vector<uint8_t> samples;       // width * height * components
 };
 
-inline Bytes MakeJpeg(const JpegImage& spec) {
+inline Bytes MakeJpeg(const JpegImage& layout) {
   jpeg_compress_struct info;
   jpeg_error_mgr err;
   info.err = jpeg_std_error(&err);
@@ -119,20 +119,20 @@ inline Bytes MakeJpeg(const JpegImage& spec) {
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = spec.width;
-  info.image_height = spec.height;
-  info.input_components = spec.components;
-  info.in_color_space = spec.components == 1 ? JCS_GRAYSCALE
-                        : spec.components == 4 ? JCS_CMYK
+  info.image_width = layout.width;
+  info.image_height = layout.height;
+  info.input_components = layout.components;
+  info.in_color_space = layout.components == 1 ? JCS_GRAYSCALE
+                        : layout.components == 4 ? JCS_CMYK
                                                : JCS_RGB;
   jpeg_set_defaults(&info);
-  jpeg_set_colorspace(&info, spec.stored);  // CMYK and YCCK get an Adobe marker
-  jpeg_set_quality(&info, spec.quality, TRUE);
-  if (spec.progressive) jpeg_simple_progression(&info);
+  jpeg_set_colorspace(&info, layout.stored);  // CMYK and YCCK get an Adobe marker
+  jpeg_set_quality(&info, layout.quality, TRUE);
+  if (layout.progressive) jpeg_simple_progression(&info);
   jpeg_start_compress(&info, TRUE);
-  const size_t stride = size_t(spec.width) * spec.components;
+  const size_t stride = size_t(layout.width) * layout.components;
   while (info.next_scanline < info.image_height) {
-    JSAMPROW row = const_cast<uint8_t*>(spec.samples.data()) + info.next_scanline * stride;
+    JSAMPROW row = const_cast<uint8_t*>(layout.samples.data()) + info.next_scanline * stride;
     jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);
