@@ -78,20 +78,8 @@ int UploadSystemImage(const SystemImage& image, int slot) {
 }
 
 void ReadFileBytes(const char* path, std::vector<unsigned char>& bytes) {
-  bytes.clear();
-  std::FILE* file = OpenDataFile(path, "rb");
-  if (!file) return;
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  if (size > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
-    try {
-      bytes.resize(static_cast<size_t>(size));
-    } catch (const std::bad_alloc&) {
-      bytes.clear();
-    }
-    if (!bytes.empty()) bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-  }
-  std::fclose(file);
+  // Whatever could be read; empty when the file is missing or too large for memory.
+  ReadDataFile(path, bytes);
 }
 
 int UploadPngImage(const char* path, int slot) {

@@ -11,22 +11,10 @@
 #include "platform/Files.h"
 
 int LoadSystemImage(const char* path, SystemImage& image) {
-  std::FILE* file = OpenDataFile(path, "rb");
-  if (!file) return 0;
-  std::vector<uint8_t> bytes;
-  long size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  if (size > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
-    try {
-      bytes.resize(static_cast<size_t>(size));
-    } catch (const std::bad_alloc&) {
-      bytes.clear();
-    }
-    // A short read leaves only what was read: the decoders never see bytes
-    // the file did not hold.
-    if (!bytes.empty()) bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-  }
-  std::fclose(file);
+  // A short read leaves only what was read: the decoders never see bytes the
+  // file did not hold. The bytes live only for this call.
+  std::vector<unsigned char> bytes;
+  if (ReadDataFile(path, bytes) == FileRead::CannotOpen) return 0;
   DecodeSystemImage(ByteStream{bytes.data(), bytes.size()}, image);
   return 1;
 }

@@ -7,6 +7,7 @@
 #include "render/ImagePlanes.h"
 #include "render/OutlineFont.h"
 #include "render/ScrollText.h"
+#include "render/TexturedQuad.h"
 #include "sync/MusicClock.h"
 #include "sync/Tracks.h"
 
@@ -37,16 +38,7 @@ void DrawBackdrop(int32_t slot, const FrameTrackValues& v) {
   glRotatef(v.backRotY, 0.0f, 1.0f, 0.0f);
   glRotatef(v.backRotZ, 0.0f, 0.0f, 1.0f);
   glScalef(scale, scale, 1.0f);
-  glBegin(GL_QUADS);
-  glTexCoord2f(0.0f, 0.0f);
-  glVertex3f(-1.0f, -1.0f, 0.0f);
-  glTexCoord2f(1.0f, 0.0f);
-  glVertex3f(1.0f, -1.0f, 0.0f);
-  glTexCoord2f(1.0f, 1.0f);
-  glVertex3f(1.0f, 1.0f, 0.0f);
-  glTexCoord2f(0.0f, 1.0f);
-  glVertex3f(-1.0f, 1.0f, 0.0f);
-  glEnd();
+  DrawTexturedQuad();
   glPopMatrix();
 }
 

@@ -4,26 +4,13 @@
 
 #include "image/TextureTable.h"
 #include "render/FramePlan.h"
+#include "render/TexturedQuad.h"
 
 FadeState PlaneFadeA;
 FadeState PlaneFadeB;
 FadeState PlaneFadeC;
 
 namespace {
-
-// Every tile is the whole image on a 2 x 2 quad centred on its origin.
-void DrawTileQuad() {
-  glBegin(GL_QUADS);
-  glTexCoord2f(0.0f, 0.0f);
-  glVertex3f(-1.0f, -1.0f, 0.0f);
-  glTexCoord2f(1.0f, 0.0f);
-  glVertex3f(1.0f, -1.0f, 0.0f);
-  glTexCoord2f(1.0f, 1.0f);
-  glVertex3f(1.0f, 1.0f, 0.0f);
-  glTexCoord2f(0.0f, 1.0f);
-  glVertex3f(-1.0f, 1.0f, 0.0f);
-  glEnd();
-}
 
 void DrawPlane(PlaneRoutine routine, FadeState& fade, int32_t slot, int32_t fadeOut, double row) {
   StepFade(fade, fadeOut, row);
@@ -60,7 +47,7 @@ void DrawPlane(PlaneRoutine routine, FadeState& fade, int32_t slot, int32_t fade
       } else {
         glRotatef(45.0f, 1.0f, 1.0f, 1.0f);
       }
-      DrawTileQuad();
+      DrawTexturedQuad();
       glPopMatrix();
     }
   }

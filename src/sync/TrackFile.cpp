@@ -117,20 +117,5 @@ std::vector<uint8_t> EncodeTrackFile(const TrackKey* keys, int32_t count) {
 
 bool ReadWholeTrackFile(const char* path, std::vector<uint8_t>& bytes) {
   bytes.clear();
-  if (!path) return false;
-  std::FILE* f = OpenDataFile(path, "rb");
-  if (!f) return false;
-  uint8_t chunk[16384];
-  std::size_t got;
-  bool tooLarge = false;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-    if (bytes.size() + got > TrackFileReadLimit) {
-      tooLarge = true;
-      break;
-    }
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  }
-  const bool ok = !std::ferror(f) && !tooLarge;
-  std::fclose(f);
-  return ok;
+  return path && ReadDataFile(path, bytes, TrackFileReadLimit) == FileRead::Ok;
 }
