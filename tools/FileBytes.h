@@ -6,5 +6,5 @@
 
 bool ParseFileAndOutput(int argc, char** argv, const char* command, const char*& input,
                         const char*& output);
-bool ReadFileBytes(const char* path, std::vector<unsigned char>& bytes);
-bool WriteFileBytes(const char* path, const std::vector<unsigned char>& bytes);
+bool ReadInputFile(const char* path, std::vector<unsigned char>& bytes);
+bool WriteOutputFile(const char* path, const std::vector<unsigned char>& bytes);

@@ -71,7 +71,7 @@ void CheckImage(Report& report, const std::string& dir, const char* name) {
   ReleaseSystemImage(image);
 
   std::vector<unsigned char> bytes;
-  if (!ReadFileBytes(path.c_str(), bytes)) {
+  if (!ReadInputFile(path.c_str(), bytes)) {
     report.Line(name, false, "unreadable");
     return;
   }

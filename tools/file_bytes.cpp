@@ -28,7 +28,7 @@ bool ParseFileAndOutput(int argc, char** argv, const char* command, const char*&
   return true;
 }
 
-bool ReadFileBytes(const char* path, std::vector<unsigned char>& bytes) {
+bool ReadInputFile(const char* path, std::vector<unsigned char>& bytes) {
   FILE* f = std::fopen(path, "rb");
   if (!f) {
     std::fprintf(stderr, "demotool: cannot open '%s': %s\n", path, std::strerror(errno));
@@ -44,7 +44,7 @@ bool ReadFileBytes(const char* path, std::vector<unsigned char>& bytes) {
   return !failed;
 }
 
-bool WriteFileBytes(const char* path, const std::vector<unsigned char>& bytes) {
+bool WriteOutputFile(const char* path, const std::vector<unsigned char>& bytes) {
   FILE* f = std::fopen(path, "wb");
   if (!f) {
     std::fprintf(stderr, "demotool: cannot create '%s': %s\n", path, std::strerror(errno));

@@ -13,7 +13,7 @@ int RunInflateCommand(int argc, char** argv) {
   if (!ParseFileAndOutput(argc, argv, "inflate", input, output)) return 2;
 
   std::vector<unsigned char> bytes;
-  if (!ReadFileBytes(input, bytes)) return 1;
+  if (!ReadInputFile(input, bytes)) return 1;
   std::vector<unsigned char> out;
   const int error = decompressZlib(out, bytes.data(), bytes.data() + bytes.size());
   if (error) {
@@ -21,6 +21,6 @@ int RunInflateCommand(int argc, char** argv) {
     return 1;
   }
   std::printf("ok %zu\n", out.size());
-  if (output && !WriteFileBytes(output, out)) return 1;
+  if (output && !WriteOutputFile(output, out)) return 1;
   return 0;
 }

@@ -9,28 +9,13 @@
 #include <string>
 
 #include "sync/TrackFile.h"
+#include "tools/ToolRunner.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status;
-  std::string output;
-};
-
-Result RunCheck(const fs::path& dir) {
-  const std::string command = std::string(DEMOTOOL_BIN) + " check '" + dir.string() + "' 2>&1";
-  Result result{-1, ""};
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int raw = pclose(pipe);
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return result;
-}
+ToolRun RunCheck(const fs::path& dir) { return RunDemotool("check '" + dir.string() + "'", true); }
 
 void WriteTrack(const fs::path& path, std::initializer_list<TrackKey> keys) {
   const std::vector<TrackKey> list(keys);
@@ -54,7 +39,7 @@ class CheckCommandTest : public ::testing::Test {
 };
 
 TEST_F(CheckCommandTest, TheBundledShowPasses) {
-  const Result r = RunCheck(show);
+  const ToolRun r = RunCheck(show);
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("control reaches 777"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("grlsch.png                 ok      PNG route"), std::string::npos) << r.output;
@@ -102,7 +87,7 @@ TEST_F(CheckCommandTest, EachBreakageIsFoundAndNamed) {
     fs::remove_all(show);
     SetUp();
     c.breakIt(show);
-    const Result r = RunCheck(show);
+    const ToolRun r = RunCheck(show);
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find(c.expectedLine), std::string::npos) << r.output;
     EXPECT_NE(r.output.find(": 1 problem(s)"), std::string::npos) << "one breakage, one problem\n" << r.output;
@@ -110,7 +95,7 @@ TEST_F(CheckCommandTest, EachBreakageIsFoundAndNamed) {
 }
 
 TEST_F(CheckCommandTest, AFolderThatIsNotThereIsAnErrorNotACrash) {
-  const Result r = RunCheck(show / "nowhere");
+  const ToolRun r = RunCheck(show / "nowhere");
   EXPECT_EQ(r.status, 2) << r.output;
   EXPECT_NE(r.output.find("cannot open the folder"), std::string::npos) << r.output;
 }
