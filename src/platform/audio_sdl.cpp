@@ -14,6 +14,14 @@
 // stepping back) when a callback is late. At the end of the music buffers
 // hold no more music and the position stays at the end.
 //
+// Callbacks come with a jitter of several milliseconds, so that position
+// stalls and leaps by as much. What the readers get is a smoothed clock: it
+// runs at the device's nominal rate from its last value and closes the gap to
+// the callback-derived position over ClockSmoothingSeconds, so jitter is
+// filtered out while real drift of the device (a driver that falls behind
+// under load) is still followed. A gap of more than ClockSnapSeconds is no
+// jitter and is taken at once.
+//
 // Limitations: SDL reports no latency beyond its buffer size, so a device that
 // queues more than one buffer is heard slightly later than the position says.
 // Without a device, or without a decodable file, the stream plays silently on
@@ -24,6 +32,7 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +63,10 @@ constexpr int SilentChannels = 2;
 // A power of two: SDL 2.26 overruns the callback's buffer when the device's
 // own buffer is rounded to one and ours is not.
 constexpr Uint16 DeviceBufferFrames = 1024;
+// About six buffers: long enough to average out callback jitter, short
+// enough that a drifting device is followed within a few frames' worth.
+constexpr double ClockSmoothingSeconds = 0.15;
+constexpr double ClockSnapSeconds = 0.25;
 
 struct AudioService {
   bool sdlAudioInitialized = false;
@@ -87,6 +100,9 @@ struct AudioService {
   int64_t pendingCount = 0;
   int64_t silentSinceNs = -1;    // silent streams: when playing began (-1: not yet)
   double lastSeconds = 0.0;      // the position never goes back
+  bool smoothStarted = false;    // the smoothed clock, in device frames
+  double smoothFrames = 0.0;
+  int64_t smoothNs = 0;
 };
 
 // Never freed while the process runs, except by ShutdownAudio after the
@@ -112,6 +128,35 @@ void ResetClock(AudioService& s) {
   s.heardSinceNs = NowNs();
   s.silentSinceNs = -1;
   s.lastSeconds = 0.0;
+  s.smoothStarted = false;
+  s.smoothFrames = 0.0;
+}
+
+// The smoothed position in device frames for a reading at now, given the
+// position the callbacks imply. Called with the clock locked.
+double SmoothedFrames(AudioService& s, double deviceFrames, int64_t now) {
+  if (!s.smoothStarted) {
+    // Until the first buffer is heard there is nothing to follow.
+    if (deviceFrames <= 0.0) return 0.0;
+    s.smoothStarted = true;
+    s.smoothFrames = deviceFrames;
+    s.smoothNs = now;
+    return deviceFrames;
+  }
+  const double rate = double(s.have.freq);
+  const double dt = std::max(double(now - s.smoothNs) * 1e-9, 0.0);
+  s.smoothNs = now;
+  double frames = s.smoothFrames + dt * rate;
+  const double gap = deviceFrames - frames;
+  if (std::abs(gap) > ClockSnapSeconds * rate) {
+    frames = deviceFrames;
+  } else {
+    frames += gap * std::min(1.0, dt / ClockSmoothingSeconds);
+  }
+  // Never past the music's end, never backwards.
+  if (s.musicEndFrames >= 0) frames = std::min(frames, double(s.musicEndFrames));
+  s.smoothFrames = std::max(frames, s.smoothFrames);
+  return s.smoothFrames;
 }
 
 // Silent streams start counting once both the output runs and the stream plays.
@@ -339,7 +384,7 @@ uint64_t AudioPositionBytes(uint32_t stream) {
     } else if (s.have.freq > 0) {
       const double elapsedFrames = double(now - s.heardSinceNs) * 1e-9 * double(s.have.freq);
       const double heard = double(s.heardStart) + std::min(std::max(elapsedFrames, 0.0), double(s.heardCount));
-      seconds = heard / double(s.have.freq);
+      seconds = SmoothedFrames(s, heard, now) / double(s.have.freq);
     }
     seconds = std::max(seconds, s.lastSeconds);
     s.lastSeconds = seconds;
