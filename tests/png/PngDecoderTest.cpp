@@ -73,6 +73,23 @@ TEST(PngSuite, EveryValidFileMatchesLibpng) {
   }
 }
 
+// The show's own PNG: large, Adam7, RGBA with partial alpha and many rows
+// whose Average filter sums pass 255, which the suite's small files hardly do.
+TEST(PngSuite, TheBundledShowsImageMatchesLibpng) {
+  const std::string path = std::string(DEMO_SOURCE_DIR) + "/res/grlsch.png";
+  const Bytes file = readFile(path);
+  ASSERT_FALSE(file.empty()) << path;
+  Bytes ours, theirs;
+  const PngState state = decode(file, ours);
+  ASSERT_EQ(state.error, 0);
+  uint32_t width, height;
+  std::string message;
+  ASSERT_TRUE(libpngDecode(file, theirs, width, height, message)) << message;
+  EXPECT_EQ(state.width, width);
+  EXPECT_EQ(state.height, height);
+  EXPECT_TRUE(ours == theirs) << "grlsch.png differs from libpng";
+}
+
 // The damaged files of the suite, and the failure their damage implies.
 TEST(PngSuite, BrokenFilesGiveTheirCodes) {
   const struct {
