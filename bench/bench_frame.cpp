@@ -22,6 +22,7 @@
 #include "render/OutlineFont.h"
 #include "render/ScrollText.h"
 #include "shell/Projection.h"
+#include "shell/Shell.h"
 
 namespace {
 
@@ -59,10 +60,7 @@ bool Window() {
     std::fprintf(stderr, "window %dx%d, %d samples, %s\n", mode.width, mode.height,
                  DemoWindowSamples(), glGetString(GL_RENDERER));
     SetupProjection(mode);
-    glShadeModel(GL_SMOOTH);
-    glClearDepth(1.0);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LEQUAL);
+    SetFixedGlState();
     CreateOutlineFont();
     glEnable(GL_TEXTURE_2D);
     glEnable(GL_BLEND);

@@ -13,6 +13,7 @@
 #include "render/OutlineFont.h"
 #include "render/ScrollText.h"
 #include "shell/Projection.h"
+#include "shell/Shell.h"
 
 namespace {
 
@@ -24,10 +25,7 @@ bool Window() {
     std::fprintf(stderr, "window %dx%d, %d samples, %s\n", mode.width, mode.height,
                  DemoWindowSamples(), glGetString(GL_RENDERER));
     SetupProjection(mode);
-    glShadeModel(GL_SMOOTH);
-    glClearDepth(1.0);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LEQUAL);
+    SetFixedGlState();
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     CreateOutlineFont();
