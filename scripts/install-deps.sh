@@ -1,21 +1,28 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running the demo need.
 # Idempotent: asks apt only when something is missing, and updates its lists once.
+#   install-deps.sh         everything: the demo, the tests, the benchmarks
+#   install-deps.sh demo    only what building and running the demo needs
 set -euo pipefail
 
 packages=(
-  # toolchain and test frameworks
-  build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-dev
+  # toolchain
+  build-essential cmake pkg-config
   # libraries the platform layer stands on
   libsdl2-dev libmpg123-dev libfreetype-dev libfontconfig-dev libglu1-mesa-dev
   libgl1-mesa-dev libgl1-mesa-dri libegl-mesa0 libjpeg62-turbo-dev libgif-dev libpng-dev
-  zlib1g-dev fonts-liberation2
-  # oracles for tests and benchmarks
-  libspng-dev
-  # end-to-end tests and making the bundled show
-  xvfb xdotool x11-apps imagemagick lame sox python3 python3-numpy python3-pil
+  fonts-liberation2
 )
+if [ "${1:-all}" != demo ]; then
+  packages+=(
+    # test frameworks, sanitizers and fuzzing
+    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev
+    # oracles for tests and benchmarks
+    zlib1g-dev libspng-dev
+    # end-to-end tests and making the bundled show
+    xvfb xdotool x11-apps imagemagick lame sox python3 python3-numpy python3-pil
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

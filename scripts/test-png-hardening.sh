@@ -7,7 +7,7 @@
 set -euo pipefail
 root=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
 cd "$root"
-suite="$root/../shared/testdata/pngsuite"
+suite="$root/tests/png/pngsuite"
 jobs=${PNG_HARDENING_JOBS:-2}
 fuzz_seconds=${PNG_FUZZ_SECONDS:-30}
 log=$(mktemp)

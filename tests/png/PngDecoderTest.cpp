@@ -14,7 +14,7 @@
 
 namespace {
 
-const std::string SuiteDir = DEMO_TESTDATA_DIR "/pngsuite";
+const std::string SuiteDir = DEMO_PNGSUITE_DIR;
 
 // Decodes from an exact-size copy so that the sanitizer build sees over-reads.
 PngState decode(const Bytes& file, Bytes& rgba) {

@@ -44,7 +44,7 @@ class CodecCommandTest : public ::testing::Test {
 };
 
 TEST_F(CodecCommandTest, InflateAndPngReportAndWrite) {
-  const std::string suite = std::string(DEMO_TESTDATA_DIR) + "/pngsuite/";
+  const std::string suite = std::string(DEMO_PNGSUITE_DIR) + "/";
   struct Case {
     const char* name;
     std::string args;
@@ -78,7 +78,7 @@ TEST_F(CodecCommandTest, OutputFilesHoldTheDecodedBytes) {
 
   // 32x32 RGBA, rows top to bottom: 4096 bytes whose first pixel is the
   // suite file's top-left one.
-  const std::string suite = std::string(DEMO_TESTDATA_DIR) + "/pngsuite/";
+  const std::string suite = std::string(DEMO_PNGSUITE_DIR) + "/";
   ASSERT_EQ(Demotool("png " + suite + "basn2c08.png -o " + (dir / "rgb.raw").string()).status, 0);
   const std::string raw = Slurp(dir / "rgb.raw");
   ASSERT_EQ(raw.size(), 32u * 32u * 4u);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Commands.h"
-#include "SyncTestSupport.h"
+#include "sync/SyncTestSupport.h"
 
 namespace {
 
