@@ -69,3 +69,12 @@ void PostQuit();
 
 // Releases the context and the window and disconnects from the display.
 void CloseDisplay();
+
+// Requests to end the program that come from outside the window (Ctrl+C and
+// termination signals, or the console's control events on Windows) end the
+// demo through the message loop like Escape does: the loop polls
+// TakeQuitSignal. A second request while the first is still pending ends the
+// process at once, so that a demo stuck before its loop can still be stopped.
+void InstallQuitSignals();
+// True once per received request.
+bool TakeQuitSignal();

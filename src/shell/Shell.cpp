@@ -2,8 +2,6 @@
 
 #include <GL/gl.h>
 
-#include <csignal>
-
 #include "platform/Audio.h"
 #include "render/DemoFrame.h"
 #include "shell/Projection.h"
@@ -13,19 +11,6 @@
 DesktopMode Desktop;
 
 namespace {
-
-volatile std::sig_atomic_t quitSignals = 0;
-
-extern "C" void OnQuitSignal(int sig) {
-  if (quitSignals != 0) {
-    // The first one has not been taken up: the loop is stuck somewhere (a long
-    // start-up, a hung driver). Let the default action end the process.
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-    return;
-  }
-  quitSignals = 1;
-}
 
 // Stops the sound before the window goes, so that the audio thread never runs
 // into state that is being torn down.
@@ -39,20 +24,6 @@ void SetFixedGlState() {
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
   glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
-}
-
-void InstallQuitSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnQuitSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-bool TakeQuitSignal() {
-  if (quitSignals == 0) return false;
-  quitSignals = 0;
-  return true;
 }
 
 void RunMessageLoop(bool (*frame)()) {

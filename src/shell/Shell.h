@@ -19,9 +19,3 @@ void SetFixedGlState();
 // exactly one frame; it never sleeps. Ends when a retrieved message is Quit
 // (after dispatching it) or when frame returns false (the show ended).
 void RunMessageLoop(bool (*frame)());
-
-// SIGINT and SIGTERM end the demo through the loop like Escape does. A second
-// signal of either kind while the first is pending ends the process at once.
-void InstallQuitSignals();
-// True once per received quit signal (the loop's pending-signal check).
-bool TakeQuitSignal();
