@@ -1,4 +1,10 @@
 // The demo: one fullscreen window, music, and pictures in step with it.
+#include "shell/Options.h"
 #include "shell/Shell.h"
 
-int main() { return RunDemo(); }
+int main(int argc, char** argv) {
+  int exitCode = 0;
+  const std::optional<DemoOptions> options = ReadCommandLine(argc, argv, &exitCode);
+  if (!options) return exitCode;
+  return RunDemo(*options);
+}

@@ -2,8 +2,11 @@
 
 #include <GL/gl.h>
 
+#include <cstdio>
+
 #include "platform/Audio.h"
 #include "render/DemoFrame.h"
+#include "shell/Options.h"
 #include "shell/Projection.h"
 #include "shell/StartUp.h"
 #include "shell/WindowProc.h"
@@ -38,7 +41,11 @@ void RunMessageLoop(bool (*frame)()) {
   }
 }
 
-int RunDemo() {
+int RunDemo(const DemoOptions& options) {
+  if (options.mode == DemoMode::Render || options.mode == DemoMode::Capture) {
+    std::fprintf(stderr, "demo: render: offscreen rendering is not part of this build yet\n");
+    return 1;
+  }
   InstallQuitSignals();
   if (!OpenDisplay() || !QueryDesktopMode(&Desktop)) return 1;
   if (!CreateDemoWindow(Desktop.width, Desktop.height, 4)) {

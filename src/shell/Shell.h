@@ -3,14 +3,17 @@
 
 #include "platform/Display.h"
 
+struct DemoOptions;
+
 // The desktop the demo covers, read once at start.
 extern DesktopMode Desktop;
 
-// Opens the window over the desktop, sets the projection and the fixed GL
-// state, runs the start-up and then the message loop until the show ends.
-// Returns the process exit code: 0 on every orderly end, 1 when there is no
-// display or no GL window to show anything in (said on stderr).
-int RunDemo();
+// Runs what the options ask for. Playing: opens the window over the desktop
+// (or an ordinary window of the asked size), sets the projection and the
+// fixed GL state, runs the start-up and then the message loop until the show
+// ends. Returns the process exit code: 0 on every orderly end, 1 when there is
+// no display or no GL window to show anything in (said on stderr).
+int RunDemo(const DemoOptions& options);
 
 // The GL state every frame relies on, set once after the projection.
 void SetFixedGlState();

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "shell/Options.h"
+
+namespace {
+
+OptionsResult Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "demo");
+  return ParseDemoOptions(int(args.size()), args.data());
+}
+
+DemoOptions With(void (*change)(DemoOptions&)) {
+  DemoOptions o;
+  change(o);
+  return o;
+}
+
+TEST(OptionsTest, AcceptedCommandLines) {
+  struct Case {
+    std::vector<const char*> args;
+    DemoOptions expected;
+  };
+  const Case cases[] = {
+      {{}, DemoOptions{}},
+      {{"--window", "1280x720"}, With([](DemoOptions& o) { o.window = PixelSize{1280, 720}; })},
+      {{"--window=640x360"}, With([](DemoOptions& o) { o.window = PixelSize{640, 360}; })},
+      {{"--from", "1:01.5", "--edit", "show.tracks"}, With([](DemoOptions& o) {
+         o.fromRow = 1230.0;
+         o.editFile = "show.tracks";
+       })},
+      {{"--render", "r40", "-o", "still.png", "--size", "320x180", "--fps", "30"},
+       With([](DemoOptions& o) {
+         o.mode = DemoMode::Render;
+         o.renderRow = 40.0;
+         o.outputFile = "still.png";
+         o.size = {320, 180};
+         o.framesPerSecond = 30;
+       })},
+      {{"--capture", "show.mkv", "--from", "2", "--to", "4.5"}, With([](DemoOptions& o) {
+         o.mode = DemoMode::Capture;
+         o.outputFile = "show.mkv";
+         o.fromRow = 40.0;
+         o.toRow = 90.0;
+       })},
+      // --help wins over everything else on the line, even a bad option.
+      {{"--window", "0x0", "--help"}, With([](DemoOptions& o) { o.mode = DemoMode::Help; })},
+      {{"-h"}, With([](DemoOptions& o) { o.mode = DemoMode::Help; })},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const char* a : c.args) line += std::string(a) + " ";
+    const OptionsResult r = Parse(c.args);
+    ASSERT_TRUE(r.ok) << line << ": " << r.error;
+    EXPECT_TRUE(r.options == c.expected) << line;
+  }
+}
+
+TEST(OptionsTest, RefusedCommandLinesSayWhatIsWrong) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* says;  // a part of the one-line message
+  };
+  const Case cases[] = {
+      {{"--fullscreen"}, "unknown option '--fullscreen'"},
+      {{"show.tracks"}, "unexpected argument 'show.tracks'"},
+      {{"--window"}, "--window needs a value"},
+      {{"--window", "0x720"}, "--window '0x720'"},
+      {{"--window", "1280x"}, "--window '1280x'"},
+      {{"--window", "1280*720"}, "--window '1280*720'"},
+      {{"--window", "-1280x720"}, "--window '-1280x720'"},
+      {{"--window", "99999x720"}, "--window '99999x720'"},
+      {{"--from", "abc"}, "--from 'abc': not a time"},
+      {{"--from", "1:75"}, "--from '1:75'"},
+      {{"--from", "-3"}, "--from '-3'"},
+      {{"--edit", ""}, "--edit '': the file name is empty"},
+      {{"--from", "1", "--from", "2"}, "--from is given more than once"},
+      {{"--render", "10"}, "--render needs an output file"},
+      {{"--render", "10", "-o", "a.png", "--window", "640x360"}, "--window cannot be combined with --render"},
+      {{"--render", "10", "-o", "a.png", "--edit", "s.tracks"}, "--edit cannot be combined with --render"},
+      {{"--render", "10", "-o", "a.png", "--capture", "a.mp4"}, "cannot be combined"},
+      {{"--render", "10", "-o", "a.png", "--size", "0x0"}, "--size '0x0'"},
+      {{"--capture", "a.mp4", "--fps", "0"}, "--fps '0'"},
+      {{"--capture", "a.mp4", "--fps", "2.5"}, "--fps '2.5'"},
+      {{"--capture", "a.mp4", "--from", "5", "--to", "5"}, "--to must come after --from"},
+      {{"--capture", "a.mp4", "-o", "b.png"}, "-o belongs to --render"},
+      {{"--size", "640x360"}, "--size needs --render or --capture"},
+      {{"--to", "10"}, "--to needs --render or --capture"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const char* a : c.args) line += std::string(a) + " ";
+    const OptionsResult r = Parse(c.args);
+    EXPECT_FALSE(r.ok) << line;
+    EXPECT_NE(r.error.find(c.says), std::string::npos) << line << "gave: " << r.error;
+    EXPECT_EQ(r.error.find('\n'), std::string::npos) << line << "gave more than one line";
+  }
+}
+
+}  // namespace
