@@ -3,6 +3,6 @@
 #pragma once
 
 int RunTrackCommand(int argc, char** argv);    // track build|dump|eval|check
-int RunInflateCommand(int argc, char** argv);  // inflate FILE [-o OUT]
+int RunInflateCommand(int argc, char** argv);  // inflate FILE [-o OUT] [--limit BYTES]
 int RunPngCommand(int argc, char** argv);      // png FILE [-o OUT]
 int RunCheckCommand(int argc, char** argv);    // check [RESDIR]

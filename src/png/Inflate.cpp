@@ -259,8 +259,16 @@ void readDynamicTrees(Inflater& inflater, BitStream& bits) {
   error = buildDecodingTree(inflater.distances, distanceLengths, DistanceSymbols);
 }
 
+// Room for n more bytes at outPos, growing geometrically but never past limit
+// (the caller has checked that outPos + n fits it).
+inline void makeRoom(std::vector<unsigned char>& out, size_t outPos, size_t n, size_t limit) {
+  const size_t needed = outPos + n;
+  if (needed <= out.size()) return;
+  out.resize(needed <= limit / 2 ? needed * 2 : limit);
+}
+
 void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsigned char>& out,
-                         size_t& outPos, unsigned blockType) {
+                         size_t& outPos, size_t limit, unsigned blockType) {
   int& error = inflater.error;
   if (blockType == 1) {
     buildFixedTrees(inflater);
@@ -274,8 +282,11 @@ void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsign
     if (error) return;
     if (symbol == 256) return;
     if (symbol < 256) {
-      // Geometric growth keeps the number of reallocations logarithmic.
-      if (outPos >= out.size()) out.resize((outPos + 1) * 2);
+      if (outPos >= limit) {
+        error = 65;
+        return;
+      }
+      makeRoom(out, outPos, 1, limit);
       out[outPos++] = static_cast<unsigned char>(symbol);
       continue;
     }
@@ -305,9 +316,11 @@ void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsign
       error = 54;
       return;
     }
-    // Grown only when the copy does not fit: a copy that exactly fills a
-    // well pre-sized buffer must not double it.
-    if (outPos + length > out.size()) out.resize((outPos + length) * 2);
+    if (length > limit - outPos) {
+      error = 65;
+      return;
+    }
+    makeRoom(out, outPos, length, limit);
     // A copy longer than its distance repeats the bytes it has just written,
     // as an overlapping back-reference means: byte by byte then, unless it is a
     // run of one byte.
@@ -325,7 +338,7 @@ void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsign
 }
 
 void inflateStoredBlock(Inflater& inflater, BitStream& bits, std::vector<unsigned char>& out,
-                        size_t& outPos) {
+                        size_t& outPos, size_t limit) {
   bits.position = (bits.position + 7) & ~size_t{7};
   const size_t q = bits.position / 8;
   if (q + 4 > bits.size) {
@@ -339,11 +352,15 @@ void inflateStoredBlock(Inflater& inflater, BitStream& bits, std::vector<unsigne
     inflater.error = 21;
     return;
   }
-  if (outPos + length >= out.size()) out.resize(outPos + length);
   if (q + 4 + length > bits.size) {
     inflater.error = 23;
     return;
   }
+  if (length > limit - outPos) {
+    inflater.error = 65;
+    return;
+  }
+  if (outPos + length > out.size()) out.resize(outPos + length);
   if (length) std::memcpy(out.data() + outPos, header + 4, length);
   outPos += length;
   bits.position = (q + 4 + length) * 8;
@@ -435,7 +452,7 @@ unsigned decodeSymbol(const CodeTree& tree, BitStream& bits, int& error) {
 // The stream.
 
 int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin,
-                   const unsigned char* end) {
+                   const unsigned char* end, size_t outputLimit) {
   const size_t n = (begin && end > begin) ? static_cast<size_t>(end - begin) : 0;
   if (n < 2) return 53;
   const unsigned cmf = begin[0], flg = begin[1];
@@ -462,9 +479,9 @@ int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin,
       break;
     }
     if (blockType == 0)
-      inflateStoredBlock(inflater, bits, out, outPos);
+      inflateStoredBlock(inflater, bits, out, outPos, outputLimit);
     else
-      inflateHuffmanBlock(inflater, bits, out, outPos, blockType);
+      inflateHuffmanBlock(inflater, bits, out, outPos, outputLimit, blockType);
     if (final) {
       if (error == 0) out.resize(outPos);
       break;

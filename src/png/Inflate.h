@@ -5,45 +5,59 @@
 // are decoded, and the Adler-32 trailer is never read (a damaged or missing
 // trailer goes unnoticed). Preset dictionaries are refused.
 //
-// Error codes (0 = success):
-//   10  end of data reached while decoding a Huffman symbol
-//   11  the bits read are no code of the tree (an empty branch)
-//   13  a repeat-previous run (code-length symbol 16) goes past HLIT + HDIST
-//   14  a short zero run (symbol 17) goes past HLIT + HDIST
-//   15  a long zero run (symbol 18) goes past HLIT + HDIST
-//   16  code-length symbol 16 as the very first length: nothing to repeat
-//   18  distance symbol 30 or 31
-//   20  block type 3
-//   21  stored block: LEN + NLEN != 65535
-//   23  stored block: its LEN bytes run past the end of the data
-//   24  zlib header: CMF * 256 + FLG not a multiple of 31
-//   25  zlib header: CM != 8 or CINFO > 7
-//   26  zlib header: FDICT set
-//   49  end of data at the start of a dynamic block header, or inside its
-//       HLIT/HDIST/HCLEN fields and code-length code lengths
-//   50  end of data before or inside the repeat count of symbol 16, 17 or 18
-//   51  end of data before or inside the extra bits of a length or distance
-//   52  end of data at the start of a block or inside its 3 header bits, or a
-//       stored block's LEN and NLEN not wholly inside the data
-//   53  stream shorter than 2 bytes
-//   54  a back-reference reaches farther back than the output produced so far
-//   55  code lengths need more tree nodes than the alphabet allows
-//   64  dynamic block without a code for the end-of-block symbol 256
-//
-// Nothing is ever read past the end of the input: every fixed-width field that
-// would run past it reports the end-of-data code of the check before it.
+// Every failure has a code of InflateError below; the first failure met ends
+// the call. Nothing is ever read past the end of the input: every fixed-width
+// field that would run past it reports the end-of-data code of the check
+// before it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+// The inflater's result codes. The numbers are what users see (demotool and
+// the PNG decoder's messages print them): they never change.
+enum class InflateError : int {
+  None = 0,
+  SymbolPastEnd = 10,          // end of data reached while decoding a Huffman symbol
+  NoSuchCode = 11,             // the bits read are no code of the tree (an empty branch)
+  RepeatOverrun = 13,          // a repeat-previous run (code-length symbol 16) goes past HLIT + HDIST
+  ShortZeroRunOverrun = 14,    // a short zero run (symbol 17) goes past HLIT + HDIST
+  LongZeroRunOverrun = 15,     // a long zero run (symbol 18) goes past HLIT + HDIST
+  RepeatWithoutPrevious = 16,  // code-length symbol 16 as the very first length: nothing to repeat
+  BadDistanceSymbol = 18,      // distance symbol 30 or 31
+  BadBlockType = 20,           // block type 3
+  StoredLengthMismatch = 21,   // stored block: LEN + NLEN != 65535
+  StoredDataPastEnd = 23,      // stored block: its LEN bytes run past the end of the data
+  HeaderCheck = 24,            // zlib header: CMF * 256 + FLG not a multiple of 31
+  HeaderMethod = 25,           // zlib header: CM != 8 or CINFO > 7
+  PresetDictionary = 26,       // zlib header: FDICT set
+  DynamicHeaderPastEnd = 49,   // end of data at the start of a dynamic block header, or inside
+                               // its HLIT/HDIST/HCLEN fields and code-length code lengths
+  RepeatCountPastEnd = 50,     // end of data before or inside the repeat count of symbol 16, 17 or 18
+  ExtraBitsPastEnd = 51,       // end of data before or inside the extra bits of a length or distance
+  BlockHeaderPastEnd = 52,     // end of data at the start of a block or inside its 3 header bits,
+                               // or a stored block's LEN and NLEN not wholly inside the data
+  StreamTooShort = 53,         // stream shorter than 2 bytes
+  DistanceTooFar = 54,         // a back-reference reaches farther back than the output produced so far
+  OversubscribedCode = 55,     // code lengths need more tree nodes than the alphabet allows
+  NoEndOfBlockCode = 64,       // dynamic block without a code for the end-of-block symbol 256
+  OutputLimit = 65,            // the output would grow past outputLimit bytes (after the
+                               // checks of the data that would produce it)
+};
+
 // Decompresses [begin, end) into out (resized by the call). Returns 0 on
-// success, otherwise an error code of the inflater's table. out may arrive with
+// success, otherwise an InflateError code. out may arrive with
 // any size and content; on success its size is exactly the decompressed
 // length, on failure it is not trimmed and its content is not meaningful.
+//
+// outputLimit bounds the memory a small damaged or hostile stream can demand:
+// a stream that would produce more bytes fails with 65 where the first byte
+// past the limit would be written, and the call never grows out beyond the
+// larger of its incoming size and the limit. A stream whose output fits the
+// limit decodes exactly as without one.
 int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin,
-                   const unsigned char* end);
+                   const unsigned char* end, size_t outputLimit = SIZE_MAX);
 
 // ---------------------------------------------------------------------------
 // The building blocks below are used by decompressZlib; they are declared here

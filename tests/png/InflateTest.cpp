@@ -15,11 +15,11 @@ namespace {
 
 // Runs the inflater on an exact-size copy, so that AddressSanitizer sees any
 // read past the last byte.
-int inflateCode(const Bytes& in, Bytes* out = nullptr) {
+int inflateCode(const Bytes& in, Bytes* out = nullptr, size_t limit = SIZE_MAX) {
   std::unique_ptr<unsigned char[]> exact(new unsigned char[in.size() ? in.size() : 1]);
   if (!in.empty()) std::memcpy(exact.get(), in.data(), in.size());
   Bytes result;
-  int code = decompressZlib(result, exact.get(), exact.get() + in.size());
+  int code = decompressZlib(result, exact.get(), exact.get() + in.size(), limit);
   if (out) *out = result;
   return code;
 }
@@ -478,6 +478,106 @@ TEST(Inflate, EveryTruncationReportsEndOfData) {
             << "cut at " << cut << " of " << stream.size() << " gave " << code;
       }
     }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The output limit.
+
+Bytes storedBlock(const Bytes& payload) {
+  BitWriter w;
+  w.bits(1, 1);
+  w.bits(0, 2);
+  w.alignToByte();
+  const unsigned n = static_cast<unsigned>(payload.size());
+  for (unsigned b : {n & 255, n >> 8, ~n & 255, (~n >> 8) & 255}) w.byte(static_cast<unsigned char>(b));
+  for (unsigned char b : payload) w.byte(b);
+  return zlibWrap(w.bytes);
+}
+
+Bytes fixedBlock(std::initializer_list<unsigned> literals, unsigned copyLengthSymbol = 0) {
+  BitWriter w;
+  w.bits(1, 1);
+  w.bits(1, 2);
+  for (unsigned c : literals) w.fixedLiteral(c);
+  if (copyLengthSymbol) {
+    w.fixedLiteral(copyLengthSymbol);
+    w.fixedDistance(0);
+  }
+  w.fixedLiteral(256);
+  return zlibWrap(w.bytes);
+}
+
+// A dynamic block where two zero bits are a copy of 258 bytes: every input byte
+// asks for 1032 output bytes, and the block never ends.
+Bytes expandingStream(size_t zeroBytes) {
+  BitWriter w;
+  std::vector<ClItem> items = {{2, 0}, {18, 127}, {18, 106}, {2, 0}, {18, 17}, {1, 0}, {1, 0}};
+  dynamicHeader(w, true, 286, 1, 18, lengthsOf({{0, 2}, {1, 2}, {2, 2}, {18, 2}}), items);
+  w.code(2, 2);  // literal 0
+  w.bytes.resize(w.bytes.size() + zeroBytes);
+  return zlibBare(w.bytes);
+}
+
+TEST(InflateLimit, OutputThatFitsDecodesAndOneByteMoreIsRefused) {
+  const struct {
+    const char* name;
+    Bytes stream;
+    size_t size;
+  } cases[] = {
+      {"stored", storedBlock(randomBytes(100, 5)), 100},
+      {"literals", fixedBlock({'a', 'b', 'c'}), 3},
+      {"copy", fixedBlock({'a'}, 285), 259},
+      {"empty", storedBlock({}), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes out;
+    EXPECT_EQ(decompressZlib(out, c.stream.data(), c.stream.data() + c.stream.size(), c.size), 0);
+    EXPECT_EQ(out.size(), c.size);
+    if (c.size > 0) {
+      EXPECT_EQ(decompressZlib(out, c.stream.data(), c.stream.data() + c.stream.size(), c.size - 1), 65);
+    }
+  }
+}
+
+// Damage in the data that would produce the bytes keeps its code: the limit is
+// checked only where the bytes could really be written.
+TEST(InflateLimit, EarlierChecksKeepTheirCodes) {
+  BitWriter tooFar;
+  tooFar.bits(1, 1);
+  tooFar.bits(1, 2);
+  tooFar.fixedLiteral('a');
+  tooFar.fixedLiteral(285);
+  tooFar.fixedDistance(1);  // distance 2, one byte produced
+  BitWriter cutStored;
+  cutStored.bits(1, 1);
+  cutStored.bits(0, 2);
+  cutStored.alignToByte();
+  for (unsigned char b : {10, 0, 0xF5, 0xFF, 1, 2, 3}) cutStored.byte(b);
+  const struct {
+    const char* name;
+    Bytes stream;
+    size_t limit;
+    int expected;
+  } cases[] = {
+      {"distance beyond the output", zlibWrap(tooFar.bytes), 1, 54},
+      {"stored data cut short", zlibBare(cutStored.bytes), 0, 23},
+      {"cut inside a literal", zlibBare(Bytes{0x4B}), 0, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(inflateCode(c.stream, nullptr, c.limit), c.expected);
+  }
+}
+
+// 64 KiB that would expand to 64 MiB stop at the limit without taking the memory.
+TEST(InflateLimit, ExpandingStreamIsRefusedWithinTheLimit) {
+  const Bytes stream = expandingStream(64 << 10);
+  for (size_t limit : {size_t{0}, size_t{1000}, size_t{1} << 20}) {
+    Bytes out;
+    EXPECT_EQ(decompressZlib(out, stream.data(), stream.data() + stream.size(), limit), 65) << limit;
+    EXPECT_LE(out.size(), limit);
   }
 }
 
