@@ -93,7 +93,7 @@ void BM_SystemRouteLoad(benchmark::State& state, const std::string Files::*file)
   if (!Ready(state)) return;
   const std::string& path = Setup().*file;
   for (auto _ : state) {
-    ImageLoader(path.c_str(), 0);
+    LoadImage(path.c_str(), 0);
     glFinish();
   }
   state.counters["edge"] = Edge();
@@ -155,7 +155,7 @@ void BM_PngRouteLoad(benchmark::State& state) {
   if (!Ready(state)) return;
   const std::string& path = Setup().largePng;
   for (auto _ : state) {
-    ImageLoader(path.c_str(), 2);
+    LoadImage(path.c_str(), 2);
     glFinish();
   }
 }
@@ -221,7 +221,7 @@ void BM_StartUpSevenLoads(benchmark::State& state) {
     std::ofstream("/proc/self/clear_refs") << "5";
     before = StatusKiB("VmRSS:");
     state.ResumeTiming();
-    for (int slot = 0; slot < 7; ++slot) ImageLoader(files[slot], slot);
+    for (int slot = 0; slot < 7; ++slot) LoadImage(files[slot], slot);
     glFinish();
     peak = std::max(peak, StatusKiB("VmHWM:"));
   }

@@ -1,150 +1,177 @@
 // Image loader: the system route (picture drawn into a keyed square) and the
-// PNG route (our decoder, power-of-two nearest-neighbour padding). Both leave
-// GL_TEXTURE_2D enabled and the slot's texture bound, with linear filters, no
-// mipmaps and the default wrap. Every working buffer belongs to one load and
-// is gone when it returns: the system route's square alone is 64 MiB at an
-// edge of 4096.
+// PNG route (our decoder, power-of-two nearest-neighbour padding). Uploads
+// leave GL_TEXTURE_2D enabled and the slot's texture bound, with linear
+// filters, no mipmaps and the default wrap. Every working buffer belongs to
+// one load and is gone when its upload returns: the system route's square
+// alone is 64 MiB at an edge of 4096.
 #include "image/ImageLoader.h"
 
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
-#include "image/SystemImage.h"
 #include "image/TextureMath.h"
 #include "image/TextureTable.h"
 #include "platform/Files.h"
 #include "png/PngDecoder.h"
 
+void TexturePixels::Free::operator()(uint8_t* p) const { std::free(p); }
+
 namespace {
 
-// Enable and bind: the two calls before each route's glTexImage2D.
-void BindSlot(int slot) {
-  glEnable(GL_TEXTURE_2D);
-  glBindTexture(GL_TEXTURE_2D, TextureTable[slot]);
+// Zeroed pixels of width x height, or empty when memory is short. Large
+// blocks come straight from the system already zero, so calloc skips the
+// clearing pass that a vector's value-initialisation would make.
+TexturePixels AllocatePixels(uint32_t width, uint32_t height, int internalFormat) {
+  TexturePixels pixels;
+  pixels.data.reset(static_cast<uint8_t*>(std::calloc(size_t(width) * height, 4)));
+  if (pixels.data) {
+    pixels.width = width;
+    pixels.height = height;
+    pixels.internalFormat = internalFormat;
+  }
+  return pixels;
 }
 
-// The two calls after it: linear both ways, so no mipmap level is needed.
-void SetLinearFilters() {
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+// The system PNG decoder is asked for nothing but whether one can be created:
+// its bitmap would never be uploaded (our own decoder gives the texture its
+// unpremultiplied alpha), but a failure to create it is the one diagnostic
+// image loading writes on stdout.
+void ReportSystemPngDecoder() {
+  PngBitmapDecoder* decoder = CreatePngBitmapDecoder();
+  if (!decoder) {
+    WriteDecoderCreationFailure();
+    return;
+  }
+  ReleasePngBitmapDecoder(decoder);
+}
+
+const char* DescribeRead(FileRead result, bool empty) {
+  switch (result) {
+    case FileRead::CannotOpen: return "is missing or cannot be opened";
+    case FileRead::ReadError: return empty ? "cannot be read" : nullptr;
+    case FileRead::TooLarge: return "is too large to load";
+    case FileRead::Ok: return empty ? "is empty" : nullptr;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
-ImageLoader::ImageLoader(const char* path, int slot) {
-  if (!path) path = "";
-  if (slot < 0 || slot >= TextureSlots) {
-    std::fprintf(stderr, "image: %s: slot %d is outside the texture table\n", path, slot);
-    return;
-  }
-  SystemImage image;
-  LoadSystemImage(path, image);
-  if (image.picture) {
-    UploadSystemImage(image, slot);
-  } else {
-    // A bitmap from the PNG decoder is never uploaded: our own decoder reads
-    // the file again and gives the texture its unpremultiplied alpha.
-    UploadPngImage(path, slot);
-  }
-  ReleaseSystemImage(image);
-}
-
-int UploadSystemImage(const SystemImage& image, int slot) {
-  if (slot < 0 || slot >= TextureSlots) return 0;
+int CurrentRenderEdge() {
   GLint maxTextureSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
-  const int edge = RenderEdge(maxTextureSize);
-  if (edge <= 0) return 0;
+  return RenderEdge(maxTextureSize);
+}
 
-  // The drawing target starts zeroed, so whatever the picture leaves
-  // untouched (its transparent pixels) is black and the key clears it.
-  std::vector<uint8_t> square;
-  try {
-    square.assign(size_t(edge) * edge * 4, 0);
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "image: no memory for a %dx%d texture\n", edge, edge);
-    return 0;
+TexturePixels RenderSystemImage(const SystemImage& image, int renderEdge) {
+  if (!image.picture || renderEdge <= 0) return {};
+  const uint32_t edge = uint32_t(renderEdge);
+  // The square starts zeroed, so whatever the picture leaves untouched (its
+  // transparent pixels) is black and the key clears it.
+  TexturePixels square = AllocatePixels(edge, edge, GL_RGBA);
+  if (square.empty()) {
+    std::fprintf(stderr, "demo: images: no memory for a %ux%u texture\n", edge, edge);
+    return {};
   }
-  const PixelTarget target{square.data(), edge, edge};
-  DrawSystemImage(image, target, TargetRect{0, 0, edge, edge});
-  KeyBgrxToRgba(square.data(), size_t(edge) * edge);
-
-  BindSlot(slot);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, edge, edge, 0, GL_RGBA, GL_UNSIGNED_BYTE, square.data());
-  SetLinearFilters();
-  return 1;
+  const PixelTarget target{square.data.get(), renderEdge, renderEdge};
+  DrawSystemImage(image, target, TargetRect{0, 0, renderEdge, renderEdge});
+  KeyBgrxToRgba(square.data.get(), size_t(edge) * edge);
+  return square;
 }
 
-void ReadFileBytes(const char* path, std::vector<unsigned char>& bytes) {
-  // Whatever could be read; empty when the file is missing or too large for memory.
-  ReadDataFile(path, bytes);
-}
-
-int UploadPngImage(const char* path, int slot) {
-  if (!path) path = "";
-  if (slot < 0 || slot >= TextureSlots) return 0;
+TexturePixels DecodePngTexture(const char* path, const std::vector<unsigned char>& bytes) {
   std::vector<unsigned char> decoded;
   PngState state;
-  bool noBytes = false;
-  {
-    std::vector<unsigned char> bytes;
-    ReadFileBytes(path, bytes);
-    noBytes = bytes.empty();
-    try {
-      decodeImage(decoded, state, noBytes ? nullptr : bytes.data(), bytes.size());
-    } catch (const std::bad_alloc&) {
-      // A header may claim a size no memory holds: refuse the file, keep the show.
-      std::fprintf(stderr, "image: %s: no memory to decode it, not uploaded\n", path);
-      return 0;
-    }
-  }  // the file's bytes go as soon as they are decoded
-
+  try {
+    decodeImage(decoded, state, bytes.empty() ? nullptr : bytes.data(), bytes.size());
+  } catch (const std::bad_alloc&) {
+    // A header may claim a size no memory holds: refuse the file, keep the show.
+    std::fprintf(stderr, "demo: images: %s: no memory to decode it; its slot stays empty\n", path);
+    return {};
+  }
   const uint32_t w = state.width;
   const uint32_t h = state.height;
   if (state.error != 0) {
-    std::fprintf(stderr, "image: %s: %s (PNG error %d), not uploaded\n", path,
-                 noBytes ? "missing or empty" : "cannot be decoded", state.error);
-    return 0;
+    std::fprintf(stderr,
+                 "demo: images: %s: neither a picture the system reads nor a PNG that decodes "
+                 "(PNG error %d); its slot stays empty\n",
+                 path, state.error);
+    return {};
   }
   // The decoder claims success: still refuse pixels it did not deliver.
   if (w == 0 || h == 0 || decoded.size() < uint64_t(w) * h * 4) {
-    std::fprintf(stderr, "image: %s: decoder gave %ux%u with %zu bytes, not uploaded\n", path, w, h,
-                 decoded.size());
-    return 0;
+    std::fprintf(stderr, "demo: images: %s: decoder gave %ux%u with %zu bytes; its slot stays empty\n",
+                 path, w, h, decoded.size());
+    return {};
   }
   const uint64_t paddedWidth = PowerOfTwoAtLeast(w);
   const uint64_t paddedHeight = PowerOfTwoAtLeast(h);
-  const uint32_t bytes = PaddedTextureBytes(paddedWidth, paddedHeight);
-  if (bytes == 0) {
-    std::fprintf(stderr, "image: %s: %ux%u pads past a 32-bit size, not uploaded\n", path, w, h);
-    return 0;
+  if (PaddedTextureBytes(paddedWidth, paddedHeight) == 0) {
+    std::fprintf(stderr, "demo: images: %s: %ux%u pads past a 32-bit size; its slot stays empty\n",
+                 path, w, h);
+    return {};
   }
-  std::vector<unsigned char> texture;
-  try {
-    texture.resize(bytes);
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "image: %s: no memory for a %llux%llu texture, not uploaded\n", path,
-                 static_cast<unsigned long long>(paddedWidth),
+  // Internal format 4: four components, the PNG's own alpha included.
+  TexturePixels texture = AllocatePixels(uint32_t(paddedWidth), uint32_t(paddedHeight), 4);
+  if (texture.empty()) {
+    std::fprintf(stderr, "demo: images: %s: no memory for a %llux%llu texture; its slot stays empty\n",
+                 path, static_cast<unsigned long long>(paddedWidth),
                  static_cast<unsigned long long>(paddedHeight));
-    return 0;
+    return {};
   }
-  const uint32_t W2 = static_cast<uint32_t>(paddedWidth);
-  const uint32_t H2 = static_cast<uint32_t>(paddedHeight);
-  ScaleImageNearest(decoded.data(), w, h, texture.data(), W2, H2);
-  std::vector<unsigned char>().swap(decoded);
+  ScaleImageNearest(decoded.data(), w, h, texture.data.get(), texture.width, texture.height);
+  return texture;
+}
 
+PreparedImage PrepareImage(const char* path, int slot, int renderEdge) {
+  if (!path) path = "";
+  PreparedImage prepared;
+  prepared.slot = slot;
+  if (slot < 0 || slot >= TextureSlots) {
+    std::fprintf(stderr, "demo: images: %s: slot %d is outside the texture table\n", path, slot);
+    return prepared;
+  }
+  // The file is read once; both routes work on the same bytes.
+  std::vector<unsigned char> bytes;
+  const FileRead read = ReadDataFile(path, bytes);
+  if (const char* problem = DescribeRead(read, bytes.empty())) {
+    std::fprintf(stderr, "demo: images: %s %s; its slot stays empty\n", path, problem);
+    return prepared;
+  }
+  SystemImage image;
+  image.picture = LoadPicture(bytes.data(), bytes.size());
+  if (image.picture) {
+    prepared.pixels = RenderSystemImage(image, renderEdge);
+  } else {
+    ReportSystemPngDecoder();
+    prepared.pixels = DecodePngTexture(path, bytes);
+  }
+  ReleaseSystemImage(image);
+  return prepared;
+}
+
+bool UploadPreparedImage(const PreparedImage& image) {
+  const TexturePixels& pixels = image.pixels;
+  if (pixels.empty() || image.slot < 0 || image.slot >= TextureSlots) return false;
   GLint maxTextureSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
-  if (W2 > uint32_t(maxTextureSize) || H2 > uint32_t(maxTextureSize)) {
-    std::fprintf(stderr, "image: %s: %ux%u texture exceeds GL's limit of %d\n", path, W2, H2,
-                 maxTextureSize);
+  if (pixels.width > uint32_t(maxTextureSize) || pixels.height > uint32_t(maxTextureSize)) {
+    std::fprintf(stderr, "demo: images: slot %d: %ux%u texture exceeds GL's limit of %d\n", image.slot,
+                 pixels.width, pixels.height, maxTextureSize);
   }
-  BindSlot(slot);
-  // Internal format 4: four components, the PNG's own alpha included.
-  glTexImage2D(GL_TEXTURE_2D, 0, 4, GLsizei(W2), GLsizei(H2), 0, GL_RGBA, GL_UNSIGNED_BYTE,
-               texture.data());
-  SetLinearFilters();
-  return 1;
+  glEnable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, TextureTable[image.slot]);
+  glTexImage2D(GL_TEXTURE_2D, 0, pixels.internalFormat, GLsizei(pixels.width), GLsizei(pixels.height),
+               0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data.get());
+  // Linear both ways, so no mipmap level is needed.
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  return true;
+}
+
+bool LoadImage(const char* path, int slot) {
+  return UploadPreparedImage(PrepareImage(path, slot, CurrentRenderEdge()));
 }

@@ -2,7 +2,11 @@
 
 #include <GL/gl.h>
 
+#include <utility>
+#include <vector>
+
 #include "image/ImageLoader.h"
+#include "image/ImagePrefetch.h"
 #include "image/TextureTable.h"
 #include "platform/Display.h"
 #include "render/OutlineFont.h"
@@ -31,12 +35,6 @@ constexpr const char* LoadingTexts[] = {
     "Loading.....",  "Loading......",  "Loading.......",  "Loading........",
 };
 
-void LoadImage(const ImageSlot& image) {
-  // The loader does its work on creation and is kept for the whole run, as
-  // every start-up resource is.
-  new ImageLoader(image.path, image.slot);
-  if (StartUpWatcher.imageLoaded) StartUpWatcher.imageLoaded(image.slot);
-}
 
 }  // namespace
 
@@ -54,6 +52,13 @@ void DrawLoadingFrame(const char* text) {
 }
 
 void InitDemo() {
+  // The images are read, decoded and drawn into their squares on a worker
+  // thread, one ahead of the uploads, from now on: behind the font, the
+  // loading frames and each upload.
+  std::vector<ImageRequest> requests;
+  for (const ImageSlot& image : Images) requests.push_back({image.path, image.slot});
+  ImagePrefetcher images(std::move(requests), CurrentRenderEdge());
+
   CreateOutlineFont();
   glGenTextures(TextureSlots, TextureTable);
   DrawLoadingFrame(LoadingTexts[0]);
@@ -64,7 +69,8 @@ void InitDemo() {
   // the last one stays up through the music and the tracks as well.
   for (const ImageSlot& image : Images) {
     DrawLoadingFrame(LoadingTexts[image.slot + 1]);
-    LoadImage(image);
+    UploadPreparedImage(images.Next());
+    if (StartUpWatcher.imageLoaded) StartUpWatcher.imageLoaded(image.slot);
   }
   InitMusicAndTracks();
   StartMusicPlayback();

@@ -62,7 +62,7 @@ class ImageLoaderGl : public testing::Test {
       EXPECT_TRUE(fixtures::WriteFile(path, bytes));
     }
     testing::internal::CaptureStderr();
-    ImageLoader(path.c_str(), slot);
+    LoadImage(path.c_str(), slot);
     return testing::internal::GetCapturedStderr();
   }
 

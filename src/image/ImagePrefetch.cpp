@@ -1,0 +1,45 @@
+#include "image/ImagePrefetch.h"
+
+#include <utility>
+
+ImagePrefetcher::ImagePrefetcher(std::vector<ImageRequest> requests, int renderEdge)
+    : requests_(std::move(requests)), renderEdge_(renderEdge) {
+  worker_ = std::thread([this] { Work(); });
+}
+
+ImagePrefetcher::~ImagePrefetcher() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+}
+
+void ImagePrefetcher::Work() {
+  for (const ImageRequest& request : requests_) {
+    PreparedImage image = PrepareImage(request.path, request.slot, renderEdge_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_ = std::move(image);
+    changed_.notify_all();
+    // The next image starts only when this one has been taken: one texture's
+    // pixels on this thread at a time.
+    changed_.wait(lock, [this] { return stopping_ || !ready_; });
+    if (stopping_) return;
+  }
+}
+
+PreparedImage ImagePrefetcher::Next() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (taken_ >= requests_.size()) {
+    PreparedImage none;
+    none.slot = -1;
+    return none;
+  }
+  changed_.wait(lock, [this] { return ready_.has_value(); });
+  PreparedImage image = std::move(*ready_);
+  ready_.reset();
+  ++taken_;
+  changed_.notify_all();
+  return image;
+}
