@@ -142,7 +142,8 @@ void BM_DemoFrame(benchmark::State& state) {
   v.scrollR = 15.0f;
   const FramePlan plan = PlanFrame(v);
   // Faded fully in: every tile at full size from the first timed frame on.
-  PlaneFadeA = PlaneFadeB = PlaneFadeC = FadeState{1.0049999775364995, 0.0};
+  const FadeState fullyIn{1.0049999775364995, 0.0};
+  SetPlaneFades({fullyIn, fullyIn, fullyIn});
   const auto ms = TimeFrames(state, [&](int n) {
     ComposeFrame(plan, v, n * RowsPerFrame);
     SwapDemoWindow();

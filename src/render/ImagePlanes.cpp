@@ -6,11 +6,9 @@
 #include "render/FramePlan.h"
 #include "render/TexturedQuad.h"
 
-FadeState PlaneFadeA;
-FadeState PlaneFadeB;
-FadeState PlaneFadeC;
-
 namespace {
+
+PlaneFades Fades;
 
 void DrawPlane(PlaneRoutine routine, FadeState& fade, int32_t slot, int32_t fadeOut, double row) {
   StepFade(fade, fadeOut, row);
@@ -56,13 +54,17 @@ void DrawPlane(PlaneRoutine routine, FadeState& fade, int32_t slot, int32_t fade
 }  // namespace
 
 void DrawImagePlaneA(int32_t slot, int32_t fadeOut, double row) {
-  DrawPlane(PlaneRoutine::A, PlaneFadeA, slot, fadeOut, row);
+  DrawPlane(PlaneRoutine::A, Fades.a, slot, fadeOut, row);
 }
 
 void DrawImagePlaneB(int32_t slot, int32_t fadeOut, double row) {
-  DrawPlane(PlaneRoutine::B, PlaneFadeB, slot, fadeOut, row);
+  DrawPlane(PlaneRoutine::B, Fades.b, slot, fadeOut, row);
 }
 
 void DrawImagePlaneC(int32_t slot, int32_t fadeOut, double row) {
-  DrawPlane(PlaneRoutine::C, PlaneFadeC, slot, fadeOut, row);
+  DrawPlane(PlaneRoutine::C, Fades.c, slot, fadeOut, row);
 }
+
+PlaneFades CurrentPlaneFades() { return Fades; }
+
+void SetPlaneFades(const PlaneFades& fades) { Fades = fades; }

@@ -9,8 +9,8 @@ void DrawImagePlaneA(int32_t slot, int32_t fadeOut, double row);
 void DrawImagePlaneB(int32_t slot, int32_t fadeOut, double row);
 void DrawImagePlaneC(int32_t slot, int32_t fadeOut, double row);
 
-// Each routine's fade, kept for the whole run and moved only by that routine's
-// calls. Tests put them back to the start state to replay a fade.
-extern FadeState PlaneFadeA;
-extern FadeState PlaneFadeB;
-extern FadeState PlaneFadeC;
+// Each routine's fade is kept for the whole run and moved only by that
+// routine's calls, except when the timeline jumps: then the caller puts in
+// the fades a viewer would have at the new row (ReplayPlaneFades).
+PlaneFades CurrentPlaneFades();
+void SetPlaneFades(const PlaneFades& fades);

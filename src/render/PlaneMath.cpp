@@ -1,6 +1,12 @@
 #include "render/PlaneMath.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+
+#include "render/FramePlan.h"
+#include "sync/MusicClock.h"
+#include "sync/Tracks.h"
 
 namespace {
 
@@ -89,4 +95,55 @@ TileTransform TileTransformAt(PlaneRoutine routine, double row, int32_t i, int32
   const PlaneCallValues call = ComputePlaneCallValues(routine, row);
   const TileScale scale = TileScaleAt(layout, call, i, j, fadeFactor);
   return {TileColumnX(layout, call, j), TileRowY(layout, i), call.depth, scale.x, scale.y};
+}
+
+namespace {
+
+// The row up to which the control track keeps the value it has at row: the
+// next key's row when the key in force holds its value (a step, a kind that
+// gives 0, equal neighbours) or when row lies before the first key; infinity
+// past the last key. Where the value moves between keys, row itself.
+double ControlHoldsUntil(const Track* control, double row) {
+  constexpr double Forever = std::numeric_limits<double>::infinity();
+  if (!control || control->keyCount <= 0 || !control->keys) return Forever;
+  if (!(row < 2147483647.0)) return Forever;
+  const int32_t i = FindKey(control, int32_t(std::floor(row)));
+  if (i < 0) return control->keys[0].row;
+  if (i >= control->keyCount - 1) return Forever;
+  const TrackKey& key = control->keys[i];
+  const TrackKey& next = control->keys[i + 1];
+  const bool holds = key.kind == KindStep || key.kind < KindStep || key.kind > KindRamp ||
+                     key.value == next.value;
+  return holds ? double(next.row) : row;
+}
+
+bool FadeIsAtRest(const FadeState& fade, int32_t fadeOut) {
+  if (fade.lastStepRow < 0.0) return false;  // the next call still arms it
+  return fadeOut == 0 ? !(fade.factor < 1.0) : !(fade.factor > 0.0);
+}
+
+}  // namespace
+
+PlaneFades ReplayPlaneFades(const Track* control, double row, double framesPerSecond) {
+  PlaneFades fades;
+  const double rowsPerFrame = RowsPerSecond / std::max(framesPerSecond, 1.0);
+  if (!(row > 0.0) || !std::isfinite(row)) return fades;
+  for (int64_t frame = 0;; ++frame) {
+    const double frameRow = double(frame) * rowsPerFrame;
+    if (!(frameRow < row)) break;
+    const PlaneChoice plane = PlaneForControlCode(TruncateTrackValue(TrackValue(control, frameRow)));
+    if (plane.routine != PlaneRoutine::None) StepFade(fades.Of(plane.routine), plane.fadeOut, frameRow);
+
+    // Nothing changes while the code holds and its plane is fully in or out
+    // (or there is none): go straight to the first frame at the next change.
+    const bool atRest = plane.routine == PlaneRoutine::None || FadeIsAtRest(fades.Of(plane.routine), plane.fadeOut);
+    const double until = std::min(ControlHoldsUntil(control, frameRow), row);
+    if (atRest && until > frameRow) {
+      int64_t next = int64_t(std::ceil(until / rowsPerFrame));
+      while (next > frame + 1 && double(next - 1) * rowsPerFrame >= until) --next;
+      while (double(next) * rowsPerFrame < until) ++next;
+      frame = std::max(frame, next - 1);
+    }
+  }
+  return fades;
 }

@@ -26,6 +26,23 @@ void StepFade(FadeState& fade, int32_t fadeOut, double row);
 
 enum class PlaneRoutine : int32_t { None = 0, A, B, C };
 
+// The fades of the three routines together.
+struct PlaneFades {
+  FadeState a, b, c;
+  FadeState& Of(PlaneRoutine routine) { return routine == PlaneRoutine::B ? b : routine == PlaneRoutine::C ? c : a; }
+};
+
+struct Track;
+
+// The fades a viewer who had watched from the start would see on arriving at
+// row: the show replayed without drawing, one frame every 1/framesPerSecond
+// seconds from row 0 up to (not including) row, each frame stepping the fade
+// of the plane its control code draws. The fade depends on how many frames
+// were drawn, so a jump in the timeline (a seek, a start part-way, a still
+// or a capture) takes these instead of the fades it happens to hold. A null
+// control track draws no plane; framesPerSecond below 1 counts as 1.
+PlaneFades ReplayPlaneFades(const Track* control, double row, double framesPerSecond);
+
 // What tells the three routines apart.
 struct PlaneLayout {
   int32_t gridRows;        // i runs 0 .. gridRows-1; j always 0..13

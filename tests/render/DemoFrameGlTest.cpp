@@ -36,7 +36,7 @@ class DemoFrameGl : public ::testing::Test {
       CreateOutlineFont();
       fontReady = true;
     }
-    PlaneFadeA = PlaneFadeB = PlaneFadeC = FadeState{};
+    SetPlaneFades({});
   }
 
   static std::vector<uint8_t> Compose(const FrameTrackValues& v, double row = 0.0) {
@@ -158,29 +158,29 @@ TEST_F(DemoFrameGl, BackdropSlotAndTint) {
 TEST_F(DemoFrameGl, ControlCodesDrawTheirPlaneWithTheirImage) {
   struct Case {
     float control;
-    FadeState* fade;
+    FadeState PlaneFades::*fade;
     int slot;
   } cases[] = {
-      {1, &PlaneFadeA, 3}, {2, &PlaneFadeA, 3}, {3, &PlaneFadeC, 4}, {4, &PlaneFadeC, 4},
-      {5, &PlaneFadeB, 5}, {6, &PlaneFadeB, 5}, {7, &PlaneFadeC, 0}, {8, &PlaneFadeC, 0},
-      {9, &PlaneFadeA, 6}, {10, &PlaneFadeA, 6}, {11, &PlaneFadeB, 6},
+      {1, &PlaneFades::a, 3}, {2, &PlaneFades::a, 3}, {3, &PlaneFades::c, 4}, {4, &PlaneFades::c, 4},
+      {5, &PlaneFades::b, 5}, {6, &PlaneFades::b, 5}, {7, &PlaneFades::c, 0}, {8, &PlaneFades::c, 0},
+      {9, &PlaneFades::a, 6}, {10, &PlaneFades::a, 6}, {11, &PlaneFades::b, 6},
   };
   for (const Case& c : cases) {
     ResetDemoGlState();
     // Half faded in and armed two rows back: this frame steps the fade once
     // in the direction its code asks for.
-    PlaneFadeA = PlaneFadeB = PlaneFadeC = FadeState{0.5, 8.0};
+    SetPlaneFades({FadeState{0.5, 8.0}, FadeState{0.5, 8.0}, FadeState{0.5, 8.0}});
     FrameTrackValues v;
     v.control = c.control;
     v.backScale = -1.0f;  // no backdrop over the plane
     const auto pixels = Compose(v, 10.0);
     const bool fadesOut = static_cast<int>(c.control) % 2 == 0 && c.control != 11;
     const double step = static_cast<double>(0.005f);
-    EXPECT_EQ(c.fade->factor, fadesOut ? 0.5 - step : 0.5 + step) << "code " << c.control;
-    EXPECT_EQ(c.fade->lastStepRow, 10.0) << "code " << c.control;
-    for (FadeState* other : {&PlaneFadeA, &PlaneFadeB, &PlaneFadeC}) {
+    EXPECT_EQ((CurrentPlaneFades().*c.fade).factor, fadesOut ? 0.5 - step : 0.5 + step) << "code " << c.control;
+    EXPECT_EQ((CurrentPlaneFades().*c.fade).lastStepRow, 10.0) << "code " << c.control;
+    for (FadeState PlaneFades::*other : {&PlaneFades::a, &PlaneFades::b, &PlaneFades::c}) {
       if (other != c.fade) {
-        EXPECT_EQ(other->lastStepRow, 8.0) << "code " << c.control;
+        EXPECT_EQ((CurrentPlaneFades().*other).lastStepRow, 8.0) << "code " << c.control;
       }
     }
     EXPECT_GT(CountNear(pixels, SlotColours[c.slot]), Width * Height / 20) << "code " << c.control;
@@ -189,14 +189,14 @@ TEST_F(DemoFrameGl, ControlCodesDrawTheirPlaneWithTheirImage) {
 
 TEST_F(DemoFrameGl, CodesWithoutAPlaneLeaveEveryFadeAlone) {
   for (float control : {0.0f, -0.5f, 12.0f, 776.9f, 778.0f}) {
-    PlaneFadeA = PlaneFadeB = PlaneFadeC = FadeState{0.5, 8.0};
+    SetPlaneFades({FadeState{0.5, 8.0}, FadeState{0.5, 8.0}, FadeState{0.5, 8.0}});
     FrameTrackValues v;
     v.control = control;
     v.backScale = -1.0f;
     const auto pixels = Compose(v, 10.0);
-    for (FadeState* fade : {&PlaneFadeA, &PlaneFadeB, &PlaneFadeC}) {
-      EXPECT_EQ(fade->factor, 0.5) << "control " << control;
-      EXPECT_EQ(fade->lastStepRow, 8.0) << "control " << control;
+    for (FadeState PlaneFades::*fade : {&PlaneFades::a, &PlaneFades::b, &PlaneFades::c}) {
+      EXPECT_EQ((CurrentPlaneFades().*fade).factor, 0.5) << "control " << control;
+      EXPECT_EQ((CurrentPlaneFades().*fade).lastStepRow, 8.0) << "control " << control;
     }
     EXPECT_EQ(CountNear(pixels, ClearBlue), Width * Height) << "control " << control;
   }
@@ -205,7 +205,7 @@ TEST_F(DemoFrameGl, CodesWithoutAPlaneLeaveEveryFadeAlone) {
 TEST_F(DemoFrameGl, PlaneADepthTestStaysOffForLaterFrames) {
   FrameTrackValues v;
   v.control = 1.0f;
-  PlaneFadeA = FadeState{0.5, 0.0};
+  SetPlaneFades({FadeState{0.5, 0.0}, {}, {}});
   Compose(v, 10.0);
   v.control = 0.0f;
   Compose(v, 11.0);

@@ -120,22 +120,24 @@ std::vector<Quad> TilesAtRowZero(const PlaneGeometry& g, double fade) {
 struct PlaneCase {
   const char* name;
   PlaneRoutineFn draw;
-  FadeState* fade;
+  FadeState PlaneFades::*fade;
   int32_t slot;
   PlaneGeometry geometry;
 };
 
+FadeState FadeOf(FadeState PlaneFades::*fade) { return CurrentPlaneFades().*fade; }
+
 const PlaneCase Planes[] = {
-    {"A", DrawImagePlaneA, &PlaneFadeA, 3, {7, -1.43, 0.22, -0.66, 0.22, 0.1, true}},
-    {"B", DrawImagePlaneB, &PlaneFadeB, 5, {8, -1.87, 0.6, -0.44, 0.52, 0.4, false}},
-    {"C", DrawImagePlaneC, &PlaneFadeC, 4, {8, -1.87, 1.0, -0.44, 0.22, 0.4, false}},
+    {"A", DrawImagePlaneA, &PlaneFades::a, 3, {7, -1.43, 0.22, -0.66, 0.22, 0.1, true}},
+    {"B", DrawImagePlaneB, &PlaneFades::b, 5, {8, -1.87, 0.6, -0.44, 0.52, 0.4, false}},
+    {"C", DrawImagePlaneC, &PlaneFades::c, 4, {8, -1.87, 1.0, -0.44, 0.22, 0.4, false}},
 };
 
 class ImagePlanesGl : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!SetUpDemoGl()) GTEST_SKIP() << "no offscreen GL context";
-    PlaneFadeA = PlaneFadeB = PlaneFadeC = FadeState{};
+    SetPlaneFades({});
   }
   static void Clear() {
     glClearColor(0.0f, 0.2f, 0.5f, 1.0f);
@@ -157,19 +159,19 @@ TEST_F(ImagePlanesGl, FirstCallDrawsNothing) {
     Clear();
     plane.draw(plane.slot, 0, 12.5);
     EXPECT_EQ(CountNear(Grab(), ClearBlue, 0, 0, Width, Height, 0), Width * Height) << plane.name;
-    EXPECT_EQ(plane.fade->factor, 0.0) << plane.name;
-    EXPECT_EQ(plane.fade->lastStepRow, 12.5) << plane.name;
+    EXPECT_EQ(FadeOf(plane.fade).factor, 0.0) << plane.name;
+    EXPECT_EQ(FadeOf(plane.fade).lastStepRow, 12.5) << plane.name;
   }
 }
 
 TEST_F(ImagePlanesGl, FullyFadedTilesCoverWhereTheirGeometrySays) {
   for (const PlaneCase& plane : Planes) {
     FadeFullyIn(plane);
-    ASSERT_EQ(plane.fade->factor, 1.0049999775364995) << plane.name;
+    ASSERT_EQ(FadeOf(plane.fade).factor, 1.0049999775364995) << plane.name;
     const auto pixels = Grab();
     Keep(pixels, (std::string("plane-") + plane.name).c_str());
 
-    const std::vector<Quad> tiles = TilesAtRowZero(plane.geometry, plane.fade->factor);
+    const std::vector<Quad> tiles = TilesAtRowZero(plane.geometry, FadeOf(plane.fade).factor);
     const Colour image = SlotColours[plane.slot];
     int covered = 0, empty = 0, wrong = 0;
     for (int y = 0; y < Height; ++y) {
@@ -202,12 +204,12 @@ TEST_F(ImagePlanesGl, HalfFadedTilesAreHalfTheSize) {
   const PlaneCase& plane = Planes[1];
   plane.draw(plane.slot, 0, 0.5);
   for (int n = 0; n < 100; ++n) plane.draw(plane.slot, 0, n % 2 == 0 ? 0.0 : 0.5);
-  ASSERT_NEAR(plane.fade->factor, 0.5, 1e-6);
+  ASSERT_NEAR(FadeOf(plane.fade).factor, 0.5, 1e-6);
   Clear();
   plane.draw(plane.slot, 1, 0.0);  // 0.5 away from the last step: one step out
-  EXPECT_NEAR(plane.fade->factor, 0.495, 1e-6);
+  EXPECT_NEAR(FadeOf(plane.fade).factor, 0.495, 1e-6);
   const auto pixels = Grab();
-  const std::vector<Quad> tiles = TilesAtRowZero(plane.geometry, plane.fade->factor);
+  const std::vector<Quad> tiles = TilesAtRowZero(plane.geometry, FadeOf(plane.fade).factor);
   int wrong = 0, covered = 0;
   for (int y = 0; y < Height; ++y) {
     for (int x = 0; x < Width; ++x) {
@@ -231,7 +233,9 @@ TEST_F(ImagePlanesGl, EachRoutineLeavesTheStateTheFrameReliesOn) {
     glDisable(GL_TEXTURE_2D);
     glColor3f(0.2f, 0.3f, 0.4f);
     glTranslatef(5.0f, 6.0f, 7.0f);
-    plane.fade->factor = 0.5;  // so that the tiles are drawn
+    PlaneFades fades;
+    (fades.*plane.fade).factor = 0.5;  // so that the tiles are drawn
+    SetPlaneFades(fades);
     plane.draw(plane.slot, 0, 33.0);
 
     GLfloat modelview[16];
@@ -260,10 +264,10 @@ TEST_F(ImagePlanesGl, EachRoutineLeavesTheStateTheFrameReliesOn) {
 TEST_F(ImagePlanesGl, SwitchingSlotsKeepsTheFactorAndShowsTheNewImage) {
   DrawImagePlaneA(3, 0, 0.0);
   for (int n = 1; n <= 50; ++n) DrawImagePlaneA(3, 0, n * 0.25);
-  const double before = PlaneFadeA.factor;
+  const double before = CurrentPlaneFades().a.factor;
   Clear();
   DrawImagePlaneA(6, 0, 51 * 0.25);
-  EXPECT_EQ(PlaneFadeA.factor, before + static_cast<double>(0.005f));
+  EXPECT_EQ(CurrentPlaneFades().a.factor, before + static_cast<double>(0.005f));
   const auto pixels = Grab();
   EXPECT_GT(CountNear(pixels, SlotColours[6]), 0);
   EXPECT_EQ(CountNear(pixels, SlotColours[3]), 0);
@@ -273,10 +277,10 @@ TEST_F(ImagePlanesGl, EachRoutineKeepsItsOwnFade) {
   DrawImagePlaneB(5, 0, 0.0);
   DrawImagePlaneB(5, 0, 1.0);
   DrawImagePlaneC(4, 0, 2.0);  // arms C only
-  EXPECT_EQ(PlaneFadeB.factor, static_cast<double>(0.005f));
-  EXPECT_EQ(PlaneFadeC.factor, 0.0);
-  EXPECT_EQ(PlaneFadeA.factor, 0.0);
-  EXPECT_EQ(PlaneFadeA.lastStepRow, -1.0);
+  EXPECT_EQ(CurrentPlaneFades().b.factor, static_cast<double>(0.005f));
+  EXPECT_EQ(CurrentPlaneFades().c.factor, 0.0);
+  EXPECT_EQ(CurrentPlaneFades().a.factor, 0.0);
+  EXPECT_EQ(CurrentPlaneFades().a.lastStepRow, -1.0);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
+#include "render/FramePlan.h"
 #include "render/PlaneMath.h"
+#include "sync/Tracks.h"
 
 namespace {
 
@@ -199,6 +202,78 @@ TEST(PlaneCallValues, SwayAndTiltFollowTheRow) {
   ASSERT_LT(a40.s, 0.0);
   EXPECT_NEAR(a40.depth, std::fabs(a40.h) - 1.0, 1e-7);
   EXPECT_GT(a40.depth, -1.0f);
+}
+
+// The replay's definition, frame by frame with nothing skipped: what the
+// replay's shortcuts must reproduce bit for bit.
+PlaneFades DrawEveryFrame(const Track* control, double row, double fps) {
+  PlaneFades fades;
+  for (int64_t frame = 0; frame * (20.0 / fps) < row; ++frame) {
+    const double frameRow = frame * (20.0 / fps);
+    const PlaneChoice plane = PlaneForControlCode(TruncateTrackValue(TrackValue(control, frameRow)));
+    if (plane.routine != PlaneRoutine::None) StepFade(fades.Of(plane.routine), plane.fadeOut, frameRow);
+  }
+  return fades;
+}
+
+struct ControlTrack {
+  std::vector<TrackKey> keys;
+  Track track{nullptr, nullptr, 0};
+  explicit ControlTrack(std::vector<TrackKey> k) : keys(std::move(k)) {
+    track.keys = keys.data();
+    track.keyCount = int32_t(keys.size());
+  }
+};
+
+TEST(ReplayPlaneFades, MatchesDrawingEveryFrame) {
+  const struct {
+    const char* name;
+    std::vector<TrackKey> keys;
+  } shows[] = {
+      {"A in, then out", {{0, 1, KindStep}, {40, 2, KindStep}, {200, 0, KindStep}}},
+      {"planes taking turns",
+       {{20, 5, KindStep}, {60, 3, KindStep}, {90, 6, KindStep}, {100, 11, KindStep}, {150, 4, KindStep},
+        {400, 9, KindStep}}},
+      {"a plane back before its fade ended", {{0, 3, KindStep}, {25, 0, KindStep}, {30, 3, KindStep}, {45, 4, KindStep}}},
+      {"codes sliding between keys", {{0, 0.5f, KindLinear}, {100, 6.5f, KindSmooth}, {130, 1, KindRamp}, {160, 2, KindStep}}},
+      {"a kind that gives 0 between keys", {{0, 5, 9}, {50, 5, KindStep}}},
+  };
+  for (const auto& show : shows) {
+    const ControlTrack control(show.keys);
+    for (double fps : {60.0, 144.0, 200.0, 24.0, 1000.0}) {
+      for (double row : {0.0, 0.2, 39.9, 40.0, 40.1, 77.7, 250.0, 900.0}) {
+        const PlaneFades fast = ReplayPlaneFades(&control.track, row, fps);
+        const PlaneFades slow = DrawEveryFrame(&control.track, row, fps);
+        for (FadeState PlaneFades::*fade : {&PlaneFades::a, &PlaneFades::b, &PlaneFades::c}) {
+          EXPECT_EQ((fast.*fade).factor, (slow.*fade).factor) << show.name << ", " << fps << " fps, row " << row;
+          EXPECT_EQ((fast.*fade).lastStepRow, (slow.*fade).lastStepRow)
+              << show.name << ", " << fps << " fps, row " << row;
+        }
+      }
+    }
+  }
+}
+
+TEST(ReplayPlaneFades, CountsTheFramesAViewerSaw) {
+  const ControlTrack control({{0, 1, KindStep}, {30, 2, KindStep}});
+  const double step = static_cast<double>(0.005f);
+  // 60 fps is a third of a row per frame: the frame at row 0 arms plane A and
+  // each of the next 89 frames before row 30 steps it once.
+  const PlaneFades in = ReplayPlaneFades(&control.track, 30.0, 60.0);
+  EXPECT_NEAR(in.a.factor, 89 * step, 1e-12);
+  EXPECT_EQ(in.a.lastStepRow, 89.0 * (20.0 / 60.0));
+  EXPECT_EQ(in.b.lastStepRow, -1.0);
+  // At 200 fps frames are exactly 0.1 rows apart, which is not beyond the
+  // threshold: the fade moves on every second frame.
+  EXPECT_NEAR(ReplayPlaneFades(&control.track, 10.0, 200.0).a.factor, 49 * step, 1e-12);
+  // Fully in long before the track ends: it stays there, then fades out as
+  // many steps as frames followed code 2.
+  const ControlTrack late({{0, 1, KindStep}, {3000, 2, KindStep}});
+  EXPECT_EQ(ReplayPlaneFades(&late.track, 3000.0, 60.0).a.factor, 1.0049999775364995);
+  EXPECT_NEAR(ReplayPlaneFades(&late.track, 3010.0, 60.0).a.factor, 1.0049999775364995 - 30 * step, 1e-9);
+  // Nothing to replay without a control track or before the first frame.
+  EXPECT_EQ(ReplayPlaneFades(nullptr, 500.0, 60.0).a.lastStepRow, -1.0);
+  EXPECT_EQ(ReplayPlaneFades(&control.track, 0.0, 60.0).a.lastStepRow, -1.0);
 }
 
 }  // namespace
