@@ -1,4 +1,5 @@
 #include <GL/gl.h>
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -49,16 +50,51 @@ TEST_F(DisplayWindowTest, TheRequestedFormat) {
 }
 
 TEST_F(DisplayWindowTest, TooManySamplesFallBackWithOneLine) {
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(CreateDemoWindow(160, 90, 64));
-  const std::string err = testing::internal::GetCapturedStderr();
-  const int got = DemoWindowSamples();
-  EXPECT_LT(got, 64);
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-  EXPECT_NE(err.find("using " + std::to_string(got)), std::string::npos) << err;
-  GLint samples = -1;
-  glGetIntegerv(GL_SAMPLES, &samples);
-  EXPECT_EQ(samples, got) << "never an unset format: what is reported is what runs";
+  // 256 and more make a fallback list longer than eight steps.
+  for (const int wish : {64, 256, 1 << 30}) {
+    SCOPED_TRACE(wish);
+    CloseDisplay();
+    ASSERT_TRUE(OpenDisplay());
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(CreateDemoWindow(160, 90, wish));
+    const std::string err = testing::internal::GetCapturedStderr();
+    const int got = DemoWindowSamples();
+    EXPECT_LT(got, wish);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("using " + std::to_string(got)), std::string::npos) << err;
+    GLint samples = -1;
+    glGetIntegerv(GL_SAMPLES, &samples);
+    EXPECT_EQ(samples, got) << "never an unset format: what is reported is what runs";
+  }
+}
+
+TEST(DisplayQuit, ArrivesAfterTheWaitingMessagesEvenWithoutAnEventTypeOfItsOwn) {
+  // The first pass uses the event type registered for the quit; then every
+  // user event type is taken, and a display opened afresh must still deliver
+  // a posted quit.
+  for (const bool exhausted : {false, true}) {
+    SCOPED_TRACE(exhausted ? "no user event type left" : "own event type");
+    CloseDisplay();
+    if (exhausted) {
+      while (SDL_RegisterEvents(1) != static_cast<Uint32>(-1)) {
+      }
+    }
+    ASSERT_TRUE(OpenDisplay());
+    DisplayMessage m;
+    while (PeekDisplayMessage(&m)) {
+    }
+    SDL_Event key{};
+    key.type = SDL_KEYDOWN;
+    key.key.keysym.sym = SDLK_a;
+    ASSERT_EQ(SDL_PushEvent(&key), 1);
+    PostQuit();
+    ASSERT_TRUE(PeekDisplayMessage(&m));
+    EXPECT_EQ(m.kind, MessageKind::KeyDown);
+    ASSERT_TRUE(PeekDisplayMessage(&m));
+    EXPECT_EQ(m.kind, MessageKind::Quit);
+    EXPECT_FALSE(PeekDisplayMessage(&m)) << "one quit, delivered once";
+    CloseDisplay();
+  }
 }
 
 TEST_F(DisplayWindowTest, DesktopModeIsReadable) {

@@ -24,6 +24,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <vector>
 
 static_assert(KeyEscape == SDLK_ESCAPE && KeyF4 == SDLK_F4 && KeyF10 == SDLK_F10,
               "the demo's keycodes are SDL's");
@@ -33,7 +34,12 @@ namespace {
 SDL_Window* window = nullptr;
 SDL_GLContext context = nullptr;
 int windowSamples = 0;
-Uint32 quitEventType = static_cast<Uint32>(-1);
+// SDL_RegisterEvents' answer when no event type is left.
+constexpr Uint32 NoEventType = static_cast<Uint32>(-1);
+Uint32 quitEventType = NoEventType;
+// Without an event type of our own, a posted quit waits here and is delivered
+// once the queue is drained (as a quit posted on a Windows message queue is).
+bool quitPending = false;
 bool videoUp = false;
 
 void RequestFormat(int samples, bool accelerated) {
@@ -52,10 +58,17 @@ void RequestFormat(int samples, bool accelerated) {
 }
 
 // One attempt at window plus context with the format asked for; on failure
-// nothing is left behind.
+// nothing is left behind. A window as large as the desktop asks for SDL's
+// desktop fullscreen: without a mode change it covers the panels and docks a
+// desktop keeps above ordinary borderless windows. Smaller windows (tests,
+// windowed shows) stay plain borderless windows at (0, 0).
 bool TryWindow(int width, int height) {
-  window = SDL_CreateWindow("", 0, 0, width, height,
-                            SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN);
+  Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
+  SDL_DisplayMode desktop;
+  if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w == width && desktop.h == height) {
+    flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+  }
+  window = SDL_CreateWindow("", 0, 0, width, height, flags);
   if (!window) return false;
   context = SDL_GL_CreateContext(window);
   if (!context) {
@@ -93,7 +106,8 @@ bool OpenDisplay() {
     return false;
   }
   videoUp = true;
-  quitEventType = SDL_RegisterEvents(1);
+  quitPending = false;
+  if (quitEventType == NoEventType) quitEventType = SDL_RegisterEvents(1);
   return true;
 }
 
@@ -118,11 +132,10 @@ bool CreateDemoWindow(int width, int height, int samples) {
   }
   // The ladder of formats: the wish, then half the samples down to 2, then
   // none; each first with hardware acceleration, then with whatever renders.
-  int ladder[8];
-  int steps = 0;
-  for (int s = samples; s > 1; s /= 2) ladder[steps++] = s;
-  ladder[steps++] = 0;
-  for (int i = 0; i < steps && !window; ++i) {
+  std::vector<int> ladder;
+  for (int s = samples; s > 1; s /= 2) ladder.push_back(s);
+  ladder.push_back(0);
+  for (size_t i = 0; i < ladder.size() && !window; ++i) {
     for (bool accelerated : {true, false}) {
       RequestFormat(ladder[i], accelerated);
       if (TryWindow(width, height)) break;
@@ -153,9 +166,16 @@ void HideCursor() {
 
 bool PeekDisplayMessage(DisplayMessage* msg) {
   SDL_Event event;
-  if (!videoUp || SDL_PollEvent(&event) == 0) return false;
+  if (!videoUp) return false;
+  if (SDL_PollEvent(&event) == 0) {
+    if (!quitPending) return false;
+    quitPending = false;
+    *msg = DisplayMessage{};
+    msg->kind = MessageKind::Quit;
+    return true;
+  }
   *msg = DisplayMessage{};
-  if (event.type == quitEventType) {
+  if (quitEventType != NoEventType && event.type == quitEventType) {
     msg->kind = MessageKind::Quit;
     return true;
   }
@@ -201,7 +221,7 @@ void PostQuit() {
   if (!videoUp) return;
   SDL_Event event{};
   event.type = quitEventType;
-  SDL_PushEvent(&event);
+  if (quitEventType == NoEventType || SDL_PushEvent(&event) != 1) quitPending = true;
 }
 
 void CloseDisplay() {
@@ -211,4 +231,5 @@ void CloseDisplay() {
   window = nullptr;
   if (videoUp) SDL_QuitSubSystem(SDL_INIT_VIDEO);
   videoUp = false;
+  quitPending = false;
 }
