@@ -20,7 +20,7 @@ int LoadSystemImage(const char* path, SystemImage& image) {
 }
 
 int DecodeSystemImage(const ByteStream& stream, SystemImage& image) {
-  image.picture = LoadPicture(stream.data, stream.size);
+  image.picture = LoadPicture(stream.data, stream.size, &image.pictureStatus);
   if (image.picture) {
     image.bitmap = nullptr;
     return 1;

@@ -18,6 +18,9 @@
 struct SystemImage {
   Picture* picture = nullptr;
   PremultipliedBitmap* bitmap = nullptr;
+  // What the picture loader said of the bytes: the image loader's message for
+  // a damaged GIF, JPEG or BMP comes from here.
+  PictureStatus pictureStatus = PictureStatus::NotAPicture;
 };
 
 // The file's bytes as the decoders read them.

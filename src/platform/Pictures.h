@@ -43,9 +43,22 @@ struct TargetRect {
 // A decoded picture: its pixels and which of them are transparent.
 struct Picture;
 
+// What the picture loader made of a file, so that the caller can say so: the
+// loader itself prints nothing.
+enum class PictureStatus {
+  Whole,         // a picture of the whole file
+  Damaged,       // a picture, but of a damaged file: a progressive JPEG cut in
+                 // its refinements, drawn whole but less sharp
+  Unreadable,    // a GIF, JPEG or BMP signature but no picture: the file is cut
+                 // short or corrupt, or a kind the loader does not read
+                 // (run-length BMP, forged sizes)
+  NotAPicture,   // no GIF, JPEG or BMP signature (PNG and everything else)
+};
+
 // The picture in size bytes at data, or null when the bytes are no GIF, JPEG
-// or uncompressed BMP, or are too damaged to give a picture. Never writes to
-// stdout.
+// or uncompressed BMP, or are too damaged to give a picture; status, when
+// given, says which. A GIF cut in its image data or a baseline JPEG cut short
+// gives no picture rather than a torn one. Never writes to stdout or stderr.
 // GIF: the first image, placed at its position on the logical screen, whose
 // size is the picture's; the graphic-control transparent index and any part of
 // the screen the image does not cover are transparent.
@@ -53,7 +66,7 @@ struct Picture;
 // baseline or progressive; every pixel is opaque.
 // BMP: 1, 4, 8, 16, 24 and 32 bits a pixel, uncompressed or by bit-field
 // masks, bottom-up or top-down; every pixel is opaque.
-Picture* LoadPicture(const uint8_t* data, size_t size);
+Picture* LoadPicture(const uint8_t* data, size_t size, PictureStatus* status = nullptr);
 
 // The picture's size in pixels.
 int PictureWidth(const Picture* picture);

@@ -284,16 +284,116 @@ TEST(PictureLoader, RefusesWhatIsNotGifOrJpeg) {
   }
 }
 
+// A 2x2 BMP, 16 bits a pixel, with a header of headerSize bytes (at least 40)
+// and the given compression; the masks, when wanted after a 40-byte header,
+// follow it. Pixels follow the header at once.
+Bytes Bmp16(uint32_t headerSize, uint32_t compression, bool masksAfterHeader) {
+  auto le = [](Bytes& b, uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  };
+  Bytes bmp = {'B', 'M'};
+  le(bmp, 0, 4 + 4);  // file size, reserved
+  const uint32_t pixelOffset = 14 + headerSize + (masksAfterHeader ? 12 : 0);
+  le(bmp, pixelOffset, 4);
+  le(bmp, headerSize, 4);
+  le(bmp, 2, 4), le(bmp, 2, 4), le(bmp, 1, 2), le(bmp, 16, 2), le(bmp, compression, 4);
+  bmp.resize(14 + headerSize, 0);
+  if (masksAfterHeader || headerSize >= 52) {
+    Bytes masks;
+    le(masks, 0xF800, 4), le(masks, 0x07E0, 4), le(masks, 0x001F, 4);
+    if (masksAfterHeader) {
+      bmp.insert(bmp.end(), masks.begin(), masks.end());
+    } else {
+      std::copy(masks.begin(), masks.end(), bmp.begin() + 14 + 40);
+    }
+  }
+  le(bmp, 0xF800, 2), le(bmp, 0x07E0, 2), le(bmp, 0x001F, 2), le(bmp, 0xFFFF, 2);
+  return bmp;
+}
+
+TEST(PictureLoader, StatusSaysWhatBecameOfTheFile) {
+  fixtures::JpegImage progressive = JpegCases()[2].jpeg;  // 37x29 progressive colour
+  progressive.width = progressive.height = 64;
+  progressive.samples = fixtures::Gradient(64, 64, 3);
+  const Bytes progressiveJpeg = fixtures::MakeJpeg(progressive);
+  const Bytes baselineJpeg = fixtures::MakeJpeg(JpegCases()[1].jpeg);
+  const Bytes cmykJpeg = fixtures::MakeJpeg(JpegCases()[4].jpeg);
+  const Bytes gif = fixtures::MakeGif(GifCases()[0].gif);
+  const Bytes interlacedGif = fixtures::MakeGif(GifCases()[1].gif);
+  auto cut = [](const Bytes& b, double share) { return Bytes(b.begin(), b.begin() + size_t(b.size() * share)); };
+
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    PictureStatus status;
+  };
+  const Case cases[] = {
+      {"whole GIF", gif, PictureStatus::Whole},
+      {"whole baseline JPEG", baselineJpeg, PictureStatus::Whole},
+      {"whole progressive JPEG", progressiveJpeg, PictureStatus::Whole},
+      {"whole 5-6-5 BMP, masks in a 52-byte header", Bmp16(52, 3, false), PictureStatus::Whole},
+      {"whole 5-6-5 BMP, masks after a 40-byte header", Bmp16(40, 3, true), PictureStatus::Whole},
+      // Cut short: a torn picture helps nobody, except a progressive JPEG
+      // whose coarse scans already cover the whole picture.
+      {"GIF cut in its image data", cut(gif, 0.6), PictureStatus::Unreadable},
+      {"interlaced GIF cut in its image data", cut(interlacedGif, 0.6), PictureStatus::Unreadable},
+      {"baseline JPEG cut in half", cut(baselineJpeg, 0.5), PictureStatus::Unreadable},
+      {"CMYK JPEG cut in half", cut(cmykJpeg, 0.5), PictureStatus::Unreadable},
+      {"progressive JPEG cut in its refinements", cut(progressiveJpeg, 0.9), PictureStatus::Damaged},
+      {"JPEG cut in its header", cut(baselineJpeg, 0.05), PictureStatus::Unreadable},
+      {"BMP cut in its pixels", cut(Bmp16(40, 0, false), 0.9), PictureStatus::Unreadable},
+      // The masks of a 41- to 51-byte header would lie partly past it.
+      {"BMP bit fields in a 44-byte header", Bmp16(44, 3, false), PictureStatus::Unreadable},
+      {"BMP bit fields in a 51-byte header", Bmp16(51, 3, false), PictureStatus::Unreadable},
+      {"58-byte BMP ending with its 44-byte header", cut(Bmp16(44, 3, false), 58.0 / 66), PictureStatus::Unreadable},
+      {"BMP bit fields, no masks after a 40-byte header", cut(Bmp16(40, 3, false), 0.99), PictureStatus::Unreadable},
+      {"BMP run-length compressed", Bmp16(40, 1, false), PictureStatus::Unreadable},
+      {"PNG", fixtures::MakePng(4, 4, fixtures::Noise(64, 2)), PictureStatus::NotAPicture},
+      {"empty", {}, PictureStatus::NotAPicture},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Exactly the bytes of the file on the heap, so that a read past them is
+    // caught by AddressSanitizer.
+    std::vector<uint8_t> exact(c.bytes.begin(), c.bytes.end());
+    PictureStatus status = PictureStatus::Whole;
+    Picture* picture = LoadPicture(exact.data(), exact.size(), &status);
+    EXPECT_EQ(int(status), int(c.status));
+    const bool drawable = c.status == PictureStatus::Whole || c.status == PictureStatus::Damaged;
+    EXPECT_EQ(picture != nullptr, drawable);
+    ReleasePicture(picture);
+  }
+}
+
+TEST(PictureLoader, BmpMasksAreReadFromWhereverTheHeaderPutsThem) {
+  // The same pixels by masks in the header and after it: pure red, green,
+  // blue and white.
+  for (const bool after : {false, true}) {
+    SCOPED_TRACE(after ? "after a 40-byte header" : "in a 52-byte header");
+    const Bytes bmp = Bmp16(after ? 40 : 52, 3, after);
+    Picture* picture = LoadPicture(bmp.data(), bmp.size());
+    ASSERT_NE(picture, nullptr);
+    std::vector<uint8_t> target = SentinelTarget(2, 2);
+    RenderPicture(picture, PixelTarget{target.data(), 2, 2}, TargetRect{0, 0, 2, 2});
+    ReleasePicture(picture);
+    // Bottom-up file into a bottom-up target: memory order is kept.
+    const std::vector<uint8_t> expected = {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0, 255, 255, 255, 0};
+    EXPECT_EQ(target, expected);
+  }
+}
+
 TEST(PictureLoader, DamagedFilesNeverCrash) {
   // Cut a JPEG and a GIF at many lengths and flip bytes: each either loads or
   // is refused, and a loaded one draws within its target.
   std::vector<Bytes> files = {
       fixtures::MakeJpeg(JpegCases()[2].jpeg),
+      fixtures::MakeJpeg(JpegCases()[4].jpeg),
       fixtures::MakeGif(GifCases()[5].gif),
+      Bmp16(52, 3, false),
   };
   for (const Bytes& whole : files) {
     for (size_t cut = 0; cut < whole.size(); cut += 1 + whole.size() / 97) {
-      Bytes bytes(whole.begin(), whole.begin() + cut);
+      std::vector<uint8_t> bytes(whole.begin(), whole.begin() + cut);  // heap: overreads show
       if (cut > 20 && cut % 2) bytes[cut / 2] ^= 0x5A;
       Picture* picture = LoadPicture(bytes.data(), bytes.size());
       if (picture) {

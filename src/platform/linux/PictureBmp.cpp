@@ -73,7 +73,10 @@ Picture* LoadBmp(const uint8_t* data, size_t size) {
   if (topDown) height = -height;
   if (width <= 0 || height <= 0 || width > 65535 || height > 65535) return nullptr;
 
-  // Masks: in the header from version 2 on, else after a 40-byte header.
+  // Masks: in the header from version 2 on (52 bytes and more), else in the
+  // 12 bytes after a 40-byte header. A header of 41 to 51 bytes holds part of
+  // them at most: no known writer makes one, and it is refused.
+  constexpr uint32_t MaskBytes = 12;
   uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};  // 5-5-5 when not given
   if (bitCount == 32) masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
   size_t tableStart = 14 + headerSize;
@@ -81,8 +84,10 @@ Picture* LoadBmp(const uint8_t* data, size_t size) {
     if (bitCount != 16 && bitCount != 32) return nullptr;
     const uint8_t* m = header + 40;
     if (headerSize == 40) {
-      if (size < tableStart + 12) return nullptr;
-      tableStart += 12;
+      if (size < tableStart + MaskBytes) return nullptr;
+      tableStart += MaskBytes;
+    } else if (headerSize < 40 + MaskBytes) {
+      return nullptr;
     }
     for (int i = 0; i < 3; ++i) masks[i] = ReadLe(m + 4 * i, 4);
   } else if (compression != BiRgb) {

@@ -46,10 +46,10 @@ bool ReadGifExtension(GifFileType* gif, int& transparentIndex) {
 }
 
 // Reads the first image's rows into picture, the image placed at its offset on
-// the logical screen. Rows that cannot be read (a truncated file) stay
-// transparent: a damaged tail costs only the missing rows. Returns how many
-// pixels were made opaque; each screen pixel is written at most once.
-uint64_t ReadGifImage(GifFileType* gif, Picture& picture, int transparentIndex) {
+// the logical screen, counting in opaque the pixels made opaque (each screen
+// pixel is written at most once). False when a row cannot be read: the file
+// is cut short or its image data are corrupt.
+bool ReadGifImage(GifFileType* gif, Picture& picture, int transparentIndex, uint64_t& opaque) {
   const GifImageDesc& desc = gif->Image;
   const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
   const int width = desc.Width;
@@ -61,12 +61,12 @@ uint64_t ReadGifImage(GifFileType* gif, Picture& picture, int transparentIndex) 
   static const int passStart[4] = {0, 4, 2, 1};
   static const int passStep[4] = {8, 8, 4, 2};
   const int passes = desc.Interlace ? 4 : 1;
-  uint64_t opaque = 0;
+  opaque = 0;
   for (int pass = 0; pass < passes; ++pass) {
     const int start = desc.Interlace ? passStart[pass] : 0;
     const int step = desc.Interlace ? passStep[pass] : 1;
     for (int row = start; row < height; row += step) {
-      if (DGifGetLine(gif, line.data(), width) != GIF_OK) return opaque;
+      if (DGifGetLine(gif, line.data(), width) != GIF_OK) return false;
       const int y = desc.Top + row;
       if (y < 0 || y >= picture.height) continue;
       uint8_t* out = picture.bgra.data() + size_t(y) * picture.width * 4;
@@ -89,7 +89,7 @@ uint64_t ReadGifImage(GifFileType* gif, Picture& picture, int transparentIndex) 
       }
     }
   }
-  return opaque;
+  return true;
 }
 
 }  // namespace
@@ -125,8 +125,14 @@ Picture* LoadGif(const uint8_t* data, size_t size) {
       delete picture;
       break;
     }
-    // Uncovered screen, a used transparent index or missing rows leave holes.
-    const uint64_t opaque = ReadGifImage(gif, *picture, transparentIndex);
+    // A picture missing rows (the bottom, or every other band of an
+    // interlaced one) would show as torn: none is better.
+    uint64_t opaque = 0;
+    if (!ReadGifImage(gif, *picture, transparentIndex, opaque)) {
+      delete picture;
+      break;
+    }
+    // Uncovered screen or a used transparent index leave holes.
     picture->hasTransparency = opaque != uint64_t(width) * uint64_t(height);
     result = picture;
     break;

@@ -23,9 +23,10 @@ namespace picture_backend {
 bool AllocatePicture(Picture& picture, int width, int height);
 
 // Each decoder takes a whole file whose signature is its format's and returns
-// a new picture, or null when the bytes give none.
+// a new picture, or null when the bytes give none. Only a JPEG can give a
+// picture of a damaged file (see PictureJpeg.cpp); damaged then says so.
 Picture* LoadGif(const uint8_t* data, size_t size);
-Picture* LoadJpeg(const uint8_t* data, size_t size);
+Picture* LoadJpeg(const uint8_t* data, size_t size, bool& damaged);
 Picture* LoadBmp(const uint8_t* data, size_t size);
 
 }  // namespace picture_backend

@@ -47,14 +47,25 @@ bool AllocatePicture(Picture& picture, int width, int height) {
 
 using namespace picture_backend;
 
-Picture* LoadPicture(const uint8_t* data, size_t size) {
+Picture* LoadPicture(const uint8_t* data, size_t size, PictureStatus* status) {
+  PictureStatus ignored;
+  PictureStatus& verdict = status ? *status : ignored;
+  verdict = PictureStatus::NotAPicture;
   if (!data || size < 6) return nullptr;
+  Picture* picture = nullptr;
+  bool damaged = false;
   if (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0) {
-    return LoadGif(data, size);
+    picture = LoadGif(data, size);
+  } else if (data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) {
+    picture = LoadJpeg(data, size, damaged);
+  } else if (data[0] == 'B' && data[1] == 'M') {
+    picture = LoadBmp(data, size);
+  } else {
+    return nullptr;  // PNG and everything else: not ours
   }
-  if (data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return LoadJpeg(data, size);
-  if (data[0] == 'B' && data[1] == 'M') return LoadBmp(data, size);
-  return nullptr;  // PNG and everything else: not ours
+  verdict = !picture ? PictureStatus::Unreadable
+                     : damaged ? PictureStatus::Damaged : PictureStatus::Whole;
+  return picture;
 }
 
 int PictureWidth(const Picture* picture) { return picture ? picture->width : 0; }
