@@ -4,6 +4,11 @@
 
 #include <string>
 
+// A file that decodes to this many seconds less than its header announces is
+// damaged (cut short in copying); a smaller shortfall is the rounding of the
+// encoder's delay and padding. The audio service judges files the same way.
+inline constexpr double DamagedMusicShortfallSeconds = 0.5;
+
 struct MusicFileInfo {
   double seconds = 0.0;  // decoded length
   long rate = 0;         // samples per second per channel
@@ -11,5 +16,6 @@ struct MusicFileInfo {
 };
 
 // True with info filled when the whole file decodes; false with the reason in
-// error otherwise (missing file, not an mp3, no audio frames).
+// error otherwise (missing file, not an mp3, no audio frames, or damaged:
+// decoding to less than the file announces, when info holds what decodes).
 bool ProbeMusicFile(const char* path, MusicFileInfo& info, std::string& error);

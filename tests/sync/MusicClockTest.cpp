@@ -179,7 +179,13 @@ TEST_F(MusicClockTest, WithoutADeviceTheMusicRunsSilentlyOnTheClock) {
 
 TEST_F(MusicClockTest, AMissingOrBrokenFileRunsSilentlyOnTheClock) {
   WriteText(dir_ / "broken.mp3", "this is not audio\n");
-  for (const std::string& path : {dir_ / "missing.mp3", dir_ / "broken.mp3"}) {
+  WriteText(dir_ / "empty.mp3", "");
+  std::string noise(200000, '\0');
+  uint32_t seed = 12345;
+  for (char& c : noise) c = char((seed = seed * 1103515245u + 12345u) >> 24);
+  WriteText(dir_ / "noise.mp3", noise);
+  for (const std::string& path : {dir_ / "missing.mp3", dir_ / "broken.mp3", dir_ / "empty.mp3",
+                                  dir_ / "noise.mp3"}) {
     ASSERT_TRUE(AudioOpenOutput(44100));
     testing::internal::CaptureStderr();
     MusicStream = AudioOpenStream(path.c_str());
@@ -194,6 +200,28 @@ TEST_F(MusicClockTest, AMissingOrBrokenFileRunsSilentlyOnTheClock) {
     EXPECT_NEAR(RowsPerWallSecond(s), 20.0, 2.0) << path;
     ShutdownAudio();
   }
+}
+
+TEST_F(MusicClockTest, AFileCutShortPlaysWhatItHoldsThenTheRestSilently) {
+  // Two seconds announced by the encoder's tag, about one left after the cut.
+  const std::string whole = MakeToneMp3(dir_, "whole.mp3", 44100, 2, 2.0);
+  const std::string cut = dir_ / "cut.mp3";
+  std::vector<uint8_t> bytes = ReadFileBytes(whole);
+  bytes.resize(bytes.size() / 2);
+  WriteFile(cut, bytes);
+  ASSERT_TRUE(AudioOpenOutput(44100));
+  testing::internal::CaptureStderr();
+  MusicStream = AudioOpenStream(cut.c_str());
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_EQ(err.rfind("demo: music: " + cut + ": damaged after ", 0), 0u) << err;
+  StartMusicPlayback();
+  Sleep(1.6);
+  // Past the cut (20 rows) the clock goes on, up to the two seconds announced.
+  EXPECT_GT(CurrentRow(), 26.0);
+  Sleep(0.8);
+  EXPECT_NEAR(CurrentRow(), 40.0, 1.5);
+  ShutdownAudio();
 }
 
 TEST_F(MusicClockTest, StartUpOpensTheMusicAndRegistersTheFourteenTracks) {

@@ -26,6 +26,9 @@
 // queues more than one buffer is heard slightly later than the position says.
 // Without a device, or without a decodable file, the stream plays silently on
 // the monotonic clock, to the file's length when the file could be scanned.
+// A file that decodes to less than its encoder's tag announces (cut short in
+// copying) plays what it holds, then the rest of the announced length
+// silently on the monotonic clock, so that the show still reaches its end.
 #include "platform/Audio.h"
 
 #include <SDL.h>
@@ -42,6 +45,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/MusicProbe.h"  // how damaged music is told
 
 namespace {
 
@@ -84,9 +88,11 @@ struct AudioService {
   bool decoderDone = false;
   int64_t decodedFrames = 0;     // frames of the file decoded so far
   int64_t musicEndFrames = -1;   // device frames of music in all, once decoding ended
+                                 // (the callback's copy; the readers use endFrames)
   long musicRate = SilentRate;
   int musicChannels = SilentChannels;
   double lengthSeconds = -1.0;  // -1: unknown
+  double silentTailSeconds = 0.0;  // a damaged file: silence after its music
   bool silent = true;           // no device or no decodable file
   bool playing = false;
 
@@ -99,6 +105,8 @@ struct AudioService {
   int64_t pendingStart = 0;      // the buffer handed over last, heard next
   int64_t pendingCount = 0;
   int64_t silentSinceNs = -1;    // silent streams: when playing began (-1: not yet)
+  int64_t endFrames = -1;        // musicEndFrames as the callback last published it
+  int64_t endHeardNs = -1;       // when the last music frame is heard (-1: not known yet)
   double lastSeconds = 0.0;      // the position never goes back
   bool smoothStarted = false;    // the smoothed clock, in device frames
   double smoothFrames = 0.0;
@@ -127,6 +135,8 @@ void ResetClock(AudioService& s) {
   s.deliveredFrames = s.heardStart = s.heardCount = s.pendingStart = s.pendingCount = 0;
   s.heardSinceNs = NowNs();
   s.silentSinceNs = -1;
+  s.endFrames = -1;
+  s.endHeardNs = -1;
   s.lastSeconds = 0.0;
   s.smoothStarted = false;
   s.smoothFrames = 0.0;
@@ -154,7 +164,7 @@ double SmoothedFrames(AudioService& s, double deviceFrames, int64_t now) {
     frames += gap * std::min(1.0, dt / ClockSmoothingSeconds);
   }
   // Never past the music's end, never backwards.
-  if (s.musicEndFrames >= 0) frames = std::min(frames, double(s.musicEndFrames));
+  if (s.endFrames >= 0) frames = std::min(frames, double(s.endFrames));
   s.smoothFrames = std::max(frames, s.smoothFrames);
   return s.smoothFrames;
 }
@@ -209,12 +219,20 @@ void SDLCALL FillDeviceBuffer(void* userdata, Uint8* out, int len) {
 
   const int64_t now = NowNs();
   std::lock_guard<std::mutex> lock(s.clock);
+  // The decoder side is the callback's own; the readers see the end through
+  // the clock, under its lock.
+  s.endFrames = s.musicEndFrames;
   s.heardStart = s.pendingStart;
   s.heardCount = s.pendingCount;
   s.heardSinceNs = now;
   s.pendingStart = s.deliveredFrames;
   s.pendingCount = musicFrames;
   s.deliveredFrames += musicFrames;
+  // The moment the last music frame is heard, once the buffer holding it is.
+  if (s.endFrames >= 0 && s.endHeardNs < 0 && s.heardStart + s.heardCount >= s.endFrames &&
+      s.have.freq > 0) {
+    s.endHeardNs = now + (s.endFrames - s.heardStart) * int64_t(1000000000) / s.have.freq;
+  }
 }
 
 void FreeStream(AudioService& s) {
@@ -228,13 +246,16 @@ void FreeStream(AudioService& s) {
   s.decodedFrames = 0;
   s.musicEndFrames = -1;
   s.lengthSeconds = -1.0;
+  s.silentTailSeconds = 0.0;
   s.musicRate = SilentRate;
   s.musicChannels = SilentChannels;
 }
 
 // Opens and scans the file; null with `why` filled when it is not playable.
+// announcedSeconds is the length the file's tag announces (an estimate from
+// its size and bitrate when it has none; -1 when unknown).
 mpg123_handle* OpenDecoder(const char* path, long& rate, int& channels, double& lengthSeconds,
-                           std::string& why) {
+                           double& announcedSeconds, std::string& why) {
   static const bool initialized = mpg123_init() == MPG123_OK;  // required by older mpg123
   if (!initialized) {
     why = "the mp3 decoder cannot be initialized";
@@ -248,9 +269,24 @@ mpg123_handle* OpenDecoder(const char* path, long& rate, int& channels, double& 
   }
   mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
   int encoding = 0;
+  if (std::FILE* file = OpenDataFile(path, "rb")) {
+    const bool empty = std::fgetc(file) == EOF;
+    std::fclose(file);
+    if (empty) {
+      why = "the file is empty";
+      mpg123_delete(mh);
+      return nullptr;
+    }
+  } else {
+    why = "the file cannot be opened";
+    mpg123_delete(mh);
+    return nullptr;
+  }
   if (mpg123_open(mh, NativeDataPath(path).c_str()) != MPG123_OK ||
       mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels <= 0) {
-    why = mpg123_strerror(mh);
+    std::string detail = mpg123_strerror(mh);
+    if (!detail.empty() && detail.back() == '.') detail.pop_back();
+    why = "no mp3 audio in it (" + detail + ")";
     mpg123_delete(mh);
     return nullptr;
   }
@@ -263,8 +299,16 @@ mpg123_handle* OpenDecoder(const char* path, long& rate, int& channels, double& 
     return nullptr;
   }
   lengthSeconds = -1.0;
+  const off_t announced = mpg123_length(mh);  // before the scan replaces it
+  announcedSeconds = announced > 0 ? double(announced) / double(rate) : -1.0;
   if (mpg123_scan(mh) == MPG123_OK) {
     const off_t frames = mpg123_length(mh);
+    if (frames == 0) {
+      // Played, it would stop the clock at 0: treat it as no music at all.
+      why = "no audio frames";
+      mpg123_delete(mh);
+      return nullptr;
+    }
     if (frames > 0) lengthSeconds = double(frames) / double(rate);
   }
   mpg123_seek(mh, 0, SEEK_SET);
@@ -278,7 +322,7 @@ bool AudioOpenOutput(int frequency) {
   if (s.device) return true;
   if (!s.sdlAudioInitialized) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      std::fprintf(stderr, "audio: no audio output (%s); the music runs silently on the system clock\n",
+      std::fprintf(stderr, "demo: audio: no audio output (%s); the music runs silently on the clock\n",
                    SDL_GetError());
       return false;
     }
@@ -294,7 +338,7 @@ bool AudioOpenOutput(int frequency) {
   // Whatever the device prefers: the converter adapts the music to it.
   s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &s.have, SDL_AUDIO_ALLOW_ANY_CHANGE);
   if (!s.device) {
-    std::fprintf(stderr, "audio: no audio output device (%s); the music runs silently on the system clock\n",
+    std::fprintf(stderr, "demo: audio: no audio output device (%s); the music runs silently on the clock\n",
                  SDL_GetError());
     return false;
   }
@@ -307,9 +351,10 @@ uint32_t AudioOpenStream(const char* path) {
   AudioService& s = TheService();
   long rate = 0;
   int channels = 0;
-  double length = -1.0;
+  double length = -1.0, announced = -1.0;
   std::string why;
-  mpg123_handle* mh = OpenDecoder(path ? path : "", rate, channels, length, why);
+  const char* name = path ? path : "";
+  mpg123_handle* mh = OpenDecoder(name, rate, channels, length, announced, why);
   SDL_AudioStream* converter = nullptr;
   if (mh && s.device) {
     converter = SDL_NewAudioStream(AUDIO_S16SYS, Uint8(channels), int(rate), s.have.format, s.have.channels,
@@ -320,9 +365,14 @@ uint32_t AudioOpenStream(const char* path) {
       mh = nullptr;
     }
   }
+  double silentTail = 0.0;
   if (!mh) {
-    std::fprintf(stderr, "audio: cannot play '%s' (%s); the show runs silently on the system clock\n",
-                 path ? path : "", why.c_str());
+    std::fprintf(stderr, "demo: music: %s: %s; the show runs silently on the clock\n", name,
+                 why.c_str());
+  } else if (length >= 0.0 && announced - length > DamagedMusicShortfallSeconds) {
+    silentTail = announced - length;
+    std::fprintf(stderr, "demo: music: %s: damaged after %.1f s of the %.1f s it announces; the rest plays silent\n",
+                 name, length, announced);
   }
 
   if (s.device) SDL_LockAudioDevice(s.device);
@@ -331,7 +381,8 @@ uint32_t AudioOpenStream(const char* path) {
   if (mh) {
     s.musicRate = rate;
     s.musicChannels = channels;
-    s.lengthSeconds = length;
+    s.lengthSeconds = length >= 0.0 ? length + silentTail : -1.0;
+    s.silentTailSeconds = silentTail;
     if (converter) {
       s.decoder = mh;
       s.converter = converter;
@@ -385,6 +436,11 @@ uint64_t AudioPositionBytes(uint32_t stream) {
       const double elapsedFrames = double(now - s.heardSinceNs) * 1e-9 * double(s.have.freq);
       const double heard = double(s.heardStart) + std::min(std::max(elapsedFrames, 0.0), double(s.heardCount));
       seconds = SmoothedFrames(s, heard, now) / double(s.have.freq);
+      if (s.silentTailSeconds > 0.0 && s.endHeardNs >= 0 && now > s.endHeardNs) {
+        // The music of a damaged file is over: its missing rest goes by silently.
+        const double tail = std::min(double(now - s.endHeardNs) * 1e-9, s.silentTailSeconds);
+        seconds = std::max(seconds, double(s.endFrames) / double(s.have.freq) + tail);
+      }
     }
     seconds = std::max(seconds, s.lastSeconds);
     s.lastSeconds = seconds;

@@ -1,7 +1,9 @@
 // Music probe on mpg123: decodes every frame, so the length is what will be
-// heard, not an estimate from the file's header.
+// heard, not an estimate from the file's header. The header's length still
+// tells a file cut short in copying: it decodes to less than it announces.
 #include <mpg123.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/Files.h"
@@ -34,6 +36,9 @@ bool ProbeMusicFile(const char* path, MusicFileInfo& info, std::string& error) {
     if (mpg123_getformat(handle, &rate, &channels, &encoding) != MPG123_OK || rate <= 0) {
       error = "not an mp3 stream";
     } else {
+      // The encoder's tag's length (or an estimate from size and bitrate).
+      const off_t announced = mpg123_length(handle);
+      const double announcedSeconds = announced > 0 ? double(announced) / double(rate) : -1.0;
       // Only the length matters: count decoded bytes, let the format ride.
       std::vector<unsigned char> buffer(1 << 16);
       size_t total = 0;
@@ -56,7 +61,14 @@ bool ProbeMusicFile(const char* path, MusicFileInfo& info, std::string& error) {
         info.rate = rate;
         info.channels = channels;
         info.seconds = static_cast<double>(total) / (static_cast<double>(bytesPerSample) * channels * rate);
-        ok = true;
+        if (announcedSeconds - info.seconds > DamagedMusicShortfallSeconds) {
+          char text[128];
+          std::snprintf(text, sizeof text, "damaged after %.1f s of the %.1f s it announces", info.seconds,
+                        announcedSeconds);
+          error = text;
+        } else {
+          ok = true;
+        }
       }
     }
     mpg123_close(handle);
