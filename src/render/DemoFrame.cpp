@@ -53,8 +53,9 @@ void DrawScrollText(const FrameTrackValues& v) {
   const ScrollOffset offset = ScrollTextOffset(v.scrollX, v.scrollY);
   glTranslatef(offset.x, offset.y, 0.0f);
   glRotatef(v.scrollR, 1.0f, 0.0f, 0.0f);
-  // The whole line every frame: clipping trims what lies off screen.
-  PrintText(ScrollText, false);
+  // Of the 1295 glyphs only a few dozen are ever in view: the others only
+  // move the origin on.
+  PrintVisibleText(ScrollText);
 }
 
 }  // namespace

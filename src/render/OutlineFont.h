@@ -13,6 +13,7 @@ struct GlyphMetric {
 
 struct OutlineFontState {
   GLuint listBase;           // first of the 256 glyph lists
+  GLuint advanceListBase;    // first of 256 lists that only move on by a glyph's advance
   GlyphMetric metrics[256];
 };
 
@@ -22,5 +23,11 @@ extern OutlineFontState OutlineFont;
 void CreateOutlineFont();
 // Draws text at the current origin; centred moves it left by half its width.
 void PrintText(const char* text, bool centred);
+// Draws text uncentred as PrintText does, in one glCallLists, except that a
+// glyph whose box lies wholly outside the view volume is replaced by a list
+// that only moves on by its advance: the same pixels and the same final
+// matrix, without the vertex work of the glyphs nobody can see. Pays off for
+// a long line of which only a few glyphs are ever in view.
+void PrintVisibleText(const char* text);
 // The width PrintText centres by: the advances summed in single precision in text order.
 float TextWidth(const char* text);

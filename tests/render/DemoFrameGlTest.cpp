@@ -12,6 +12,8 @@
 #include "render/DemoFrame.h"
 #include "render/ImagePlanes.h"
 #include "render/OutlineFont.h"
+#include "render/FramePlan.h"
+#include "render/ScrollText.h"
 #include "sync/MusicClock.h"
 #include "sync/Tracks.h"
 
@@ -280,6 +282,44 @@ TEST_F(DemoFrameGl, ScrollYLiftsAndScrollRTiltsTheLine) {
   const double topY = (-0.35 + capHeight * std::cos(a)) / (1.0 - capHeight * std::sin(a));
   EXPECT_NEAR(tilted.bottom - tilted.top, (topY + 0.35) * pxPerUnit, 1.5);
   EXPECT_NEAR(tilted.bottom, level.bottom, 1.0);
+}
+
+// The scroll line drawn whole and drawn with its out-of-view glyphs skipped:
+// the same pixels and the same final matrix at every place and tilt, edge-on
+// and turned over included.
+TEST_F(DemoFrameGl, SkippingGlyphsOutOfViewChangesNoPixel) {
+  const auto drawLine = [](float x, float y, float r, bool onlyVisible, GLfloat* matrix) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glDisable(GL_TEXTURE_2D);
+    glLoadIdentity();
+    glTranslatef(0.0f, 0.0f, -1.0f);
+    glScalef(0.1f, 0.1f, 0.1f);
+    const ScrollOffset offset = ScrollTextOffset(x, y);
+    glTranslatef(offset.x, offset.y, 0.0f);
+    glRotatef(r, 1.0f, 0.0f, 0.0f);
+    if (onlyVisible) {
+      PrintVisibleText(ScrollText);
+    } else {
+      PrintText(ScrollText, false);
+    }
+    glGetFloatv(GL_MODELVIEW_MATRIX, matrix);
+    return Grab();
+  };
+  const struct {
+    float x, y, r;
+  } cases[] = {{0, 0, 0},     {4, 0, 0},       {37.5f, 1, 12},  {250, -3, 45},  {400, 0, 89},
+               {400, 0, 90},  {512.25f, 2, 91}, {600, 0, 180},  {700, -1, -35}, {735, 0, 0},
+               {300, 40, 0},  {300, -40, 0},   {-20, 0, 0},     {300, 0, 270}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "scroll " << c.x << ", " << c.y << ", tilt " << c.r);
+    GLfloat whole[16], skipped[16];
+    const std::vector<uint8_t> reference = drawLine(c.x, c.y, c.r, false, whole);
+    const std::vector<uint8_t> pixels = drawLine(c.x, c.y, c.r, true, skipped);
+    EXPECT_TRUE(pixels == reference) << CountNear(reference, White) << " white pixels drawn whole, "
+                                     << CountNear(pixels, White) << " with glyphs skipped";
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(skipped[i], whole[i]) << "matrix entry " << i;
+  }
 }
 
 // Each of the fourteen values comes from its own track, at the frame's row.
