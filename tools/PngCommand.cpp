@@ -20,7 +20,8 @@ int RunPngCommand(int argc, char** argv) {
   if (state.error) {
     // Width and height mean something once the header type has been seen.
     const int e = state.error;
-    if (e == 48 || e == 27 || e == 28 || e == 29)
+    if (e == PngCode(PngError::NoInput) || e == PngCode(PngError::TooShort) ||
+        e == PngCode(PngError::NoSignature) || e == PngCode(PngError::NoHeader))
       std::printf("error %d\n", e);
     else
       std::printf("error %d %u %u\n", e, state.width, state.height);

@@ -6,38 +6,10 @@
 // depths are expanded, a tRNS key or palette alpha becomes alpha, 16-bit
 // samples keep their high byte.
 //
-// Error codes (0 = success); the checks run in this order, so an input shows
-// the first failure it meets:
-//   48  no input: null pointer or count 0
-//   27  input shorter than 29 bytes
-//   28  the first 8 bytes are not the PNG signature
-//   29  bytes 12 to 15 are not IHDR
-//   32  compression method not 0
-//   33  filter method not 0
-//   34  interlace method above 1
-//   31  colour type not 0, 2, 3, 4 or 6
-//   37  bit depth not allowed for the colour type
-//   43  width or height 0
-//   44  the image's sizes (raw samples, scanlines or RGBA) do not fit in 32 bits
-//   30  at a chunk start, no complete chunk header and one more byte (also a
-//       missing IEND)
-//   63  chunk length with bit 31 set
-//   35  a chunk's data runs past the end of the input
-//   38  PLTE with more than 256 entries
-//   39  tRNS of an indexed-colour image with more values than palette entries
-//   40  tRNS of a greyscale image whose length is not 2
-//   41  tRNS of a truecolour image whose length is not 6
-//   42  tRNS in an image with colour type 4 or 6
-//   69  unknown critical chunk (first type letter upper case); also a second IHDR
-//   10, 11, 13, 14, 15, 16, 18, 20, 21, 23, 24, 25, 26, 49, 50, 51, 52, 53, 54,
-//   55, 64  the image data fails to decompress: the inflater's code (Inflate.h);
-//       no IDAT at all gives 53
-//   36  filter type above 4
-//   45  the decompressed data ends before the image does; rows are taken in
-//       order, each must lie wholly inside the data before its filter type is
-//       looked at, so an earlier bad filter type still shows as 36
-//   46  palette index beyond the palette (8-bit indices)
-//   47  palette index beyond the palette (1-, 2- and 4-bit indices)
+// Error codes: see PngError below. The checks run in the order of that list,
+// so an input shows the first failure it meets; 0 is success. An empty or
+// oversized image passes every check of the chunk walk first: it is refused
+// where the first buffer would be sized from the header.
 //
 // Memory: nothing is sized from the header alone before the data has shown it
 // can fill it, so a file that claims huge dimensions but carries little data is
@@ -47,6 +19,55 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+// The decoder's own result codes, in the order the checks run. The numbers are
+// what users see (demotool and the image loader print them): they never
+// change. state.error holds one of these, or the inflater's code
+// (InflateError) when the image data fails to decompress.
+enum class PngError : int {
+  None = 0,
+  // The input, the signature and the header.
+  NoInput = 48,                // null pointer or count 0
+  TooShort = 27,               // input shorter than 29 bytes
+  NoSignature = 28,            // the first 8 bytes are not the PNG signature
+  NoHeader = 29,               // bytes 12 to 15 are not IHDR
+  CompressionMethod = 32,      // compression method not 0
+  FilterMethod = 33,           // filter method not 0
+  InterlaceMethod = 34,        // interlace method above 1
+  ColourType = 31,             // colour type not 0, 2, 3, 4 or 6
+  BitDepth = 37,               // bit depth not allowed for the colour type
+  // The chunk walk, from offset 33 to IEND.
+  ChunkHeaderMissing = 30,     // at a chunk start, no complete chunk header and one more byte
+                               // (also a missing IEND)
+  ChunkLengthTooLarge = 63,    // chunk length with bit 31 set
+  ChunkPastEnd = 35,           // a chunk's data runs past the end of the input
+  PaletteTooLarge = 38,        // PLTE with more than 256 entries
+  TransparencyTooLong = 39,    // tRNS of an indexed-colour image with more values than
+                               // palette entries
+  GreyKeyLength = 40,          // tRNS of a greyscale image whose length is not 2
+  ColourKeyLength = 41,        // tRNS of a truecolour image whose length is not 6
+  TransparencyWithAlpha = 42,  // tRNS in an image with colour type 4 or 6
+  UnknownCritical = 69,        // unknown critical chunk (first type letter upper case);
+                               // also a second IHDR
+  // Where the first buffer is sized from the header, once every chunk is read.
+  EmptyImage = 43,             // width or height 0
+  ImageTooLarge = 44,          // the raw samples, scanlines or RGBA do not fit in 32 bits
+  // Decompression: the inflater's codes pass through unchanged (10, 11, 13, 14,
+  // 15, 16, 18, 20, 21, 23, 24, 25, 26, 49, 50, 51, 52, 53, 54, 55, 64); no IDAT
+  // at all gives 53.
+  // Unfiltering.
+  FilterType = 36,             // filter type above 4
+  DataTooShort = 45,           // the decompressed data ends before the image does; rows are
+                               // taken in order, each must lie wholly inside the data before
+                               // its filter type is looked at, so an earlier bad filter type
+                               // still shows as 36
+  // Conversion.
+  PaletteIndex8 = 46,          // palette index beyond the palette (8-bit indices)
+  PaletteIndexLow = 47,        // palette index beyond the palette (1-, 2- and 4-bit indices)
+};
+
+// The number a code shows as, for the stages that return either kind of code.
+constexpr int PngCode(PngError error) { return static_cast<int>(error); }
 
 struct PngState {
   uint32_t width = 0;   // from IHDR; 0 until its type has been seen

@@ -269,6 +269,36 @@ TEST(PngFormats, TruecolourKeyComparesAllThreeSamples) {
   EXPECT_EQ(rgba[15], 0);
 }
 
+// A large image that compresses far better than usual: its scanline buffer is
+// sized from the small compressed data, so the RGBA image cannot fit in it and
+// the buffer moves when it grows. Few pixels set, at the far corner and the
+// start, so that both ends of the moved buffer are checked.
+TEST(PngFormats, LargeCompressibleImagesConvertCorrectly) {
+  const struct {
+    Format format;
+    uint32_t width, height;
+  } cases[] = {{{0, 8}, 4096, 4096}, {{3, 1}, 8192, 2048}, {{2, 8}, 3000, 2000}, {{0, 16}, 2048, 2048}};
+  for (const auto& c : cases) {
+    const unsigned bpp = bitsPerPixelOf(c.format);
+    const size_t rowBytes = (size_t{c.width} * bpp + 7) / 8;
+    Bytes raw(rowBytes * c.height, 0);
+    raw.front() = 0xFF;
+    raw.back() = 0xFF;
+    const Bytes palette = c.format.colourType == 3 ? Bytes{10, 20, 30, 40, 50, 60} : Bytes{};
+    const Bytes file = makePng(raw, c.width, c.height, c.format.depth, c.format.colourType, false, palette);
+    Bytes rgba;
+    const std::string what = "type " + std::to_string(c.format.colourType) + " depth " +
+                             std::to_string(c.format.depth);
+    ASSERT_EQ(decode(file, rgba).error, 0) << what;
+    ASSERT_EQ(rgba.size(), size_t{c.width} * c.height * 4) << what;
+    Bytes reference;
+    uint32_t rw, rh;
+    std::string message;
+    ASSERT_TRUE(libpngDecode(file, reference, rw, rh, message)) << what << ": " << message;
+    EXPECT_TRUE(rgba == reference) << what << ": differs from libpng";
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Chunk layout.
 
@@ -361,7 +391,12 @@ const PngErrorCase pngErrorCases[] = {
     {"Indexed16Bit", [] { return concat({pngHeader(2, 2, 16, 3), grey2x2Data(), iend}); }, 37},
     {"Grey3Bit", [] { return concat({pngHeader(2, 2, 3, 0), grey2x2Data(), iend}); }, 37},
     {"WidthZero", [] { return concat({pngHeader(0, 2, 8, 0), grey2x2Data(), iend}); }, 43},
-    {"HeightZero", [] { return concat({pngHeader(2, 0, 8, 0), Bytes{0, 0, 0, 0}, iend}); }, 43},
+    {"HeightZero", [] { return concat({pngHeader(2, 0, 8, 0), iend}); }, 43},
+    // An empty or oversized image is refused where its buffers would be sized,
+    // after the chunk walk: a fault the walk meets is reported first.
+    {"WidthZeroCutShort", [] { return concat({pngHeader(0, 2, 8, 0), grey2x2Data()}); }, 30},
+    {"HeightZeroChunkPastEnd", [] { return concat({pngHeader(2, 0, 8, 0), Bytes{0, 0, 1, 0, 'I', 'D', 'A', 'T'}, Bytes(8, 0)}); }, 35},
+    {"OversizeWithUnknownCritical", [] { return concat({pngHeader(40000, 40000, 8, 6), pngChunk("ZzZz", {}), iend}); }, 69},
     {"RgbaBeyond32Bits", [] { return concat({pngHeader(40000, 40000, 8, 6), grey2x2Data(), iend}); }, 44},
     {"RawBeyond32Bits", [] { return concat({pngHeader(30000, 30000, 16, 6), grey2x2Data(), iend}); }, 44},
     {"HugeClaimLittleData", [] { return concat({pngHeader(30000, 30000, 8, 2), grey2x2Data(), iend}); }, 45},
