@@ -14,7 +14,7 @@ constexpr int LargestSide = 32768;
 constexpr int MostFramesPerSecond = 1000;
 
 const char* const Usage =
-    "usage: demo [--window WxH] [--from TIME] [--edit FILE]\n"
+    "usage: demo [--window WxH] [--from TIME] [--edit FILE] [--stats]\n"
     "       demo --render TIME -o FILE.png [--size WxH] [--fps N]\n"
     "       demo --capture FILE [--size WxH] [--fps N] [--from TIME] [--to TIME]\n"
     "\n"
@@ -34,6 +34,8 @@ const char* const Usage =
     "  --size WxH       picture size of --render and --capture (default 1920x1080)\n"
     "  --fps N          frames per second of --render's fade state and of --capture\n"
     "                   (default 60)\n"
+    "  --stats          print the start-up time to the first show frame with each\n"
+    "                   step's share on stderr, and the frame times at exit\n"
     "  -h, --help       show this text\n"
     "\n"
     "TIME is seconds (61.5), minutes and seconds (1:01.5) or a row with a leading r\n"
@@ -116,6 +118,11 @@ OptionsResult ParseDemoOptions(int argc, const char* const* argv) {
   bool given[OptionCount] = {};
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
+    if (arg == "--stats") {
+      if (o.stats) return Refuse("--stats is given more than once");
+      o.stats = true;
+      continue;
+    }
     std::string_view name = arg;
     std::string_view value;
     bool hasValue = false;
@@ -195,12 +202,14 @@ OptionsResult ParseDemoOptions(int argc, const char* const* argv) {
       break;
     case DemoMode::Render:
       if (!given[Output]) return Refuse("--render needs an output file: -o FILE.png");
+      if (o.stats) return Refuse("--stats cannot be combined with --render");
       for (Option option : {Window, From, To, Edit}) {
         if (given[option]) return notWith(option, "--render");
       }
       break;
     case DemoMode::Capture:
       if (given[Output]) return Refuse("-o belongs to --render; --capture takes its file itself");
+      if (o.stats) return Refuse("--stats cannot be combined with --capture");
       for (Option option : {Window, Edit}) {
         if (given[option]) return notWith(option, "--capture");
       }

@@ -32,6 +32,7 @@ struct DemoOptions {
   std::string outputFile;           // -o FILE.png for --render; --capture FILE
   PixelSize size = DefaultOffscreenSize;     // --size WxH (Render and Capture)
   int framesPerSecond = DefaultFramesPerSecond;  // --fps N (Render and Capture)
+  bool stats = false;               // --stats: start-up and frame times on stderr (Play)
 
   bool operator==(const DemoOptions&) const = default;
 };

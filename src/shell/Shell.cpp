@@ -8,6 +8,7 @@
 #include "render/DemoFrame.h"
 #include "shell/Options.h"
 #include "shell/Projection.h"
+#include "shell/RunStats.h"
 #include "shell/StartUp.h"
 #include "shell/WindowProc.h"
 
@@ -18,6 +19,12 @@ namespace {
 // Stops the sound before the window goes, so that the audio thread never runs
 // into state that is being torn down.
 void StopSound() { ShutdownAudio(); }
+
+bool TimedDemoFrame() {
+  if (!DemoFrame()) return false;
+  NoteShowFrame();
+  return true;
+}
 
 }  // namespace
 
@@ -46,6 +53,7 @@ int RunDemo(const DemoOptions& options) {
     std::fprintf(stderr, "demo: render: offscreen rendering is not part of this build yet\n");
     return 1;
   }
+  if (options.stats) EnableRunStats();
   InstallQuitSignals();
   if (!OpenDisplay() || !QueryDesktopMode(&Desktop)) return 1;
   if (!CreateDemoWindow(Desktop.width, Desktop.height, 4)) {
@@ -56,7 +64,8 @@ int RunDemo(const DemoOptions& options) {
   SetupProjection(Desktop);
   SetFixedGlState();
   InitDemo();
-  RunMessageLoop(DemoFrame);
+  RunMessageLoop(options.stats ? TimedDemoFrame : DemoFrame);
+  PrintFrameStats();
   StopSound();
   CloseDisplay();
   return 0;

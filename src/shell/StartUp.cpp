@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "image/TextureTable.h"
 #include "platform/Display.h"
 #include "render/OutlineFont.h"
+#include "shell/RunStats.h"
 #include "sync/MusicClock.h"
 
 StartUpWatch StartUpWatcher;
@@ -59,6 +61,7 @@ void InitDemo() {
   for (const ImageSlot& image : Images) requests.push_back({image.path, image.slot});
   ImagePrefetcher images(std::move(requests), CurrentRenderEdge());
 
+  MarkStartUpStep("font and texture names");
   CreateOutlineFont();
   glGenTextures(TextureSlots, TextureTable);
   DrawLoadingFrame(LoadingTexts[0]);
@@ -68,10 +71,13 @@ void InitDemo() {
   // The frame with n dots stays on screen while the image of slot n - 2 loads;
   // the last one stays up through the music and the tracks as well.
   for (const ImageSlot& image : Images) {
+    if (RunStatsEnabled()) MarkStartUpStep((std::string("image ") + image.path).c_str());
     DrawLoadingFrame(LoadingTexts[image.slot + 1]);
     UploadPreparedImage(images.Next());
     if (StartUpWatcher.imageLoaded) StartUpWatcher.imageLoaded(image.slot);
   }
+  MarkStartUpStep("music and tracks");
   InitMusicAndTracks();
   StartMusicPlayback();
+  MarkStartUpStep("first show frame");
 }

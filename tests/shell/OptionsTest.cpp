@@ -45,6 +45,10 @@ TEST(OptionsTest, AcceptedCommandLines) {
          o.fromRow = 40.0;
          o.toRow = 90.0;
        })},
+      {{"--stats", "--window", "640x360"}, With([](DemoOptions& o) {
+         o.stats = true;
+         o.window = PixelSize{640, 360};
+       })},
       // --help wins over everything else on the line, even a bad option.
       {{"--window", "0x0", "--help"}, With([](DemoOptions& o) { o.mode = DemoMode::Help; })},
       {{"-h"}, With([](DemoOptions& o) { o.mode = DemoMode::Help; })},
@@ -87,6 +91,8 @@ TEST(OptionsTest, RefusedCommandLinesSayWhatIsWrong) {
       {{"--capture", "a.mp4", "--from", "5", "--to", "5"}, "--to must come after --from"},
       {{"--capture", "a.mp4", "-o", "b.png"}, "-o belongs to --render"},
       {{"--size", "640x360"}, "--size needs --render or --capture"},
+      {{"--stats", "--stats"}, "--stats is given more than once"},
+      {{"--capture", "a.mp4", "--stats"}, "--stats cannot be combined with --capture"},
       {{"--to", "10"}, "--to needs --render or --capture"},
   };
   for (const Case& c : cases) {
