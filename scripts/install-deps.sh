@@ -18,7 +18,7 @@ if [ "${1:-all}" != demo ]; then
     # test frameworks, sanitizers and fuzzing
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev
     # oracles for tests and benchmarks
-    zlib1g-dev libspng-dev
+    zlib1g-dev libspng-dev libdeflate-dev
     # end-to-end tests and making the bundled show
     xvfb xdotool x11-apps imagemagick lame sox python3 python3-numpy python3-pil
   )

@@ -1,491 +1,709 @@
-// Inflater: zlib framing around DEFLATE data, decoded from memory in one call.
+// Inflater: zlib framing around DEFLATE data, decoded from memory in one call,
+// table-driven.
 //
-// Huffman codes are defined by a binary tree walked one bit at a time
-// (decodeSymbol). The order of the checks is part of the contract: a damaged
-// stream reports the first failure it meets, with the code of the table in
-// Inflate.h. Every read of a fixed-width field is bounded by the data, so a
-// truncated stream ends in an end-of-data code and never in a read past its
-// last byte.
+// Every result must be exactly what the bit-by-bit walk (InflateReference.cpp)
+// gives: the same bytes on success and, on damaged data, the same code from the
+// same check. The decoder is built around three facts about that walk.
 //
-// Speed: each tree also gets a table indexed by the next FastBits bits that
-// gives the symbol and code length of every code that short. It is consulted
-// only when all FastBits bits lie inside the data, where the walk could meet
-// neither an end-of-data check nor an empty slot before its leaf, so the table
-// gives exactly the walk's result; every other case (long codes, empty
-// branches, the last bits of the data) takes the walk itself.
-#include "png/Inflate.h"
-
+//  * A Huffman symbol is decided by the bits it reads and by nothing else, and
+//    it reads a fixed number of them: the code length for a symbol, or the
+//    depth of the empty branch it meets plus one for a bit pattern that is no
+//    code. A table entry records that count ("needed") with the outcome. The
+//    walk runs out of data (10) exactly when needed exceeds the bits left, so
+//    one comparison reproduces every end-of-data case, even when the lookup
+//    index was padded with zeros past the data: an index that extends the real
+//    bits either gives the walk's answer or needs more bits than there are.
+//  * For code lengths whose codes fit the code space (complete or incomplete
+//    sets) the tree the walk builds is the plain trie of the canonical codes,
+//    so tables built from the lengths decode exactly like it. The build still
+//    fails (55) when that trie needs more internal nodes than the alphabet
+//    allows, which the table build counts. Over-subscribed sets either fail or
+//    build trees of their own shape; those blocks (damaged data only) decode
+//    symbol by symbol with the tree walk itself.
+//  * Inside the data, no end-of-data check can fire. A fast loop runs while at
+//    least 16 input bytes and 300 bytes of output room remain, with a 64-bit
+//    bit buffer refilled by whole words and word-sized match copies; near
+//    either end, a careful step decodes one symbol at a time with every check
+//    in the walk's order.
+#include <algorithm>
 #include <cstring>
+#include <memory>
+
+#include "png/Inflate.h"
+#include "png/InflateTables.h"
+
+using namespace deflate_format;
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// Static tables of the DEFLATE format.
+// Table entries: one 32-bit word per bit pattern.
+//
+//   bits 0..4   needed: bits the walk reads for this pattern (for a subtable
+//               link: the bits of the main index)
+//   bit 5       Link: look the next bits up in the subtable at value
+//   bit 6       NoCode: the walk meets an empty branch (11 when needed fits)
+//   bit 7       Special: end of block or symbol 286/287 (literal/length),
+//               symbol 30 or 31 (distance)
+//   bits 8..15  extra bits of a length or distance, or a subtable's index bits
+//   bits 16..30 literal byte, base length or distance, code-length symbol,
+//               end-of-block marker, or subtable offset
+//   bit 31      Literal (literal/length tables)
+constexpr uint32_t NeededMask = 31;
+constexpr uint32_t Link = 1u << 5;
+constexpr uint32_t NoCode = 1u << 6;
+constexpr uint32_t Special = 1u << 7;
+constexpr uint32_t Exceptional = Link | NoCode | Special;
+constexpr uint32_t Literal = 1u << 31;
+constexpr uint32_t EndOfBlockValue = 1;  // value of the Special entry of symbol 256; 286 and 287 have 0
 
-// Length symbols 257..285: base length and number of extra bits.
-constexpr uint16_t LengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                     31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t LengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                     2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-// Distance symbols 0..29: base distance and number of extra bits.
-constexpr uint16_t DistanceBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                       33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                       1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
-constexpr uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                       6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// The order in which a dynamic block stores the code-length code lengths: the
-// likely-used lengths come first so that HCLEN can cut off the rare ones.
-constexpr uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+inline uint32_t EntryValue(uint32_t e) { return (e >> 16) & 0x7FFF; }
+inline unsigned EntryExtra(uint32_t e) { return (e >> 8) & 0xFF; }
+inline unsigned EntryNeeded(uint32_t e) { return e & NeededMask; }
 
-constexpr unsigned LiteralSymbols = 288;
-constexpr unsigned DistanceSymbols = 32;
-constexpr unsigned CodeLengthSymbols = 19;
-constexpr unsigned MaxCodeLength = 15;
+// Main index widths. Eleven bits hold nearly every literal/length code of real
+// data; distance codes are fewer and shorter.
+constexpr unsigned LiteralBits = 11;
+constexpr unsigned DistanceBits = 8;
+constexpr unsigned CodeLengthBits = 7;  // code-length codes are at most 7 bits: no subtables
 
-// 9 bits cover every fixed code and nearly all codes of real dynamic blocks,
-// and the table (1 KiB) is cheap to rebuild per block.
-constexpr unsigned FastBits = 9;
+// Room for the main table and the worst case of subtables: one per symbol with
+// a code longer than the main index, each at most 2^(15 - bits) entries.
+constexpr size_t LiteralTableSize = (1u << LiteralBits) + LiteralSymbols * (1u << (MaxCodeLength - LiteralBits));
+constexpr size_t DistanceTableSize =
+    (1u << DistanceBits) + DistanceSymbols * (1u << (MaxCodeLength - DistanceBits));
+constexpr size_t CodeLengthTableSize = 1u << CodeLengthBits;
 
-// Entry: code length << 9 | symbol; 0 = take the tree walk.
-struct FastTable {
-  uint16_t entry[1u << FastBits];
-};
-
-struct DecodingTree {
+// A decoding table, or the tree of an over-subscribed code that still builds
+// (walked is then set and the table is unused).
+template <size_t Size>
+struct Table {
+  bool walked = false;
   CodeTree tree;
-  FastTable fast;
+  uint32_t entry[Size];
 };
+using LiteralTable = Table<LiteralTableSize>;
+using DistanceTable = Table<DistanceTableSize>;
+using CodeLengthTable = Table<CodeLengthTableSize>;
 
-// One decompression: the error of the first failure and the trees of the
-// current block. Each Huffman block rebuilds the trees it uses.
-struct Inflater {
-  int error = 0;
-  DecodingTree literals;
-  DecodingTree distances;
-  DecodingTree codeLengths;
+enum class Alphabet { Literal, Distance, CodeLength };
+
+inline uint32_t SymbolEntry(Alphabet alphabet, unsigned symbol, unsigned length) {
+  switch (alphabet) {
+    case Alphabet::Literal:
+      if (symbol < 256) return Literal | symbol << 16 | length;
+      if (symbol == EndOfBlock) return EndOfBlockValue << 16 | Special | length;
+      if (symbol > 285) return Special | length;
+      return uint32_t{LengthBase[symbol - 257]} << 16 | uint32_t{LengthExtra[symbol - 257]} << 8 | length;
+    case Alphabet::Distance:
+      if (symbol > 29) return Special | length;
+      return uint32_t{DistanceBase[symbol]} << 16 | uint32_t{DistanceExtra[symbol]} << 8 | length;
+    case Alphabet::CodeLength:
+      break;
+  }
+  return symbol << 16 | length;
+}
+
+inline uint32_t Reverse(uint32_t code, unsigned length) {
+  uint32_t r = 0;
+  for (unsigned i = 0; i < length; ++i, code >>= 1) r = r << 1 | (code & 1);
+  return r;
+}
+
+// Codes are handled as 15-bit values aligned to the left: a code of length L
+// covers [code, code + 2^(15 - L)), and the canonical codes fill the code space
+// from 0 upward without gaps, shorter codes first. For a pattern x (aligned,
+// at or past the filled space, which ends at filled) the walk follows x while
+// its prefixes are internal nodes, that is while a prefix of length m starts
+// below filled; it meets the empty branch one bit after the longest such
+// prefix, and reads one bit more before it gives up.
+inline uint32_t NoCodeEntry(uint32_t x, uint32_t filled, unsigned bits) {
+  unsigned m = 0;
+  for (unsigned k = bits; k-- > 0;) {
+    if (((x >> (MaxCodeLength - k)) << (MaxCodeLength - k)) < filled) {
+      m = k;
+      break;
+    }
+  }
+  return NoCode | (m + 2);
+}
+
+// Builds the table of the given code lengths (count of them, each at most
+// maxLength), with the result codes the walk's tree build gives.
+template <size_t Size>
+InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned count, unsigned maxLength,
+                        unsigned mainBits, Alphabet alphabet) {
+  unsigned lengthCount[MaxCodeLength + 1] = {};
+  for (unsigned s = 0; s < count; ++s) ++lengthCount[lengths[s]];
+  uint32_t filled = 0;  // the code space taken, in units of 2^-15
+  for (unsigned l = 1; l <= MaxCodeLength; ++l) filled += lengthCount[l] << (MaxCodeLength - l);
+
+  if (filled > (1u << MaxCodeLength)) {
+    // Over-subscribed: only the tree build itself knows whether it fails and
+    // what shape it leaves.
+    unsigned wide[CodeTree::MaxSymbols];
+    for (unsigned s = 0; s < count; ++s) wide[s] = lengths[s];
+    const InflateError error = buildCodeTree(table.tree, wide, count, maxLength);
+    table.walked = error == InflateError::None;
+    return error;
+  }
+  table.walked = false;
+
+  // Symbols in canonical order: by length, then by symbol.
+  uint16_t offset[MaxCodeLength + 2] = {};
+  for (unsigned l = 1; l <= MaxCodeLength; ++l) offset[l + 1] = offset[l] + lengthCount[l];
+  uint16_t sorted[CodeTree::MaxSymbols];
+  for (unsigned s = 0; s < count; ++s)
+    if (lengths[s]) sorted[offset[lengths[s]]++] = static_cast<uint16_t>(s);
+  const unsigned coded = count - lengthCount[0];
+
+  // The trie has one internal node per distinct proper prefix of the codes;
+  // the tree build refuses more than count - 1 of them (the root included).
+  // In canonical order a code shares the most prefixes with the code before it.
+  {
+    unsigned nodes = 0;
+    uint32_t code = 0, previous = 0;
+    for (unsigned i = 0; i < coded; ++i) {
+      const unsigned length = lengths[sorted[i]];
+      const unsigned shared = i ? static_cast<unsigned>(__builtin_clz(previous ^ code)) - (32 - MaxCodeLength) : 0;
+      nodes += length - 1 - shared;
+      previous = code;
+      code += 1u << (MaxCodeLength - length);
+    }
+    if (nodes > count - 2) return InflateError::OversubscribedCode;
+  }
+
+  const bool complete = filled == (1u << MaxCodeLength);
+  uint32_t* main = table.entry;
+  const uint32_t mainSize = 1u << mainBits;
+  if (!complete) std::memset(main, 0, mainSize * sizeof(uint32_t));
+  uint32_t used = mainSize;  // next free subtable slot
+  uint32_t subPrefix = ~0u, subStart = 0, subBits = 0;
+  uint32_t code = 0;
+  for (unsigned i = 0; i < coded; ++i) {
+    const unsigned symbol = sorted[i];
+    const unsigned length = lengths[symbol];
+    const uint32_t reversed = Reverse(code >> (MaxCodeLength - length), length);
+    const uint32_t entry = SymbolEntry(alphabet, symbol, length);
+    if (length <= mainBits) {
+      for (uint32_t k = reversed; k < mainSize; k += 1u << length) main[k] = entry;
+    } else {
+      const uint32_t prefix = reversed & (mainSize - 1);
+      if (prefix != subPrefix) {
+        // A new subtable, wide enough for the longest code under this prefix
+        // (the last one in canonical order).
+        const uint32_t top = code >> (MaxCodeLength - mainBits);
+        unsigned j = i;
+        uint32_t c = code;
+        while (j + 1 < coded) {
+          const uint32_t next = c + (1u << (MaxCodeLength - lengths[sorted[j]]));
+          if (next >> (MaxCodeLength - mainBits) != top) break;
+          c = next;
+          ++j;
+        }
+        subPrefix = prefix;
+        subBits = lengths[sorted[j]] - mainBits;
+        subStart = used;
+        used += 1u << subBits;
+        if (!complete) std::memset(main + subStart, 0, (size_t{1} << subBits) * sizeof(uint32_t));
+        main[prefix] = subStart << 16 | subBits << 8 | Link | mainBits;
+      }
+      for (uint32_t k = reversed >> mainBits; k < (1u << subBits); k += 1u << (length - mainBits))
+        main[subStart + k] = entry;
+    }
+    code += 1u << (MaxCodeLength - length);
+  }
+
+  if (!complete) {
+    // The patterns past the filled space: in the main table, and in the one
+    // subtable that straddles its end, if any.
+    for (uint32_t k = 0; k < mainSize; ++k) {
+      if (main[k]) continue;
+      main[k] = NoCodeEntry(Reverse(k, mainBits) << (MaxCodeLength - mainBits), filled, mainBits);
+    }
+    for (uint32_t k = 0; subPrefix != ~0u && k < (1u << subBits); ++k) {
+      if (main[subStart + k]) continue;
+      const unsigned bits = mainBits + subBits;
+      const uint32_t x = (Reverse(subPrefix, mainBits) << subBits | Reverse(k, subBits)) << (MaxCodeLength - bits);
+      main[subStart + k] = NoCodeEntry(x, filled, bits);
+    }
+  }
+  static_assert(Size >= CodeLengthTableSize, "");
+  return InflateError::None;
+}
+
+// The fixed codes, the same for every fixed block: built once.
+struct FixedTables {
+  LiteralTable literals;
+  DistanceTable distances;
+  FixedTables() {
+    uint8_t lengths[LiteralSymbols];
+    for (unsigned s = 0; s < LiteralSymbols; ++s) lengths[s] = static_cast<uint8_t>(FixedLiteralLength(s));
+    BuildTable(literals, lengths, LiteralSymbols, MaxCodeLength, LiteralBits, Alphabet::Literal);
+    for (unsigned s = 0; s < DistanceSymbols; ++s) lengths[s] = FixedDistanceLength;
+    BuildTable(distances, lengths, DistanceSymbols, MaxCodeLength, DistanceBits, Alphabet::Distance);
+  }
 };
 
 // ---------------------------------------------------------------------------
-// Bit reading.
+// Bits.
 
-// The end-of-data check: has the bit position reached the end of the data?
-inline bool atEnd(const BitStream& bits) { return bits.position / 8 >= bits.size; }
+// The compressed data (after the zlib header) and a bit buffer over it. The
+// low `count` bits of `buffer` are the next bits of the stream; bits above them
+// are either zero or the stream's own following bits, so they can be looked
+// up and OR-ed over again by the next refill without harm. The walk's bit
+// position is next * 8 - count.
+struct Bits {
+  const unsigned char* data;
+  size_t size;
+  size_t next = 0;  // bytes loaded into the buffer
+  uint64_t buffer = 0;
+  unsigned count = 0;
 
-inline unsigned readBit(BitStream& bits) {
-  unsigned bit = (bits.data[bits.position >> 3] >> (bits.position & 7)) & 1u;
-  ++bits.position;
-  return bit;
-}
+  size_t Position() const { return next * 8 - count; }
+  size_t Left() const { return (size - next) * 8 + count; }
+  bool AtEnd() const { return Left() == 0; }
 
-// The next n bits (n <= 24), first bit least significant, without consuming
-// them. The caller has made sure that they lie inside the data.
-inline uint32_t peekBits(const BitStream& bits, unsigned n) {
-  const size_t byte = bits.position >> 3;
-  const unsigned char* p = bits.data + byte;
-  uint32_t window;
-  if (byte + 4 <= bits.size) {
-    window = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-  } else {
-    window = 0;
-    for (size_t i = 0; byte + i < bits.size; ++i) window |= uint32_t{p[i]} << (8 * i);
+  // At least 56 bits; only while 8 bytes lie ahead of next.
+  void RefillFast() {
+    uint64_t word;
+    std::memcpy(&word, data + next, 8);
+    buffer |= word << count;
+    next += (63 - count) >> 3;
+    count |= 56;
   }
-  return (window >> (bits.position & 7)) & ((1u << n) - 1);
-}
+  // At least 56 bits or all that remain (and never 64, which RefillFast
+  // could not shift by).
+  void RefillCareful() {
+    while (count < 56 && next < size) {
+      buffer |= uint64_t{data[next++]} << count;
+      count += 8;
+    }
+  }
+  void Consume(unsigned n) {
+    buffer >>= n;
+    count -= n;
+  }
+  // Reads an n-bit field; one that would run past the data gives endCode and
+  // reads nothing.
+  unsigned Read(unsigned n, InflateError& error, InflateError endCode) {
+    RefillCareful();
+    if (n > count) {  // after the refill, count falls short only at the end of the data
+      error = endCode;
+      return 0;
+    }
+    const unsigned value = static_cast<unsigned>(buffer & ((uint64_t{1} << n) - 1));
+    Consume(n);
+    return value;
+  }
+  void Seek(size_t position) {
+    next = position / 8;
+    buffer = 0;
+    count = 0;
+    RefillCareful();
+    Consume(position % 8);
+  }
+};
 
-// Reads an n-bit value, first bit least significant. A field that would run
-// past the data sets error to endCode instead and reads nothing: this is the one
-// place where fixed-width fields are bounded.
-inline unsigned readBits(BitStream& bits, unsigned n, int& error, int endCode) {
-  if (bits.position + n > bits.size * 8) {
-    error = endCode;
+// One symbol, with the walk's checks: 10 when the bits run out first, 11 for
+// no code. Returns the entry of the symbol.
+template <size_t Size>
+uint32_t DecodeCareful(const Table<Size>& table, unsigned mainBits, Alphabet alphabet, Bits& bits,
+                       InflateError& error) {
+  if (table.walked) {
+    BitStream stream{bits.data, bits.size, bits.Position()};
+    const unsigned symbol = decodeSymbol(table.tree, stream, error);
+    bits.Seek(stream.position);
+    return error == InflateError::None ? SymbolEntry(alphabet, symbol, 0) : 0;
+  }
+  bits.RefillCareful();
+  uint32_t entry = table.entry[bits.buffer & ((1u << mainBits) - 1)];
+  if (entry & Link)
+    entry = table.entry[EntryValue(entry) + ((bits.buffer >> mainBits) & ((1u << EntryExtra(entry)) - 1))];
+  if (EntryNeeded(entry) > bits.count) {
+    error = InflateError::SymbolPastEnd;
     return 0;
   }
-  const unsigned value = peekBits(bits, n);
-  bits.position += n;
-  return value;
+  if (entry & NoCode) {
+    error = InflateError::NoSuchCode;
+    return 0;
+  }
+  bits.Consume(EntryNeeded(entry));
+  return entry;
 }
 
 // ---------------------------------------------------------------------------
-// Fast tables.
+// Output.
 
-// Fills the table from the tree: every leaf within FastBits steps of the root
-// covers all table indices that start with its code (in reading order).
-void buildFastTable(DecodingTree& t) {
-  const CodeTree& tree = t.tree;
-  std::memset(t.fast.entry, 0, sizeof t.fast.entry);
-  struct Step {
-    uint32_t node;
-    unsigned depth;
-    uint32_t prefix;
-  };
-  Step stack[2 * FastBits + 2];
-  int top = 0;
-  stack[top++] = {0, 0, 0};
-  while (top > 0) {
-    const Step step = stack[--top];
-    if (step.node >= tree.symbolCount) continue;  // the walk reports it
-    for (uint32_t b = 0; b < 2; ++b) {
-      const uint32_t value = tree.slots[2 * step.node + b];
-      const unsigned length = step.depth + 1;
-      const uint32_t prefix = step.prefix | (b << step.depth);
-      if (value < tree.symbolCount) {
-        for (uint32_t i = prefix; i < (1u << FastBits); i += 1u << length)
-          t.fast.entry[i] = static_cast<uint16_t>(length << 9 | value);
-      } else if (value != CodeTree::Empty && length < FastBits) {
-        stack[top++] = {value - tree.symbolCount, length, prefix};
-      }
-    }
+struct Output {
+  std::vector<unsigned char>& out;
+  size_t position = 0;
+  size_t limit;
+  // The vector is never grown past this: the larger of its incoming size and
+  // the limit.
+  size_t ceiling;
+
+  // Room for n more bytes (the caller has checked them against the limit).
+  void MakeRoom(size_t n) {
+    const size_t needed = position + n;
+    if (needed <= out.size()) return;
+    size_t grown = needed <= ceiling / 2 ? needed * 2 : ceiling;
+    if (grown < 4096 && ceiling >= 4096) grown = 4096;
+    out.resize(grown);
   }
-}
-
-int buildDecodingTree(DecodingTree& t, const unsigned* lengths, size_t count) {
-  const int error = buildCodeTree(t.tree, lengths, count, MaxCodeLength);
-  if (!error) buildFastTable(t);
-  return error;
-}
-
-inline unsigned decodeFast(const DecodingTree& t, BitStream& bits, int& error) {
-  if (bits.position + FastBits <= bits.size * 8) {
-    const uint16_t entry = t.fast.entry[peekBits(bits, FastBits)];
-    if (entry) {
-      bits.position += entry >> 9;
-      error = 0;
-      return entry & 511u;
-    }
-  }
-  return decodeSymbol(t.tree, bits, error);
-}
+};
 
 // ---------------------------------------------------------------------------
 // Blocks.
 
-// The fixed trees are the same for every fixed block: built once, copied in.
-struct FixedTrees {
-  DecodingTree literals, distances;
-  FixedTrees() {
-    unsigned lengths[LiteralSymbols];
-    for (unsigned i = 0; i < 144; ++i) lengths[i] = 8;
-    for (unsigned i = 144; i < 256; ++i) lengths[i] = 9;
-    for (unsigned i = 256; i < 280; ++i) lengths[i] = 7;
-    for (unsigned i = 280; i < 288; ++i) lengths[i] = 8;
-    buildDecodingTree(literals, lengths, LiteralSymbols);
-    unsigned distanceLengths[DistanceSymbols];
-    for (unsigned& length : distanceLengths) length = 5;
-    buildDecodingTree(distances, distanceLengths, DistanceSymbols);
-  }
+struct DynamicTables {
+  LiteralTable literals;
+  DistanceTable distances;
+  CodeLengthTable codeLengths;
 };
 
-void buildFixedTrees(Inflater& inflater) {
-  static const FixedTrees fixed;
-  inflater.literals = fixed.literals;
-  inflater.distances = fixed.distances;
-}
-
-// Reads the code lengths of a dynamic block and builds its two trees.
-void readDynamicTrees(Inflater& inflater, BitStream& bits) {
-  int& error = inflater.error;
-  if (atEnd(bits)) {
-    error = 49;
-    return;
+InflateError ReadDynamicTables(DynamicTables& tables, Bits& bits) {
+  InflateError error = InflateError::None;
+  if (bits.AtEnd()) return InflateError::DynamicHeaderPastEnd;
+  const unsigned literalCount = bits.Read(5, error, InflateError::DynamicHeaderPastEnd) + 257;
+  if (error != InflateError::None) return error;
+  const unsigned distanceCount = bits.Read(5, error, InflateError::DynamicHeaderPastEnd) + 1;
+  if (error != InflateError::None) return error;
+  const unsigned codeLengthCount = bits.Read(4, error, InflateError::DynamicHeaderPastEnd) + 4;
+  if (error != InflateError::None) return error;
+  uint8_t codeLengthLengths[CodeLengthSymbols] = {};
+  for (unsigned i = 0; i < codeLengthCount; ++i) {
+    codeLengthLengths[CodeLengthOrder[i]] =
+        static_cast<uint8_t>(bits.Read(3, error, InflateError::DynamicHeaderPastEnd));
+    if (error != InflateError::None) return error;
   }
-  unsigned literalCount = readBits(bits, 5, error, 49) + 257;
-  unsigned distanceCount = readBits(bits, 5, error, 49) + 1;
-  unsigned codeLengthCount = readBits(bits, 4, error, 49) + 4;
-  if (error) return;
-
-  unsigned codeLengthLengths[CodeLengthSymbols] = {};
-  for (unsigned i = 0; i < CodeLengthSymbols; ++i) {
-    if (i < codeLengthCount) codeLengthLengths[CodeLengthOrder[i]] = readBits(bits, 3, error, 49);
-  }
-  if (error) return;
-  error = buildCodeTree(inflater.codeLengths.tree, codeLengthLengths, CodeLengthSymbols, 7);
-  if (error) return;
-  buildFastTable(inflater.codeLengths);
+  error = BuildTable(tables.codeLengths, codeLengthLengths, CodeLengthSymbols, MaxCodeLengthCodeLength,
+                     CodeLengthBits, Alphabet::CodeLength);
+  if (error != InflateError::None) return error;
 
   // Literal/length and distance lengths form one sequence: a repeat may carry
   // the last literal length over into the distance part.
-  unsigned sequence[LiteralSymbols + DistanceSymbols] = {};
+  uint8_t sequence[LiteralSymbols + DistanceSymbols] = {};
   const unsigned total = literalCount + distanceCount;
   unsigned i = 0;
   while (i < total) {
-    unsigned symbol = decodeFast(inflater.codeLengths, bits, error);
-    if (error) return;
+    const uint32_t entry =
+        DecodeCareful(tables.codeLengths, CodeLengthBits, Alphabet::CodeLength, bits, error);
+    if (error != InflateError::None) return error;
+    const unsigned symbol = EntryValue(entry);
     if (symbol < 16) {
-      sequence[i++] = symbol;
+      sequence[i++] = static_cast<uint8_t>(symbol);
       continue;
     }
-    if (atEnd(bits)) {
-      error = 50;
-      return;
-    }
-    unsigned count, value = 0;
-    int overrun;
+    if (bits.AtEnd()) return InflateError::RepeatCountPastEnd;
+    unsigned count;
+    uint8_t value = 0;
+    InflateError overrun;
     if (symbol == 16) {
-      count = readBits(bits, 2, error, 50) + 3;
-      if (error) return;
-      if (i == 0) {
-        error = 16;
-        return;
-      }
+      count = bits.Read(2, error, InflateError::RepeatCountPastEnd) + 3;
+      if (error != InflateError::None) return error;
+      if (i == 0) return InflateError::RepeatWithoutPrevious;
       value = sequence[i - 1];
-      overrun = 13;
+      overrun = InflateError::RepeatOverrun;
     } else if (symbol == 17) {
-      count = readBits(bits, 3, error, 50) + 3;
-      overrun = 14;
+      count = bits.Read(3, error, InflateError::RepeatCountPastEnd) + 3;
+      overrun = InflateError::ShortZeroRunOverrun;
     } else {
-      count = readBits(bits, 7, error, 50) + 11;
-      overrun = 15;
+      count = bits.Read(7, error, InflateError::RepeatCountPastEnd) + 11;
+      overrun = InflateError::LongZeroRunOverrun;
     }
-    if (error) return;
-    for (unsigned n = 0; n < count; ++n) {
-      if (i >= total) {
-        error = overrun;
-        return;
-      }
-      sequence[i++] = value;
-    }
+    if (error != InflateError::None) return error;
+    if (count > total - i) return overrun;
+    std::memset(sequence + i, value, count);
+    i += count;
   }
 
-  unsigned literalLengths[LiteralSymbols] = {};
-  unsigned distanceLengths[DistanceSymbols] = {};
-  std::memcpy(literalLengths, sequence, literalCount * sizeof(unsigned));
-  std::memcpy(distanceLengths, sequence + literalCount, distanceCount * sizeof(unsigned));
-  if (literalLengths[256] == 0) {
-    error = 64;
-    return;
-  }
-  error = buildDecodingTree(inflater.literals, literalLengths, LiteralSymbols);
-  if (error) return;
-  error = buildDecodingTree(inflater.distances, distanceLengths, DistanceSymbols);
+  uint8_t literalLengths[LiteralSymbols] = {};
+  uint8_t distanceLengths[DistanceSymbols] = {};
+  std::memcpy(literalLengths, sequence, literalCount);
+  std::memcpy(distanceLengths, sequence + literalCount, distanceCount);
+  if (literalLengths[EndOfBlock] == 0) return InflateError::NoEndOfBlockCode;
+  error = BuildTable(tables.literals, literalLengths, LiteralSymbols, MaxCodeLength, LiteralBits, Alphabet::Literal);
+  if (error != InflateError::None) return error;
+  return BuildTable(tables.distances, distanceLengths, DistanceSymbols, MaxCodeLength, DistanceBits,
+                    Alphabet::Distance);
 }
 
-// Room for n more bytes at outPos, growing geometrically but never past limit
-// (the caller has checked that outPos + n fits it).
-inline void makeRoom(std::vector<unsigned char>& out, size_t outPos, size_t n, size_t limit) {
-  const size_t needed = outPos + n;
-  if (needed <= out.size()) return;
-  out.resize(needed <= limit / 2 ? needed * 2 : limit);
+inline uint64_t Load64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
 }
+inline void Store64(unsigned char* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
-void inflateHuffmanBlock(Inflater& inflater, BitStream& bits, std::vector<unsigned char>& out,
-                         size_t& outPos, size_t limit, unsigned blockType) {
-  int& error = inflater.error;
-  if (blockType == 1) {
-    buildFixedTrees(inflater);
+// Bytes a fast step may write past the end of its copy, and the output room
+// the fast loop keeps: a literal, a longest copy and that overrun.
+constexpr size_t CopyOverrun = 16;
+constexpr size_t FastOutputRoom = 1 + MaxMatchLength + CopyOverrun + 16;
+constexpr size_t FastInputRoom = 16;
+
+// The copy of a back-reference (distance <= dst - start) of length bytes,
+// writing whole words: up to CopyOverrun bytes past its end get scratch.
+inline void CopyMatch(unsigned char* dst, size_t distance, size_t length) {
+  unsigned char* const end = dst + length;
+  const unsigned char* src = dst - distance;
+  if (distance >= 16) {
+    do {
+      std::memcpy(dst, src, 16);
+      dst += 16;
+      src += 16;
+    } while (dst < end);
+  } else if (distance >= 8) {
+    do {
+      Store64(dst, Load64(src));
+      dst += 8;
+      src += 8;
+    } while (dst < end);
   } else {
-    readDynamicTrees(inflater, bits);
-    if (error) return;
-  }
-
-  for (;;) {
-    unsigned symbol = decodeFast(inflater.literals, bits, error);
-    if (error) return;
-    if (symbol == 256) return;
-    if (symbol < 256) {
-      if (outPos >= limit) {
-        error = 65;
-        return;
-      }
-      makeRoom(out, outPos, 1, limit);
-      out[outPos++] = static_cast<unsigned char>(symbol);
-      continue;
-    }
-    if (symbol > 285) continue;  // 286 and 287 carry no meaning: skipped
-
-    if (atEnd(bits)) {
-      error = 51;
-      return;
-    }
-    const unsigned lengthIndex = symbol - 257;
-    size_t length = LengthBase[lengthIndex] + readBits(bits, LengthExtra[lengthIndex], error, 51);
-    if (error) return;
-    unsigned distanceSymbol = decodeFast(inflater.distances, bits, error);
-    if (error) return;
-    if (distanceSymbol > 29) {
-      error = 18;
-      return;
-    }
-    if (atEnd(bits)) {
-      error = 51;
-      return;
-    }
-    size_t distance =
-        DistanceBase[distanceSymbol] + readBits(bits, DistanceExtra[distanceSymbol], error, 51);
-    if (error) return;
-    if (distance > outPos) {
-      error = 54;
-      return;
-    }
-    if (length > limit - outPos) {
-      error = 65;
-      return;
-    }
-    makeRoom(out, outPos, length, limit);
-    // A copy longer than its distance repeats the bytes it has just written,
-    // as an overlapping back-reference means: byte by byte then, unless it is a
-    // run of one byte.
-    unsigned char* dst = out.data() + outPos;
-    const unsigned char* src = dst - distance;
-    if (distance >= length) {
-      std::memcpy(dst, src, length);
-    } else if (distance == 1) {
-      std::memset(dst, *src, length);
-    } else {
-      for (size_t n = 0; n < length; ++n) dst[n] = src[n];
-    }
-    outPos += length;
+    // The last `distance` bytes repeated into a word, stored at a stride that
+    // is a multiple of the distance so that every word starts on the pattern.
+    uint64_t pattern = Load64(src) & (~uint64_t{0} >> (64 - 8 * distance));
+    for (size_t width = distance; width < 8; width *= 2) pattern |= pattern << (8 * width);
+    const size_t stride = 8 - 8 % distance;
+    do {
+      Store64(dst, pattern);
+      dst += stride;
+    } while (dst < end);
   }
 }
 
-void inflateStoredBlock(Inflater& inflater, BitStream& bits, std::vector<unsigned char>& out,
-                        size_t& outPos, size_t limit) {
-  bits.position = (bits.position + 7) & ~size_t{7};
-  const size_t q = bits.position / 8;
-  if (q + 4 > bits.size) {
-    inflater.error = 52;
-    return;
+enum class Step { Continue, EndOfBlock, Failed };
+
+// Decodes until the block ends, an error, or one of the ends comes near.
+// Returns Continue in the last case.
+Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits& bits, Output& output,
+              InflateError& error) {
+  constexpr uint32_t literalMask = (1u << LiteralBits) - 1;
+  constexpr uint32_t distanceMask = (1u << DistanceBits) - 1;
+  const size_t room = std::min(output.out.size(), output.limit);
+  if (room < FastOutputRoom || bits.size < FastInputRoom) return Step::Continue;
+  unsigned char* const begin = output.out.data();
+  unsigned char* const fastEnd = begin + (room - FastOutputRoom);
+  const size_t inputEnd = bits.size - FastInputRoom;
+  unsigned char* dst = begin + output.position;
+  const uint32_t* const literalEntries = literals.entry;
+  const uint32_t* const distanceEntries = distances.entry;
+  uint64_t buffer = bits.buffer;
+  unsigned count = bits.count;
+  size_t next = bits.next;
+  const unsigned char* const data = bits.data;
+  Step result = Step::Continue;
+
+  auto refill = [&] {
+    buffer |= Load64(data + next) << count;
+    next += (63 - count) >> 3;
+    count |= 56;
+  };
+
+  while (dst <= fastEnd && next <= inputEnd) {
+    refill();
+    uint32_t entry = literalEntries[buffer & literalMask];
+    if (entry & Literal) {
+      buffer >>= entry & NeededMask;
+      count -= entry & NeededMask;
+      *dst++ = static_cast<unsigned char>(entry >> 16);
+      entry = literalEntries[buffer & literalMask];
+      if (entry & Literal) {
+        buffer >>= entry & NeededMask;
+        count -= entry & NeededMask;
+        *dst++ = static_cast<unsigned char>(entry >> 16);
+        continue;
+      }
+      refill();
+    }
+    if (entry & Exceptional) {
+      if (entry & Link) {
+        entry = literalEntries[EntryValue(entry) + ((buffer >> LiteralBits) & ((1u << EntryExtra(entry)) - 1))];
+        if (entry & Literal) {
+          buffer >>= entry & NeededMask;
+          count -= entry & NeededMask;
+          *dst++ = static_cast<unsigned char>(entry >> 16);
+          continue;
+        }
+      }
+      if (entry & NoCode) {
+        error = InflateError::NoSuchCode;
+        result = Step::Failed;
+        break;
+      }
+      if (entry & Special) {
+        buffer >>= entry & NeededMask;
+        count -= entry & NeededMask;
+        if (EntryValue(entry) == EndOfBlockValue) {
+          result = Step::EndOfBlock;
+          break;
+        }
+        continue;  // 286 and 287 carry no meaning: skipped
+      }
+    }
+    // A length: its code, its extra bits, then the distance the same way.
+    unsigned n = entry & NeededMask;
+    size_t length = EntryValue(entry) + ((buffer >> n) & ((1u << EntryExtra(entry)) - 1));
+    n += EntryExtra(entry);
+    buffer >>= n;
+    count -= n;
+    entry = distanceEntries[buffer & distanceMask];
+    if (entry & Exceptional) {
+      if (entry & Link)
+        entry = distanceEntries[EntryValue(entry) + ((buffer >> DistanceBits) & ((1u << EntryExtra(entry)) - 1))];
+      if (entry & NoCode) {
+        error = InflateError::NoSuchCode;
+        result = Step::Failed;
+        break;
+      }
+      if (entry & Special) {
+        error = InflateError::BadDistanceSymbol;
+        result = Step::Failed;
+        break;
+      }
+    }
+    n = entry & NeededMask;
+    const size_t distance = EntryValue(entry) + ((buffer >> n) & ((1u << EntryExtra(entry)) - 1));
+    n += EntryExtra(entry);
+    buffer >>= n;
+    count -= n;
+    if (distance > static_cast<size_t>(dst - begin)) {
+      error = InflateError::DistanceTooFar;
+      result = Step::Failed;
+      break;
+    }
+    CopyMatch(dst, distance, length);
+    dst += length;
   }
+  bits.buffer = buffer;
+  bits.count = count;
+  bits.next = next;
+  output.position = static_cast<size_t>(dst - begin);
+  return result;
+}
+
+// One symbol (and for a length, its distance) with every check of the walk.
+Step CarefulStep(const LiteralTable& literals, const DistanceTable& distances, Bits& bits, Output& output,
+                 InflateError& error) {
+  uint32_t entry = DecodeCareful(literals, LiteralBits, Alphabet::Literal, bits, error);
+  if (error != InflateError::None) return Step::Failed;
+  if (entry & Literal) {
+    if (output.position >= output.limit) {
+      error = InflateError::OutputLimit;
+      return Step::Failed;
+    }
+    output.MakeRoom(1);
+    output.out[output.position++] = static_cast<unsigned char>(entry >> 16);
+    return Step::Continue;
+  }
+  if (entry & Special) return EntryValue(entry) == EndOfBlockValue ? Step::EndOfBlock : Step::Continue;
+
+  if (bits.AtEnd()) {
+    error = InflateError::ExtraBitsPastEnd;
+    return Step::Failed;
+  }
+  const size_t length = EntryValue(entry) + bits.Read(EntryExtra(entry), error, InflateError::ExtraBitsPastEnd);
+  if (error != InflateError::None) return Step::Failed;
+  entry = DecodeCareful(distances, DistanceBits, Alphabet::Distance, bits, error);
+  if (error != InflateError::None) return Step::Failed;
+  if (entry & Special) {
+    error = InflateError::BadDistanceSymbol;
+    return Step::Failed;
+  }
+  if (bits.AtEnd()) {
+    error = InflateError::ExtraBitsPastEnd;
+    return Step::Failed;
+  }
+  const size_t distance = EntryValue(entry) + bits.Read(EntryExtra(entry), error, InflateError::ExtraBitsPastEnd);
+  if (error != InflateError::None) return Step::Failed;
+  if (distance > output.position) {
+    error = InflateError::DistanceTooFar;
+    return Step::Failed;
+  }
+  if (length > output.limit - output.position) {
+    error = InflateError::OutputLimit;
+    return Step::Failed;
+  }
+  output.MakeRoom(length);
+  unsigned char* dst = output.out.data() + output.position;
+  for (size_t k = 0; k < length; ++k) dst[k] = dst[k - distance];
+  output.position += length;
+  return Step::Continue;
+}
+
+InflateError InflateHuffmanBlock(const LiteralTable& literals, const DistanceTable& distances, Bits& bits,
+                                 Output& output) {
+  InflateError error = InflateError::None;
+  const bool fast = !literals.walked && !distances.walked;
+  for (;;) {
+    if (fast) {
+      const Step step = FastLoop(literals, distances, bits, output, error);
+      if (step == Step::EndOfBlock) return InflateError::None;
+      if (step == Step::Failed) return error;
+    }
+    const Step step = CarefulStep(literals, distances, bits, output, error);
+    if (step == Step::EndOfBlock) return InflateError::None;
+    if (step == Step::Failed) return error;
+  }
+}
+
+InflateError InflateStoredBlock(Bits& bits, Output& output) {
+  const size_t q = (bits.Position() + 7) / 8;
+  if (q + 4 > bits.size) return InflateError::BlockHeaderPastEnd;
   const unsigned char* header = bits.data + q;
   const size_t length = header[0] + 256u * header[1];
   const size_t lengthComplement = header[2] + 256u * header[3];
-  if (length + lengthComplement != 65535) {
-    inflater.error = 21;
-    return;
-  }
-  if (q + 4 + length > bits.size) {
-    inflater.error = 23;
-    return;
-  }
-  if (length > limit - outPos) {
-    inflater.error = 65;
-    return;
-  }
-  if (outPos + length > out.size()) out.resize(outPos + length);
-  if (length) std::memcpy(out.data() + outPos, header + 4, length);
-  outPos += length;
-  bits.position = (q + 4 + length) * 8;
+  if (length + lengthComplement != 65535) return InflateError::StoredLengthMismatch;
+  if (q + 4 + length > bits.size) return InflateError::StoredDataPastEnd;
+  if (length > output.limit - output.position) return InflateError::OutputLimit;
+  if (output.position + length > output.out.size()) output.out.resize(output.position + length);
+  if (length) std::memcpy(output.out.data() + output.position, header + 4, length);
+  output.position += length;
+  bits.Seek((q + 4 + length) * 8);
+  return InflateError::None;
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Code trees.
-
-int buildCodeTree(CodeTree& tree, const unsigned* lengths, size_t count, unsigned maxLength) {
-  if (count < 2 || count > CodeTree::MaxSymbols) return 55;  // no tree of that size
-  const uint32_t symbols = static_cast<uint32_t>(count);
-  tree.symbolCount = symbols;
-
-  // Canonical codes: shorter codes first, and within one length by symbol.
-  uint32_t lengthCount[MaxCodeLength + 1] = {};
-  if (maxLength > MaxCodeLength) maxLength = MaxCodeLength;
-  for (size_t s = 0; s < count; ++s) {
-    if (lengths[s] > maxLength) return 55;  // cannot come from a stream: guards direct callers
-    ++lengthCount[lengths[s]];
-  }
-  lengthCount[0] = 0;
-  uint32_t nextCode[MaxCodeLength + 2] = {};
-  uint32_t code = 0;
-  for (unsigned bits = 1; bits <= maxLength; ++bits) {
-    code = (code + lengthCount[bits - 1]) << 1;
-    nextCode[bits] = code;
-  }
-
-  for (uint32_t i = 0; i < 2 * symbols; ++i) tree.slots[i] = CodeTree::Empty;
-
-  // Each code is walked from its most significant bit. A walk that ends on an
-  // occupied slot leaves the next walk starting from wherever it pointed; a
-  // leaf there gives a node number far out of range, reported as 55 at the
-  // next bit. That is how an over-subscribed set shows itself.
-  uint32_t node = 0;
-  uint32_t nodesCreated = 0;
-  for (uint32_t s = 0; s < symbols; ++s) {
-    const unsigned length = lengths[s];
-    if (length == 0) continue;
-    const uint32_t symbolCode = nextCode[length]++;
-    for (unsigned bit = 0; bit < length; ++bit) {
-      if (node > symbols - 2) return 55;
-      const uint32_t b = (symbolCode >> (length - 1 - bit)) & 1u;
-      uint32_t& slot = tree.slots[2 * node + b];
-      if (slot == CodeTree::Empty) {
-        if (bit + 1 == length) {
-          slot = s;
-          node = 0;
-        } else {
-          ++nodesCreated;
-          slot = symbols + nodesCreated;
-          node = nodesCreated;
-        }
-      } else {
-        node = slot - symbols;  // unsigned: a leaf wraps to a huge node number
-      }
-    }
-  }
-  return 0;
-}
-
-unsigned decodeSymbol(const CodeTree& tree, BitStream& bits, int& error) {
-  const uint32_t symbols = tree.symbolCount;
-  uint32_t node = 0;
-  for (;;) {
-    // Only at byte boundaries: the bit position never stops inside a byte
-    // beyond the data.
-    if ((bits.position & 7) == 0 && atEnd(bits)) {
-      error = 10;
-      return 0;
-    }
-    const unsigned bit = readBit(bits);
-    if (node >= symbols) {
-      error = 11;
-      return 0;
-    }
-    const uint32_t value = tree.slots[2 * node + bit];
-    if (value < symbols) {
-      error = 0;
-      return value;
-    }
-    node = value - symbols;
-  }
-}
-
-// ---------------------------------------------------------------------------
 // The stream.
 
-int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin,
-                   const unsigned char* end, size_t outputLimit) {
-  const size_t n = (begin && end > begin) ? static_cast<size_t>(end - begin) : 0;
-  if (n < 2) return 53;
-  const unsigned cmf = begin[0], flg = begin[1];
-  if ((cmf * 256 + flg) % 31 != 0) return 24;
-  if ((cmf & 15) != 8 || (cmf >> 4) > 7) return 25;
-  if (flg & 0x20) return 26;
+int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin, const unsigned char* end,
+                   size_t outputLimit) {
+  const InflateError header = CheckZlibHeader(begin, end);
+  if (header != InflateError::None) return static_cast<int>(header);
 
-  Inflater inflater;
-  BitStream bits;
-  bits.data = begin + 2;
-  bits.size = n - 2;
-  size_t outPos = 0;
-  int& error = inflater.error;
-  while (error == 0) {
-    if (atEnd(bits)) {
-      error = 52;
+  static const FixedTables fixed;
+  std::unique_ptr<DynamicTables> dynamic;
+  Bits bits{begin + 2, static_cast<size_t>(end - begin) - 2};
+  Output output{out, 0, outputLimit, std::max(out.size(), outputLimit)};
+  InflateError error = InflateError::None;
+  while (error == InflateError::None) {
+    if (bits.AtEnd()) {
+      error = InflateError::BlockHeaderPastEnd;
       break;
     }
-    const unsigned final = readBits(bits, 1, error, 52);
-    const unsigned blockType = readBits(bits, 2, error, 52);
-    if (error) break;
+    const unsigned final = bits.Read(1, error, InflateError::BlockHeaderPastEnd);
+    if (error != InflateError::None) break;
+    const unsigned blockType = bits.Read(2, error, InflateError::BlockHeaderPastEnd);
+    if (error != InflateError::None) break;
     if (blockType == 3) {
-      error = 20;
+      error = InflateError::BadBlockType;
       break;
     }
-    if (blockType == 0)
-      inflateStoredBlock(inflater, bits, out, outPos, outputLimit);
-    else
-      inflateHuffmanBlock(inflater, bits, out, outPos, outputLimit, blockType);
+    if (blockType == 0) {
+      error = InflateStoredBlock(bits, output);
+    } else if (blockType == 1) {
+      error = InflateHuffmanBlock(fixed.literals, fixed.distances, bits, output);
+    } else {
+      if (!dynamic) dynamic.reset(new DynamicTables);
+      error = ReadDynamicTables(*dynamic, bits);
+      if (error == InflateError::None) error = InflateHuffmanBlock(dynamic->literals, dynamic->distances, bits, output);
+    }
     if (final) {
-      if (error == 0) out.resize(outPos);
+      if (error == InflateError::None) out.resize(output.position);
       break;
     }
   }
-  return error;
+  return static_cast<int>(error);
 }

@@ -61,7 +61,17 @@ int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin,
 
 // ---------------------------------------------------------------------------
 // The building blocks below are used by decompressZlib; they are declared here
-// so that the tests can drive them directly.
+// so that the tests and the fuzz target can drive them directly.
+
+// The same decompression as decompressZlib by the plainest route: every
+// Huffman symbol walked down its tree one bit at a time (decodeSymbol), every
+// copy byte by byte. decompressZlib must give the same code on every input and
+// the same bytes on success; this is the definition it is held against.
+int decompressZlibReference(std::vector<unsigned char>& out, const unsigned char* begin,
+                            const unsigned char* end, size_t outputLimit = SIZE_MAX);
+
+// The 2-byte zlib header's checks in their order: 53, 24, 25, 26 or None.
+InflateError CheckZlibHeader(const unsigned char* begin, const unsigned char* end);
 
 // A Huffman code as a binary tree in a flat array. Node k owns slots 2k (next
 // bit 0) and 2k + 1 (next bit 1); node 0 is the root. A slot holds a symbol
@@ -74,22 +84,24 @@ struct CodeTree {
   uint32_t slots[2 * MaxSymbols];
 };
 
-// Where the decoder stands in the compressed data (everything after the zlib
+// Where the walk stands in the compressed data (everything after the zlib
 // header). Bits are taken least significant first from each byte.
 struct BitStream {
   const unsigned char* data = nullptr;
-  size_t size = 0;  // bytes of compressed data
+  size_t size = 0;      // bytes of compressed data
   size_t position = 0;  // bits consumed
 };
 
 // Builds the canonical code of the given code lengths (the count fixes the
 // alphabet size, 2 to CodeTree::MaxSymbols; each length at most maxLength,
-// itself at most 15; other arguments also give 55).
-// Returns 0, or 55 when the lengths need more internal nodes than the alphabet
-// allows (an over-subscribed set). Incomplete sets always build.
-int buildCodeTree(CodeTree& tree, const unsigned* lengths, size_t count, unsigned maxLength);
+// itself at most 15; other arguments also give OversubscribedCode).
+// Returns None, or OversubscribedCode when the lengths need more internal
+// nodes than the alphabet allows. Incomplete sets always build; an
+// over-subscribed set fails or builds a tree in which some codes lead
+// elsewhere, as the walk below then finds them.
+InflateError buildCodeTree(CodeTree& tree, const unsigned* lengths, size_t count, unsigned maxLength);
 
-// Decodes one symbol by walking the tree one bit at a time. Sets error to 0 and
-// returns the symbol, or sets error to 10 (out of data at a byte boundary) or
-// 11 (no code) and returns 0.
-unsigned decodeSymbol(const CodeTree& tree, BitStream& bits, int& error);
+// Decodes one symbol by walking the tree one bit at a time. Sets error to None
+// and returns the symbol, or sets error to SymbolPastEnd (out of data at a byte
+// boundary) or NoSuchCode and returns 0.
+unsigned decodeSymbol(const CodeTree& tree, BitStream& bits, InflateError& error);

@@ -1,7 +1,9 @@
 // Any bytes as a zlib stream: the inflater must return a documented code
-// without reading outside the input, and whatever zlib accepts it must accept
-// too and decode to the same bytes (zlib is the stricter of the two: it also
-// checks the trailer and refuses incomplete codes).
+// without reading outside the input, give the same code and bytes as the
+// bit-by-bit walk (with no limit and with a limit inside the output), and
+// whatever zlib accepts it must accept too and decode to the same bytes (zlib
+// is the stricter of the two: it also checks the trailer and refuses
+// incomplete codes).
 #include <zlib.h>
 
 #include <cstddef>
@@ -49,6 +51,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 55: case 64: case 65:
       break;
     default:
+      std::abort();
+  }
+  // The walk is the definition: same code, and on success the same bytes.
+  std::vector<unsigned char> walked;
+  if (decompressZlibReference(walked, data, data + size) != error || (error == 0 && walked != out)) std::abort();
+  if (error == 0 && !out.empty()) {
+    const size_t limit = out.size() - 1 - (size ? data[size - 1] : 0) % out.size();
+    std::vector<unsigned char> limited, walkedLimited;
+    const int limitedError = decompressZlib(limited, data, data + size, limit);
+    if (limitedError != 65 ||
+        decompressZlibReference(walkedLimited, data, data + size, limit) != limitedError)
       std::abort();
   }
   std::vector<unsigned char> reference;

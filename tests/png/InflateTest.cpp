@@ -13,13 +13,22 @@
 
 namespace {
 
+using Inflater = int (*)(Bytes&, const unsigned char*, const unsigned char*, size_t);
+const Inflater inflaters[] = {decompressZlib, decompressZlibReference};
+
 // Runs the inflater on an exact-size copy, so that AddressSanitizer sees any
-// read past the last byte.
+// read past the last byte, and holds it against the bit-by-bit walk: the same
+// code, and on success the same bytes.
 int inflateCode(const Bytes& in, Bytes* out = nullptr, size_t limit = SIZE_MAX) {
   std::unique_ptr<unsigned char[]> exact(new unsigned char[in.size() ? in.size() : 1]);
   if (!in.empty()) std::memcpy(exact.get(), in.data(), in.size());
-  Bytes result;
-  int code = decompressZlib(result, exact.get(), exact.get() + in.size(), limit);
+  Bytes result, walked;
+  const int code = decompressZlib(result, exact.get(), exact.get() + in.size(), limit);
+  const int walkCode = decompressZlibReference(walked, exact.get(), exact.get() + in.size(), limit);
+  EXPECT_EQ(code, walkCode) << "table-driven and walked decoding disagree";
+  if (code == 0 && walkCode == 0) {
+    EXPECT_TRUE(result == walked) << "table-driven and walked bytes differ";
+  }
   if (out) *out = result;
   return code;
 }
@@ -336,6 +345,29 @@ const ErrorCase errorCases[] = {
        return zlibWrap(w.bytes);
      },
      64},
+    // Thirty-two 15-bit distance codes fit the code space but their tree
+    // needs more internal nodes than a 32-symbol alphabet has.
+    {"DistanceTreeTooDeep",
+     [] {
+       BitWriter w;
+       std::vector<ClItem> items = {{18, 86}, {1, 0}, {18, 127}, {18, 9}, {1, 0}};
+       for (int i = 0; i < 32; ++i) items.push_back({15, 0});
+       dynamicHeader(w, true, 257, 32, 19, lengthsOf({{18, 2}, {1, 2}, {15, 2}}), items);
+       return zlibWrap(w.bytes);
+     },
+     55},
+    // Three 1-bit literal codes: the tree builds with 'a' and 'b' only, so the
+    // end of block has no code and the block runs into the end of the data.
+    {"OversubscribedLiteralsThatBuild",
+     [] {
+       BitWriter w;
+       std::vector<ClItem> items = {{18, 86}, {1, 0}, {1, 0}, {18, 127}, {18, 8}, {1, 0}, {0, 0}};
+       dynamicHeader(w, true, 257, 1, 18, lengthsOf({{18, 2}, {1, 2}, {0, 2}}), items);
+       w.code(0, 1);
+       w.code(1, 1);
+       return zlibBare(w.bytes);
+     },
+     10},
     {"LiteralCodeOversubscribed",
      [] {
        BitWriter w;
@@ -405,6 +437,21 @@ TEST(Inflate, FixedSymbols286And287AreSkipped) {
   EXPECT_EQ(std::string(out.begin(), out.end()), "ab");
 }
 
+// Over-subscribed code-length code lengths that still build a tree: symbols 0
+// and 1 get the codes 0 and 1, symbol 2 none.
+TEST(Inflate, OversubscribedCodeLengthCodeThatBuildsDecodes) {
+  BitWriter w;
+  std::vector<ClItem> items;
+  for (unsigned s = 0; s < 258; ++s) items.push_back({s == 'a' || s == 256 ? 1u : 0u, 0});
+  dynamicHeader(w, true, 257, 1, 18, lengthsOf({{0, 1}, {1, 1}, {2, 1}}), items);
+  w.code(0, 1);  // 'a'
+  w.code(0, 1);  // 'a'
+  w.code(1, 1);  // end of block
+  Bytes out;
+  ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "aa");
+}
+
 // A repeat-previous code may carry the last literal/length code length over
 // into the distance code lengths.
 TEST(Inflate, RepeatCarriesLiteralLengthIntoDistances) {
@@ -428,10 +475,12 @@ TEST(Inflate, RepeatCarriesLiteralLengthIntoDistances) {
 TEST(Inflate, OutputIsTrimmedOrGrown) {
   const Bytes data = randomBytes(5000, 7);
   const Bytes stream = zlibCompress(data, 6);
-  for (size_t presize : {size_t{0}, size_t{1}, size_t{4999}, size_t{5000}, size_t{5001}, size_t{100000}}) {
-    Bytes out(presize, 0xEE);
-    ASSERT_EQ(decompressZlib(out, stream.data(), stream.data() + stream.size()), 0);
-    EXPECT_EQ(out, data) << "pre-sized to " << presize;
+  for (Inflater inflate : inflaters) {
+    for (size_t presize : {size_t{0}, size_t{1}, size_t{4999}, size_t{5000}, size_t{5001}, size_t{100000}}) {
+      Bytes out(presize, 0xEE);
+      ASSERT_EQ(inflate(out, stream.data(), stream.data() + stream.size(), SIZE_MAX), 0);
+      EXPECT_EQ(out, data) << "pre-sized to " << presize;
+    }
   }
 }
 
@@ -529,14 +578,21 @@ TEST(InflateLimit, OutputThatFitsDecodesAndOneByteMoreIsRefused) {
       {"literals", fixedBlock({'a', 'b', 'c'}), 3},
       {"copy", fixedBlock({'a'}, 285), 259},
       {"empty", storedBlock({}), 0},
+      // Long enough for the word-wise loop to run up to the limit.
+      {"long literals", zlibCompress(randomBytes(20000, 8), 6), 20000},
+      {"long copies", zlibCompress(Bytes(100000, 'q'), 6), 100000},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Bytes out;
-    EXPECT_EQ(decompressZlib(out, c.stream.data(), c.stream.data() + c.stream.size(), c.size), 0);
-    EXPECT_EQ(out.size(), c.size);
-    if (c.size > 0) {
-      EXPECT_EQ(decompressZlib(out, c.stream.data(), c.stream.data() + c.stream.size(), c.size - 1), 65);
+  for (Inflater inflate : inflaters) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      for (size_t presize : {size_t{0}, c.size + 1000}) {
+        Bytes out(presize);
+        EXPECT_EQ(inflate(out, c.stream.data(), c.stream.data() + c.stream.size(), c.size), 0);
+        EXPECT_EQ(out.size(), c.size);
+        if (c.size > 0) {
+          EXPECT_EQ(inflate(out, c.stream.data(), c.stream.data() + c.stream.size(), c.size - 1), 65);
+        }
+      }
     }
   }
 }
@@ -574,10 +630,12 @@ TEST(InflateLimit, EarlierChecksKeepTheirCodes) {
 // 64 KiB that would expand to 64 MiB stop at the limit without taking the memory.
 TEST(InflateLimit, ExpandingStreamIsRefusedWithinTheLimit) {
   const Bytes stream = expandingStream(64 << 10);
-  for (size_t limit : {size_t{0}, size_t{1000}, size_t{1} << 20}) {
-    Bytes out;
-    EXPECT_EQ(decompressZlib(out, stream.data(), stream.data() + stream.size(), limit), 65) << limit;
-    EXPECT_LE(out.size(), limit);
+  for (Inflater inflate : inflaters) {
+    for (size_t limit : {size_t{0}, size_t{1000}, size_t{1} << 20}) {
+      Bytes out;
+      EXPECT_EQ(inflate(out, stream.data(), stream.data() + stream.size(), limit), 65) << limit;
+      EXPECT_LE(out.size(), limit);
+    }
   }
 }
 
@@ -632,6 +690,53 @@ TEST(InflateDifferential, MatchesZlibAcrossLevelsWindowsAndStrategies) {
     }
   }
   EXPECT_GT(checked, 300);
+}
+
+// Damaged streams: the table-driven decoder must fail where and as the walk
+// does, or decode the same bytes (inflateCode compares the two).
+TEST(InflateDifferential, DamagedStreamsMatchTheWalk) {
+  const Bytes text = textLike(30000, 4), runs = runsAndNoise(30000, 5);
+  const struct {
+    const char* name;
+    Bytes stream;
+  } streams[] = {
+      {"dynamic", zlibCompress(text, 6)},
+      {"dynamic runs", zlibCompress(runs, 9)},
+      {"fixed", zlibCompress(runs, 6, 15, 8, Z_FIXED)},
+      {"huffman only", zlibCompress(text, 6, 15, 8, Z_HUFFMAN_ONLY)},
+      {"small window", zlibCompress(text, 1, 9)},
+      {"stored", zlibCompress(randomBytes(3000, 6), 0)},
+  };
+  uint32_t x = 12345;
+  auto next = [&x](uint32_t n) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    return x % n;
+  };
+  for (const auto& c : streams) {
+    SCOPED_TRACE(c.name);
+    const uint32_t size = static_cast<uint32_t>(c.stream.size());
+    for (int trial = 0; trial < 300; ++trial) {
+      Bytes damaged = c.stream;
+      switch (trial % 4) {
+        case 0:  // a flipped bit, mostly in the block headers
+          damaged[2 + next(trial % 8 ? 40 : size - 2)] ^= static_cast<unsigned char>(1u << next(8));
+          break;
+        case 1:  // a few bytes of noise
+          for (uint32_t i = next(size - 2) + 2, n = 1 + next(4); n-- && i < size; ++i)
+            damaged[i] = static_cast<unsigned char>(next(256));
+          break;
+        case 2:  // cut short
+          damaged.resize(2 + next(size - 2));
+          break;
+        default:  // flipped bits and a limit
+          damaged[2 + next(size - 2)] ^= static_cast<unsigned char>(1u << next(8));
+          inflateCode(damaged, nullptr, next(40000));
+          continue;
+      }
+      inflateCode(damaged);
+      if (HasFailure()) return;
+    }
+  }
 }
 
 // Level 0 writes stored blocks of at most 65535 bytes: several of them in a row.
