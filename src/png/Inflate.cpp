@@ -39,27 +39,31 @@ namespace {
 // ---------------------------------------------------------------------------
 // Table entries: one 32-bit word per bit pattern.
 //
-//   bits 0..4   needed: bits the walk reads for this pattern (for a subtable
-//               link: the bits of the main index)
-//   bit 5       Link: look the next bits up in the subtable at value
-//   bit 6       NoCode: the walk meets an empty branch (11 when needed fits)
-//   bit 7       Special: end of block or symbol 286/287 (literal/length),
+//   bits 0..5   bits consumed: the code and, for a length or distance, its
+//               extra bits (for a subtable link: the bits of the main index),
+//               so that one shift takes them all
+//   bit 6       Link: look the next bits up in the subtable at value
+//   bit 7       NoCode: the walk meets an empty branch (11 when needed fits)
+//   bits 8..12  needed: bits the walk reads for this pattern, the code length
+//               for a symbol (for a link: the subtable's index bits)
+//   bit 13      Special: end of block or symbol 286/287 (literal/length),
 //               symbol 30 or 31 (distance)
-//   bits 8..15  extra bits of a length or distance, or a subtable's index bits
 //   bits 16..30 literal byte, base length or distance, code-length symbol,
 //               end-of-block marker, or subtable offset
 //   bit 31      Literal (literal/length tables)
-constexpr uint32_t NeededMask = 31;
-constexpr uint32_t Link = 1u << 5;
-constexpr uint32_t NoCode = 1u << 6;
-constexpr uint32_t Special = 1u << 7;
+constexpr uint32_t ConsumedMask = 63;
+constexpr uint32_t Link = 1u << 6;
+constexpr uint32_t NoCode = 1u << 7;
+constexpr uint32_t Special = 1u << 13;
 constexpr uint32_t Exceptional = Link | NoCode | Special;
 constexpr uint32_t Literal = 1u << 31;
 constexpr uint32_t EndOfBlockValue = 1;  // value of the Special entry of symbol 256; 286 and 287 have 0
 
 inline uint32_t EntryValue(uint32_t e) { return (e >> 16) & 0x7FFF; }
-inline unsigned EntryExtra(uint32_t e) { return (e >> 8) & 0xFF; }
-inline unsigned EntryNeeded(uint32_t e) { return e & NeededMask; }
+inline unsigned EntryConsumed(uint32_t e) { return e & ConsumedMask; }
+inline unsigned EntryNeeded(uint32_t e) { return (e >> 8) & 31; }
+inline unsigned EntryExtra(uint32_t e) { return EntryConsumed(e) - EntryNeeded(e); }
+inline uint32_t CodeEntry(unsigned length, unsigned extra = 0) { return length << 8 | (length + extra); }
 
 // Main index widths. Eleven bits hold nearly every literal/length code of real
 // data; distance codes are fewer and shorter.
@@ -91,23 +95,31 @@ enum class Alphabet { Literal, Distance, CodeLength };
 inline uint32_t SymbolEntry(Alphabet alphabet, unsigned symbol, unsigned length) {
   switch (alphabet) {
     case Alphabet::Literal:
-      if (symbol < 256) return Literal | symbol << 16 | length;
-      if (symbol == EndOfBlock) return EndOfBlockValue << 16 | Special | length;
-      if (symbol > 285) return Special | length;
-      return uint32_t{LengthBase[symbol - 257]} << 16 | uint32_t{LengthExtra[symbol - 257]} << 8 | length;
+      if (symbol < 256) return Literal | symbol << 16 | CodeEntry(length);
+      if (symbol == EndOfBlock) return EndOfBlockValue << 16 | Special | CodeEntry(length);
+      if (symbol > 285) return Special | CodeEntry(length);
+      return uint32_t{LengthBase[symbol - 257]} << 16 | CodeEntry(length, LengthExtra[symbol - 257]);
     case Alphabet::Distance:
-      if (symbol > 29) return Special | length;
-      return uint32_t{DistanceBase[symbol]} << 16 | uint32_t{DistanceExtra[symbol]} << 8 | length;
+      if (symbol > 29) return Special | CodeEntry(length);
+      return uint32_t{DistanceBase[symbol]} << 16 | CodeEntry(length, DistanceExtra[symbol]);
     case Alphabet::CodeLength:
       break;
   }
-  return symbol << 16 | length;
+  return symbol << 16 | CodeEntry(length);
 }
 
+struct ByteReversal {
+  uint8_t table[256];
+  constexpr ByteReversal() : table() {
+    for (unsigned b = 0; b < 256; ++b)
+      for (unsigned i = 0; i < 8; ++i) table[b] |= static_cast<uint8_t>(((b >> i) & 1) << (7 - i));
+  }
+};
+constexpr ByteReversal byteReversal;
+
+// The low `length` bits of code in reverse order (length at most 16).
 inline uint32_t Reverse(uint32_t code, unsigned length) {
-  uint32_t r = 0;
-  for (unsigned i = 0; i < length; ++i, code >>= 1) r = r << 1 | (code & 1);
-  return r;
+  return (uint32_t{byteReversal.table[code & 255]} << 8 | byteReversal.table[(code >> 8) & 255]) >> (16 - length);
 }
 
 // Codes are handled as 15-bit values aligned to the left: a code of length L
@@ -125,7 +137,7 @@ inline uint32_t NoCodeEntry(uint32_t x, uint32_t filled, unsigned bits) {
       break;
     }
   }
-  return NoCode | (m + 2);
+  return NoCode | CodeEntry(m + 2);
 }
 
 // Builds the table of the given code lengths (count of them, each at most
@@ -206,7 +218,7 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
         subStart = used;
         used += 1u << subBits;
         if (!complete) std::memset(main + subStart, 0, (size_t{1} << subBits) * sizeof(uint32_t));
-        main[prefix] = subStart << 16 | subBits << 8 | Link | mainBits;
+        main[prefix] = subStart << 16 | subBits << 8 | Link | mainBits;  // consumes the main index
       }
       for (uint32_t k = reversed >> mainBits; k < (1u << subBits); k += 1u << (length - mainBits))
         main[subStart + k] = entry;
@@ -280,6 +292,12 @@ struct Bits {
       count += 8;
     }
   }
+  void Refill() {
+    if (next + 8 <= size)
+      RefillFast();
+    else
+      RefillCareful();
+  }
   void Consume(unsigned n) {
     buffer >>= n;
     count -= n;
@@ -287,7 +305,7 @@ struct Bits {
   // Reads an n-bit field; one that would run past the data gives endCode and
   // reads nothing.
   unsigned Read(unsigned n, InflateError& error, InflateError endCode) {
-    RefillCareful();
+    Refill();
     if (n > count) {  // after the refill, count falls short only at the end of the data
       error = endCode;
       return 0;
@@ -316,10 +334,10 @@ uint32_t DecodeCareful(const Table<Size>& table, unsigned mainBits, Alphabet alp
     bits.Seek(stream.position);
     return error == InflateError::None ? SymbolEntry(alphabet, symbol, 0) : 0;
   }
-  bits.RefillCareful();
+  bits.Refill();
   uint32_t entry = table.entry[bits.buffer & ((1u << mainBits) - 1)];
   if (entry & Link)
-    entry = table.entry[EntryValue(entry) + ((bits.buffer >> mainBits) & ((1u << EntryExtra(entry)) - 1))];
+    entry = table.entry[EntryValue(entry) + ((bits.buffer >> mainBits) & ((1u << EntryNeeded(entry)) - 1))];
   if (EntryNeeded(entry) > bits.count) {
     error = InflateError::SymbolPastEnd;
     return 0;
@@ -328,7 +346,7 @@ uint32_t DecodeCareful(const Table<Size>& table, unsigned mainBits, Alphabet alp
     error = InflateError::NoSuchCode;
     return 0;
   }
-  bits.Consume(EntryNeeded(entry));
+  bits.Consume(EntryNeeded(entry));  // the code only: the careful step reads the extra bits itself
   return entry;
 }
 
@@ -437,10 +455,11 @@ inline uint64_t Load64(const unsigned char* p) {
 inline void Store64(unsigned char* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Bytes a fast step may write past the end of its copy, and the output room
-// the fast loop keeps: a literal, a longest copy and that overrun.
+// the fast loop keeps: a longest copy and that overrun. Input: the loop
+// refills at most three times per round, 7 bytes each, with 8-byte loads.
 constexpr size_t CopyOverrun = 16;
-constexpr size_t FastOutputRoom = 1 + MaxMatchLength + CopyOverrun + 16;
-constexpr size_t FastInputRoom = 16;
+constexpr size_t FastOutputRoom = MaxMatchLength + CopyOverrun + 16;
+constexpr size_t FastInputRoom = 32;
 
 // The copy of a back-reference (distance <= dst - start) of length bytes,
 // writing whole words: up to CopyOverrun bytes past its end get scratch.
@@ -448,27 +467,35 @@ inline void CopyMatch(unsigned char* dst, size_t distance, size_t length) {
   unsigned char* const end = dst + length;
   const unsigned char* src = dst - distance;
   if (distance >= 16) {
-    do {
-      std::memcpy(dst, src, 16);
+    std::memcpy(dst, src, 16);
+    while (dst + 16 < end) {
       dst += 16;
       src += 16;
-    } while (dst < end);
+      std::memcpy(dst, src, 16);
+    }
   } else if (distance >= 8) {
-    do {
+    Store64(dst, Load64(src));
+    Store64(dst + 8, Load64(src + 8));
+    dst += 16;
+    src += 16;
+    while (dst < end) {
       Store64(dst, Load64(src));
       dst += 8;
       src += 8;
-    } while (dst < end);
+    }
   } else {
     // The last `distance` bytes repeated into a word, stored at a stride that
     // is a multiple of the distance so that every word starts on the pattern.
     uint64_t pattern = Load64(src) & (~uint64_t{0} >> (64 - 8 * distance));
     for (size_t width = distance; width < 8; width *= 2) pattern |= pattern << (8 * width);
     const size_t stride = 8 - 8 % distance;
-    do {
+    Store64(dst, pattern);
+    Store64(dst + stride, pattern);
+    dst += 2 * stride;
+    while (dst < end) {
       Store64(dst, pattern);
       dst += stride;
-    } while (dst < end);
+    }
   }
 }
 
@@ -476,6 +503,11 @@ enum class Step { Continue, EndOfBlock, Failed };
 
 // Decodes until the block ends, an error, or one of the ends comes near.
 // Returns Continue in the last case.
+//
+// Each round starts with at least 56 bits in the buffer and the next
+// literal/length entry already looked up: three literals (15 bits each at
+// most) or a length and a distance with their extra bits (48 at most) fit
+// without a refill, and the lookup for the next round overlaps the copy.
 Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits& bits, Output& output,
               InflateError& error) {
   constexpr uint32_t literalMask = (1u << LiteralBits) - 1;
@@ -499,30 +531,44 @@ Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits
     next += (63 - count) >> 3;
     count |= 56;
   };
+  auto consume = [&](uint32_t entry) {
+    buffer >>= entry & ConsumedMask;
+    count -= entry & ConsumedMask;
+  };
+  // The value of an entry's extra bits, before the entry is consumed.
+  auto extraBits = [&](uint32_t entry) {
+    return static_cast<uint32_t>((buffer & ((uint64_t{1} << EntryConsumed(entry)) - 1)) >> EntryNeeded(entry));
+  };
 
+  if (output.position > room - FastOutputRoom || bits.next > inputEnd) return Step::Continue;
+  refill();
+  uint32_t entry = literalEntries[buffer & literalMask];
   while (dst <= fastEnd && next <= inputEnd) {
-    refill();
-    uint32_t entry = literalEntries[buffer & literalMask];
     if (entry & Literal) {
-      buffer >>= entry & NeededMask;
-      count -= entry & NeededMask;
+      consume(entry);
       *dst++ = static_cast<unsigned char>(entry >> 16);
       entry = literalEntries[buffer & literalMask];
       if (entry & Literal) {
-        buffer >>= entry & NeededMask;
-        count -= entry & NeededMask;
+        consume(entry);
         *dst++ = static_cast<unsigned char>(entry >> 16);
-        continue;
+        entry = literalEntries[buffer & literalMask];
+        if (entry & Literal) {
+          consume(entry);
+          *dst++ = static_cast<unsigned char>(entry >> 16);
+          entry = literalEntries[buffer & literalMask];  // at least 11 bits are left
+        }
       }
       refill();
+      continue;
     }
     if (entry & Exceptional) {
       if (entry & Link) {
-        entry = literalEntries[EntryValue(entry) + ((buffer >> LiteralBits) & ((1u << EntryExtra(entry)) - 1))];
+        entry = literalEntries[EntryValue(entry) + ((buffer >> LiteralBits) & ((1u << EntryNeeded(entry)) - 1))];
         if (entry & Literal) {
-          buffer >>= entry & NeededMask;
-          count -= entry & NeededMask;
+          consume(entry);
           *dst++ = static_cast<unsigned char>(entry >> 16);
+          refill();
+          entry = literalEntries[buffer & literalMask];
           continue;
         }
       }
@@ -532,25 +578,23 @@ Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits
         break;
       }
       if (entry & Special) {
-        buffer >>= entry & NeededMask;
-        count -= entry & NeededMask;
+        consume(entry);
         if (EntryValue(entry) == EndOfBlockValue) {
           result = Step::EndOfBlock;
           break;
         }
-        continue;  // 286 and 287 carry no meaning: skipped
+        refill();  // 286 and 287 carry no meaning: skipped
+        entry = literalEntries[buffer & literalMask];
+        continue;
       }
     }
-    // A length: its code, its extra bits, then the distance the same way.
-    unsigned n = entry & NeededMask;
-    size_t length = EntryValue(entry) + ((buffer >> n) & ((1u << EntryExtra(entry)) - 1));
-    n += EntryExtra(entry);
-    buffer >>= n;
-    count -= n;
+    // A length, then its distance.
+    const size_t length = EntryValue(entry) + extraBits(entry);
+    consume(entry);
     entry = distanceEntries[buffer & distanceMask];
     if (entry & Exceptional) {
       if (entry & Link)
-        entry = distanceEntries[EntryValue(entry) + ((buffer >> DistanceBits) & ((1u << EntryExtra(entry)) - 1))];
+        entry = distanceEntries[EntryValue(entry) + ((buffer >> DistanceBits) & ((1u << EntryNeeded(entry)) - 1))];
       if (entry & NoCode) {
         error = InflateError::NoSuchCode;
         result = Step::Failed;
@@ -562,16 +606,15 @@ Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits
         break;
       }
     }
-    n = entry & NeededMask;
-    const size_t distance = EntryValue(entry) + ((buffer >> n) & ((1u << EntryExtra(entry)) - 1));
-    n += EntryExtra(entry);
-    buffer >>= n;
-    count -= n;
+    const size_t distance = EntryValue(entry) + extraBits(entry);
+    consume(entry);
     if (distance > static_cast<size_t>(dst - begin)) {
       error = InflateError::DistanceTooFar;
       result = Step::Failed;
       break;
     }
+    refill();
+    entry = literalEntries[buffer & literalMask];
     CopyMatch(dst, distance, length);
     dst += length;
   }
