@@ -44,6 +44,23 @@ uint64_t AudioPositionBytes(uint32_t stream);
 // Bytes of the stream's decoded audio in seconds.
 double AudioBytesToSeconds(uint32_t stream, uint64_t bytes);
 
+// For working on a show: moving about in the music and holding it. None of
+// these is part of a plain run. Each does nothing for an unknown handle.
+//
+// AudioPlayFrom: like AudioPlayFromStart, but from `seconds` into the music.
+// AudioSeek: the music goes on from `seconds` (playing or paused as before);
+//   the position reads that value at once, and when playing grows from it
+//   once the device hears the new place. Backwards too: the position is
+//   monotonic only between two seeks.
+// AudioPause: the music stops where it is heard; the position stays there.
+// AudioResume: the music goes on from where the position stands.
+// Positions are clamped to 0 and to the music's length when it is known.
+// A silent stream does all of this on its clock alone.
+void AudioPlayFrom(uint32_t stream, double seconds);
+void AudioSeek(uint32_t stream, double seconds);
+void AudioPause(uint32_t stream);
+void AudioResume(uint32_t stream);
+
 // Stops the device's thread and frees the decoder, so that the process can end
 // without the audio thread touching freed state. Registered with atexit by the
 // first AudioOpenOutput or AudioOpenStream; safe to call more than once. After

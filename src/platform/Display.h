@@ -1,11 +1,12 @@
 // Display service: the desktop's mode, one borderless window of the desktop's
-// size with a GL compatibility context, window messages one at a time without
+// size (or, for working on a show, an ordinary window) with a GL compatibility
+// context, window messages one at a time without
 // blocking, quit posting and buffer swaps.
 //
 // What callers rely on:
 // - OpenDisplay before anything else; every other routine may be called after a
 //   failed OpenDisplay or CreateDemoWindow and then does nothing harmful.
-// - The window covers the desktop exactly, at (0, 0), without a mode change,
+// - The demo window covers the desktop exactly, at (0, 0), without a mode change,
 //   and its GL context stays current on the calling thread until CloseDisplay.
 // - The pixel format is RGBA 8/8/8/8, depth 24, stencil 8, double-buffered, with
 //   the requested samples or, when those cannot be had, fewer and then none;
@@ -32,6 +33,12 @@ struct DisplayMessage {
 inline constexpr int KeyEscape = 0x1B;
 inline constexpr int KeyF4 = 0x4000003D;
 inline constexpr int KeyF10 = 0x40000043;
+inline constexpr int KeySpace = 0x20;
+inline constexpr int KeyHome = 0x4000004A;
+inline constexpr int KeyRight = 0x4000004F;
+inline constexpr int KeyLeft = 0x40000050;
+inline constexpr int KeyDown = 0x40000051;
+inline constexpr int KeyUp = 0x40000052;
 
 // Connects to the display. False, with one line on stderr, when there is none.
 bool OpenDisplay();
@@ -45,6 +52,15 @@ bool QueryDesktopMode(DesktopMode* mode);
 // format actually obtained is reported by DemoWindowSamples. False, with the
 // reason on stderr, when no window with a GL context can be had at all.
 bool CreateDemoWindow(int width, int height, int samples);
+
+// The same, but an ordinary window: framed, movable, with a title, placed by
+// the window manager, of width x height drawable pixels. For working on a show
+// beside an editor; the picture is framed for the window's own size.
+bool CreateOrdinaryWindow(int width, int height, int samples);
+
+// The refresh rate of the display the demo window is on, in Hz; 0 when there
+// is no window or the system does not say.
+int DisplayRefreshRate();
 
 // Samples per pixel of the window's format (0: not multisampled).
 int DemoWindowSamples();

@@ -6,11 +6,13 @@
 
 #include "platform/Audio.h"
 #include "render/DemoFrame.h"
+#include "render/ImagePlanes.h"
 #include "shell/Options.h"
 #include "shell/Projection.h"
 #include "shell/RunStats.h"
 #include "shell/StartUp.h"
 #include "shell/WindowProc.h"
+#include "sync/MusicClock.h"
 
 DesktopMode Desktop;
 
@@ -27,6 +29,13 @@ bool TimedDemoFrame() {
 }
 
 }  // namespace
+
+double ViewerFrameRate() {
+  const int rate = DisplayRefreshRate();
+  return rate > 0 ? rate : 60.0;
+}
+
+void JumpPlaneFadesTo(double row) { SetPlaneFades(ReplayPlaneFades(Control, row, ViewerFrameRate())); }
 
 void SetFixedGlState() {
   glShadeModel(GL_SMOOTH);
@@ -56,14 +65,29 @@ int RunDemo(const DemoOptions& options) {
   if (options.stats) EnableRunStats();
   InstallQuitSignals();
   if (!OpenDisplay() || !QueryDesktopMode(&Desktop)) return 1;
-  if (!CreateDemoWindow(Desktop.width, Desktop.height, 4)) {
+  // The picture is framed for the surface it is drawn on: the desktop, or the
+  // ordinary window asked for.
+  DesktopMode surface = Desktop;
+  if (options.window) {
+    surface.width = options.window->width;
+    surface.height = options.window->height;
+  }
+  const bool opened = options.window ? CreateOrdinaryWindow(surface.width, surface.height, 4)
+                                     : CreateDemoWindow(surface.width, surface.height, 4);
+  if (!opened) {
     CloseDisplay();
     return 1;
   }
-  HideCursor();
-  SetupProjection(Desktop);
+  // Over the whole desktop the pointer would only be in the way; beside an
+  // editor it is needed on the way to other windows.
+  if (!options.window) HideCursor();
+  SetupProjection(surface);
   SetFixedGlState();
-  InitDemo();
+  const double fromRow = options.fromRow.value_or(0.0);
+  InitDemo(fromRow);
+  // A show started part-way shows what someone who had watched from the start
+  // would see: the planes' fades are where that viewer's frames left them.
+  if (fromRow > 0.0) JumpPlaneFadesTo(CurrentRow());
   RunMessageLoop(options.stats ? TimedDemoFrame : DemoFrame);
   PrintFrameStats();
   StopSound();

@@ -15,6 +15,13 @@ extern DesktopMode Desktop;
 // no display or no GL window to show anything in (said on stderr).
 int RunDemo(const DemoOptions& options);
 
+// The frame rate a viewer's fades are replayed at after the timeline jumps:
+// the display's refresh rate, 60 when the system does not say.
+double ViewerFrameRate();
+// Puts the planes' fades where a viewer who had watched the show from its
+// start would have them at row.
+void JumpPlaneFadesTo(double row);
+
 // The GL state every frame relies on, set once after the projection.
 void SetFixedGlState();
 

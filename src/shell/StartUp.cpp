@@ -53,7 +53,7 @@ void DrawLoadingFrame(const char* text) {
   SwapDemoWindow();
 }
 
-void InitDemo() {
+void InitDemo(double fromRow) {
   // The images are read, decoded and drawn into their squares on a worker
   // thread, one ahead of the uploads, from now on: behind the font, the
   // loading frames and each upload.
@@ -78,6 +78,6 @@ void InitDemo() {
   }
   MarkStartUpStep("music and tracks");
   InitMusicAndTracks();
-  StartMusicPlayback();
+  StartMusicPlayback(fromRow);
   MarkStartUpStep("first show frame");
 }

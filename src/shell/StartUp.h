@@ -4,8 +4,9 @@
 
 // Builds the font, generates the texture names, switches on texturing and
 // blending, loads the seven images in slot order (a loading frame with one
-// more dot before each), opens the music and the tracks and starts playback.
-void InitDemo();
+// more dot before each), opens the music and the tracks and starts playback
+// (from fromRow when the show is to start part-way).
+void InitDemo(double fromRow = 0.0);
 
 // Draws and presents one loading frame with text centred (none when null).
 void DrawLoadingFrame(const char* text);

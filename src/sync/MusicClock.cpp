@@ -34,9 +34,13 @@ void InitMusicAndTracks() {
   Control = GetTrack("control");
 }
 
-void StartMusicPlayback() {
+void StartMusicPlayback(double fromRow) {
   AudioStartOutput();
-  AudioPlayFromStart(MusicStream);
+  if (fromRow > 0.0) {
+    AudioPlayFrom(MusicStream, fromRow / RowsPerSecond);
+  } else {
+    AudioPlayFromStart(MusicStream);
+  }
 }
 
 double CurrentRow() {

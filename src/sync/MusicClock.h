@@ -30,7 +30,8 @@ extern Track* Control;
 // Opens the audio output and "res/Quelf - Tavoy Rip.mp3", creates the "sync"
 // registry and requests the fourteen tracks.
 void InitMusicAndTracks();
-// Starts the output and the playback of MusicStream from its beginning.
-void StartMusicPlayback();
+// Starts the output and the playback of MusicStream from its beginning, or
+// from fromRow when the show is to start part-way.
+void StartMusicPlayback(double fromRow = 0.0);
 // The current position of the music in rows: seconds heard x RowsPerSecond.
 double CurrentRow();

@@ -177,6 +177,66 @@ TEST_F(MusicClockTest, WithoutADeviceTheMusicRunsSilentlyOnTheClock) {
   EXPECT_EQ(CurrentRow(), end);
 }
 
+// Working on a show moves about in the music: every jump lands exactly where
+// it was asked to, the clock holds still while paused, and between two jumps
+// it is monotonic and runs at 20 rows per second. With a device and without.
+TEST_F(MusicClockTest, StartPartWaySeekPauseAndResume) {
+  const std::string mp3 = MakeToneMp3(dir_, "tone.mp3", 22050, 1, 3.0);
+  for (const bool device : {true, false}) {
+    SCOPED_TRACE(device ? "with a device" : "silent");
+    if (!device) setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(AudioOpenOutput(44100), device);
+    MusicStream = AudioOpenStream(mp3.c_str());
+    testing::internal::GetCapturedStderr();
+
+    StartMusicPlayback(20.0);
+    EXPECT_NEAR(CurrentRow(), 20.0, 0.01) << "started part-way";
+    // The rate is measured once, over the longest stretch; a loaded machine
+    // makes short stretches too uneven to judge it by.
+    Samples s = SampleRows(0.8, 0.3);
+    EXPECT_EQ(s.largestBackStep, 0.0);
+    EXPECT_GE(s.firstRow, 20.0);
+    EXPECT_NEAR(RowsPerWallSecond(s), 20.0, 3.0);
+
+    AudioPause(MusicStream);
+    const double paused = CurrentRow();
+    Sleep(0.3);
+    EXPECT_EQ(CurrentRow(), paused) << "the clock moved while paused";
+    AudioResume(MusicStream);
+    s = SampleRows(0.5, 0.2);
+    EXPECT_EQ(s.largestBackStep, 0.0);
+    EXPECT_GE(s.firstRow, paused);
+    EXPECT_LT(s.firstRow, paused + 6.0) << "resumed somewhere else";
+    EXPECT_GT(s.lastRow, s.firstRow);
+
+    AudioSeek(MusicStream, 0.25);  // backwards, while playing
+    EXPECT_NEAR(CurrentRow(), 5.0, 0.01);
+    s = SampleRows(0.5, 0.2);
+    EXPECT_EQ(s.largestBackStep, 0.0);
+    EXPECT_GT(s.lastRow, s.firstRow);
+    EXPECT_LT(s.lastRow, 20.0) << "did not go back";
+
+    AudioPause(MusicStream);
+    AudioSeek(MusicStream, 2.0);  // while paused: lands there and stays
+    EXPECT_NEAR(CurrentRow(), 40.0, 0.01);
+    Sleep(0.2);
+    EXPECT_NEAR(CurrentRow(), 40.0, 0.01);
+    AudioResume(MusicStream);
+    s = SampleRows(0.4, 0.2);
+    EXPECT_GE(s.firstRow, 40.0);
+    EXPECT_GT(s.lastRow, 43.0);
+
+    AudioSeek(MusicStream, 100.0);  // past the end: at the end, and no further
+    const double end = CurrentRow();
+    EXPECT_GE(end, 60.0);
+    EXPECT_LE(end, 62.1);
+    Sleep(0.2);
+    EXPECT_EQ(CurrentRow(), end);
+    ShutdownAudio();
+  }
+}
+
 TEST_F(MusicClockTest, AMissingOrBrokenFileRunsSilentlyOnTheClock) {
   WriteText(dir_ / "broken.mp3", "this is not audio\n");
   WriteText(dir_ / "empty.mp3", "");

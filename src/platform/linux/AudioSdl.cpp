@@ -22,6 +22,13 @@
 // under load) is still followed. A gap of more than ClockSnapSeconds is no
 // jitter and is taken at once.
 //
+// Seeking repositions the decoder with the device locked and starts the clock
+// again at the new place; the buffers already handed to the device still play
+// out, so the position holds there until the first buffer from the new place
+// is heard. Pausing keeps the device running on silence (so resuming costs no
+// device start-up) and remembers the position heard; resuming seeks there,
+// because what the decoder had already prepared was never heard.
+//
 // Limitations: SDL reports no latency beyond its buffer size, so a device that
 // queues more than one buffer is heard slightly later than the position says.
 // Without a device, or without a decodable file, the stream plays silently on
@@ -95,6 +102,8 @@ struct AudioService {
   double silentTailSeconds = 0.0;  // a damaged file: silence after its music
   bool silent = true;           // no device or no decodable file
   bool playing = false;
+  bool paused = false;          // held by AudioPause, at pausedSeconds
+  double pausedSeconds = 0.0;
 
   // The clock, shared between the callback and the readers.
   std::mutex clock;
@@ -110,6 +119,7 @@ struct AudioService {
   double lastSeconds = 0.0;      // the position never goes back
   bool smoothStarted = false;    // the smoothed clock, in device frames
   double smoothFrames = 0.0;
+  double smoothFrom = 0.0;       // where playing was put: held until heard past
   int64_t smoothNs = 0;
 };
 
@@ -140,14 +150,17 @@ void ResetClock(AudioService& s) {
   s.lastSeconds = 0.0;
   s.smoothStarted = false;
   s.smoothFrames = 0.0;
+  s.smoothFrom = 0.0;
 }
 
 // The smoothed position in device frames for a reading at now, given the
 // position the callbacks imply. Called with the clock locked.
 double SmoothedFrames(AudioService& s, double deviceFrames, int64_t now) {
   if (!s.smoothStarted) {
-    // Until the first buffer is heard there is nothing to follow.
-    if (deviceFrames <= 0.0) return 0.0;
+    // Until the first buffer from the new place is heard there is nothing to
+    // follow: starting the nominal rate earlier would run ahead of the sound
+    // by the buffers still queued from before.
+    if (deviceFrames <= s.smoothFrom) return s.smoothFrom;
     s.smoothStarted = true;
     s.smoothFrames = deviceFrames;
     s.smoothNs = now;
@@ -173,7 +186,33 @@ double SmoothedFrames(AudioService& s, double deviceFrames, int64_t now) {
 void StartSilentClockIfReady(AudioService& s) {
   if (!s.silent || !s.playing || !s.outputStarted) return;
   std::lock_guard<std::mutex> lock(s.clock);
-  if (s.silentSinceNs < 0) s.silentSinceNs = NowNs();
+  // From the position the stream was put at (0 unless it was played from
+  // elsewhere or sought).
+  if (s.silentSinceNs < 0) s.silentSinceNs = NowNs() - int64_t(s.lastSeconds * 1e9);
+}
+
+// Puts decoder and clock at `seconds` into the music. Called with the device
+// locked (when there is one), so that no callback sees half of it.
+void Reposition(AudioService& s, double seconds) {
+  if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
+  seconds = std::max(seconds, 0.0);
+  if (s.decoder) {
+    const int64_t musicFrame = int64_t(seconds * double(s.musicRate));
+    // A failed seek leaves the decoder where it was; it is then treated as
+    // ended, so that no music from the wrong place is played.
+    s.decoderDone = mpg123_seek(s.decoder, off_t(musicFrame), SEEK_SET) < 0;
+    SDL_AudioStreamClear(s.converter);
+    s.decodedFrames = musicFrame;
+    s.musicEndFrames = s.decoderDone ? musicFrame * s.have.freq / s.musicRate : -1;
+  }
+  ResetClock(s);
+  std::lock_guard<std::mutex> lock(s.clock);
+  const int64_t deviceFrame = s.have.freq > 0 ? int64_t(seconds * double(s.have.freq)) : 0;
+  s.deliveredFrames = s.heardStart = s.pendingStart = deviceFrame;
+  s.smoothFrom = double(deviceFrame);
+  s.lastSeconds = seconds;
+  s.pausedSeconds = seconds;
+  // A silent stream's clock restarts from here (StartSilentClockIfReady).
 }
 
 // Decodes until the converter holds `bytes` of device audio or the file ends.
@@ -405,22 +444,7 @@ void AudioStartOutput() {
   StartSilentClockIfReady(s);
 }
 
-void AudioPlayFromStart(uint32_t stream) {
-  AudioService& s = TheService();
-  if (stream == 0 || stream != s.handle) return;
-  if (s.device) SDL_LockAudioDevice(s.device);
-  if (s.decoder) {
-    mpg123_seek(s.decoder, 0, SEEK_SET);
-    SDL_AudioStreamClear(s.converter);
-    s.decoderDone = false;
-    s.decodedFrames = 0;
-    s.musicEndFrames = -1;
-  }
-  s.playing = true;
-  ResetClock(s);
-  if (s.device) SDL_UnlockAudioDevice(s.device);
-  StartSilentClockIfReady(s);
-}
+void AudioPlayFromStart(uint32_t stream) { AudioPlayFrom(stream, 0.0); }
 
 uint64_t AudioPositionBytes(uint32_t stream) {
   if (!Service || stream == 0 || stream != Service->handle) return 0;
@@ -429,7 +453,9 @@ uint64_t AudioPositionBytes(uint32_t stream) {
   {
     std::lock_guard<std::mutex> lock(s.clock);
     const int64_t now = NowNs();
-    if (s.silent) {
+    if (s.paused) {
+      seconds = s.pausedSeconds;
+    } else if (s.silent) {
       if (s.silentSinceNs >= 0) seconds = double(now - s.silentSinceNs) * 1e-9;
       if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
     } else if (s.have.freq > 0) {
@@ -440,6 +466,8 @@ uint64_t AudioPositionBytes(uint32_t stream) {
         // The music of a damaged file is over: its missing rest goes by silently.
         const double tail = std::min(double(now - s.endHeardNs) * 1e-9, s.silentTailSeconds);
         seconds = std::max(seconds, double(s.endFrames) / double(s.have.freq) + tail);
+        // A seek into the silent rest starts it part-way: it still ends with the file.
+        if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
       }
     }
     seconds = std::max(seconds, s.lastSeconds);
@@ -469,4 +497,44 @@ void ShutdownAudio() {
   if (s.sdlAudioInitialized) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   Service = nullptr;
   delete &s;
+}
+
+void AudioPlayFrom(uint32_t stream, double seconds) {
+  AudioService& s = TheService();
+  if (stream == 0 || stream != s.handle) return;
+  if (s.device) SDL_LockAudioDevice(s.device);
+  s.playing = true;
+  s.paused = false;
+  Reposition(s, seconds);
+  if (s.device) SDL_UnlockAudioDevice(s.device);
+  StartSilentClockIfReady(s);
+}
+
+void AudioSeek(uint32_t stream, double seconds) {
+  if (!Service || stream == 0 || stream != Service->handle) return;
+  AudioService& s = *Service;
+  if (s.device) SDL_LockAudioDevice(s.device);
+  Reposition(s, seconds);
+  if (s.device) SDL_UnlockAudioDevice(s.device);
+  StartSilentClockIfReady(s);
+}
+
+void AudioPause(uint32_t stream) {
+  if (!Service || stream == 0 || stream != Service->handle || Service->paused) return;
+  AudioService& s = *Service;
+  // The position as heard right now is where the music will go on from.
+  const double seconds = AudioBytesToSeconds(stream, AudioPositionBytes(stream));
+  if (s.device) SDL_LockAudioDevice(s.device);
+  s.paused = true;
+  s.playing = false;  // the callback plays silence and the decoder rests
+  s.pausedSeconds = seconds;
+  if (s.device) SDL_UnlockAudioDevice(s.device);
+}
+
+void AudioResume(uint32_t stream) {
+  if (!Service || stream == 0 || stream != Service->handle || !Service->paused) return;
+  AudioService& s = *Service;
+  // What the decoder and the device still held was never heard: go on from
+  // the held position, not from where decoding had got to.
+  AudioPlayFrom(stream, s.pausedSeconds);
 }

@@ -28,6 +28,9 @@
 
 static_assert(KeyEscape == SDLK_ESCAPE && KeyF4 == SDLK_F4 && KeyF10 == SDLK_F10,
               "the demo's keycodes are SDL's");
+static_assert(KeySpace == SDLK_SPACE && KeyHome == SDLK_HOME && KeyRight == SDLK_RIGHT &&
+                  KeyLeft == SDLK_LEFT && KeyDown == SDLK_DOWN && KeyUp == SDLK_UP,
+              "the edit mode's keycodes are SDL's");
 
 namespace {
 
@@ -58,17 +61,23 @@ void RequestFormat(int samples, bool accelerated) {
 }
 
 // One attempt at window plus context with the format asked for; on failure
-// nothing is left behind. A window as large as the desktop asks for SDL's
-// desktop fullscreen: without a mode change it covers the panels and docks a
-// desktop keeps above ordinary borderless windows. Smaller windows (tests,
-// windowed shows) stay plain borderless windows at (0, 0).
-bool TryWindow(int width, int height) {
-  Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
-  SDL_DisplayMode desktop;
-  if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w == width && desktop.h == height) {
-    flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+// nothing is left behind. A demo window as large as the desktop asks for
+// SDL's desktop fullscreen: without a mode change it covers the panels and
+// docks a desktop keeps above ordinary borderless windows. Smaller ones
+// (tests) stay plain borderless windows at (0, 0). An ordinary window has a
+// frame and a title, and the window manager places it.
+bool TryWindow(int width, int height, bool ordinary) {
+  if (ordinary) {
+    window = SDL_CreateWindow("demo", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
+                              SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+  } else {
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
+    SDL_DisplayMode desktop;
+    if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w == width && desktop.h == height) {
+      flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    }
+    window = SDL_CreateWindow("", 0, 0, width, height, flags);
   }
-  window = SDL_CreateWindow("", 0, 0, width, height, flags);
   if (!window) return false;
   context = SDL_GL_CreateContext(window);
   if (!context) {
@@ -124,7 +133,9 @@ bool QueryDesktopMode(DesktopMode* mode) {
   return true;
 }
 
-bool CreateDemoWindow(int width, int height, int samples) {
+namespace {
+
+bool OpenWindow(int width, int height, int samples, bool ordinary) {
   if (!videoUp || window) return window != nullptr;
   if (width <= 0 || height <= 0) {
     std::fprintf(stderr, "demo: cannot open a %dx%d window\n", width, height);
@@ -138,7 +149,7 @@ bool CreateDemoWindow(int width, int height, int samples) {
   for (size_t i = 0; i < ladder.size() && !window; ++i) {
     for (bool accelerated : {true, false}) {
       RequestFormat(ladder[i], accelerated);
-      if (TryWindow(width, height)) break;
+      if (TryWindow(width, height, ordinary)) break;
     }
   }
   if (!window) {
@@ -156,6 +167,20 @@ bool CreateDemoWindow(int width, int height, int samples) {
   SDL_RaiseWindow(window);
   SDL_GL_MakeCurrent(window, context);
   return true;
+}
+
+}  // namespace
+
+bool CreateDemoWindow(int width, int height, int samples) { return OpenWindow(width, height, samples, false); }
+
+bool CreateOrdinaryWindow(int width, int height, int samples) { return OpenWindow(width, height, samples, true); }
+
+int DisplayRefreshRate() {
+  if (!window) return 0;
+  SDL_DisplayMode mode;
+  const int display = SDL_GetWindowDisplayIndex(window);
+  if (display < 0 || SDL_GetCurrentDisplayMode(display, &mode) != 0) return 0;
+  return mode.refresh_rate > 0 ? mode.refresh_rate : 0;
 }
 
 int DemoWindowSamples() { return windowSamples; }
