@@ -1,5 +1,7 @@
-// TrackValue on a long track at random rows, beside the key search alone and
-// a plain random read of a key (the floor: what one cache-missing load costs).
+// TrackValue on a long track at random rows and at rows that advance a third
+// of a row per call as in playback at 60 frames per second, beside the key
+// search alone and a plain random read of a key (the floor: what one
+// cache-missing load costs).
 //
 //   build/bench/bench_tracks --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
@@ -43,6 +45,18 @@ void BM_TrackValue(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_TrackValue)->Arg(1000)->Arg(14);
+
+void BM_TrackValuePlayback(benchmark::State& state) {
+  LongTrack t(int(state.range(0)));
+  const double end = double(t.keys.back().row) + 5.0;
+  double row = -5.0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(TrackValue(&t.track, row));
+    row += 1.0 / 3.0;
+    if (row > end) row = -5.0;
+  }
+}
+BENCHMARK(BM_TrackValuePlayback)->Arg(1000)->Arg(14);
 
 void BM_FindKey(benchmark::State& state) {
   LongTrack t(int(state.range(0)));

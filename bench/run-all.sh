@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Runs every benchmark of bench/ once, side by side on this machine, and ends
+# with one table: each measure as a ratio to its yardstick (another library, a
+# clear-and-swap floor) or as a figure beside its goal. Each benchmark's own
+# output is kept in build/bench/logs/ for the details.
+#
+#   bench/run-all.sh            # from the repository root; builds what is missing
+#   bench/run-all.sh --quick    # shorter runs (fewer show frames, one clock run)
+#
+# The GL benchmarks open a 1920x1080 window on a private Xvfb screen. The
+# machine should be otherwise idle: every ratio is taken within one run, but a
+# busy machine still widens the spread.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  *) echo "run-all: unknown argument '$1' (try --help)" >&2; exit 2 ;;
+esac
+
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEMO_BUILD_TESTS=ON >/dev/null
+cmake --build build -j "$(nproc)" --target \
+  bench_inflate bench_png bench_tracks bench_clock bench_show bench_frame_parts >/dev/null
+
+logs=build/bench/logs
+mkdir -p "$logs"
+export SDL_AUDIODRIVER=dummy
+on_screen() { xvfb-run -a -s "-screen 0 1920x1080x24" "$@"; }
+
+show_step=2 parts_step=8 clock_runs=10
+[ "$quick" = 1 ] && show_step=10 parts_step=40 clock_runs=1
+
+run() {  # run NAME COMMAND...: output to the log, a line on stderr for progress
+  local name=$1
+  shift
+  echo "run-all: $name" >&2
+  if ! "$@" >"$logs/$name.txt" 2>"$logs/$name.err"; then
+    echo "run-all: $name failed; see $logs/$name.err" >&2
+  fi
+}
+
+run inflate build/bench/bench_inflate
+run png build/bench/bench_png
+run tracks build/bench/bench_tracks --benchmark_format=json --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true
+run clock build/bench/bench_clock --benchmark_format=json --benchmark_repetitions="$clock_runs"
+run show on_screen build/bench/bench_show "$show_step"
+run frame_parts on_screen build/bench/bench_frame_parts "$parts_step"
+
+python3 - "$logs" <<'EOF'
+import json, os, re, sys
+
+logs = sys.argv[1]
+rows = []  # (area, measure, result, goal)
+
+def text(name):
+    path = os.path.join(logs, name + ".txt")
+    return open(path).read() if os.path.exists(path) else ""
+
+def bench_json(name):
+    try:
+        return json.loads(text(name))["benchmarks"]
+    except (ValueError, KeyError):
+        return []
+
+# The inflater against libdeflate and zlib, per input kind.
+for line in text("inflate").splitlines():
+    m = re.match(r"\s*(\S+)\s+[\d.]+\s+[\d.]+\s+[\d.]+\s+([\d.]+)x?\s+([\d.]+)x?\s*$", line)
+    if m:
+        rows.append(("inflate", m.group(1), f"{m.group(2)}x libdeflate, {m.group(3)}x zlib", ">= 1.0x, > 1.0x"))
+
+# The PNG decoder against libspng and libpng, per kind and overall.
+png = text("png")
+for line in png.splitlines():
+    m = re.match(r"(\S+)\s+\d+\s+[\d.]+\s+[\d.]+\s+[\d.]+\s+[-\d.]+\s+([\d.]+)\s+([\d.]+)\s*$", line)
+    if m and m.group(1) != "kind":
+        rows.append(("png", m.group(1), f"{m.group(2)}x libspng, {m.group(3)}x libpng", ">= 1.0x both"))
+m = re.search(r"geometric mean over \d+ kinds: ([\d.]+)x libspng, ([\d.]+)x libpng", png)
+if m:
+    rows.append(("png", "geometric mean", f"{m.group(1)}x libspng, {m.group(2)}x libpng", ">= 1.5x libspng"))
+
+# TrackValue: nanoseconds a call, playback order and random rows.
+for b in bench_json("tracks"):
+    if b.get("aggregate_name") == "median" and b["name"].startswith("BM_TrackValue"):
+        rows.append(("tracks", b["run_name"], f"{b['cpu_time']:.1f} ns (CPU)",
+                     "<= 5 ns" if "Playback" in b["name"] else "<= 25 ns"))
+
+# The music clock: every run within 2 ms of its fitted line, never backwards.
+device = [b for b in bench_json("clock") if b["name"].startswith("BM_ClockDevice") and "aggregate_name" not in b]
+if device:
+    good = sum(1 for b in device if b["max_dev_ms"] <= 2.0 and b["max_back_ms"] == 0 and b["max_jump_ms"] <= 1.0)
+    worst = max(b["max_dev_ms"] for b in device)
+    rows.append(("clock", "runs within 2 ms, no step back, no jump > 1 ms",
+                 f"{good} of {len(device)} (worst {worst:.2f} ms)", "all"))
+
+show = text("show")
+m = re.search(r"([\d.]+) ms from process start to the first demo frame", show)
+if m:
+    rows.append(("start-up", "to the first show frame", f"{float(m.group(1)):.0f} ms", "< 400 ms"))
+m = re.search(r"peak resident memory[^:]*: ([\d.]+) MiB", show)
+if m:
+    rows.append(("start-up", "peak resident memory", f"{m.group(1)} MiB", "report"))
+m = re.search(r"show frames:\s+median [\d.]+ ms \(([\d.]+)x floor\), p99 [\d.]+ ms \(([\d.]+)x floor\)", show)
+if m:
+    rows.append(("show", "frame median / floor", f"{m.group(1)}x", "<= 1.5x"))
+    rows.append(("show", "frame p99 / floor", f"{m.group(2)}x", "<= 2.0x"))
+
+for line in text("frame_parts").splitlines():
+    m = re.match(r"\s+(show|code \d+)\s+\d+\s+([\d.]+)x \|\s+([-\d.]+)x\s+([-\d.]+)x\s+([-\d.]+)x\s+([-\d.]+)x\s+([-\d.]+)x", line)
+    if m:
+        rows.append(("frame parts", m.group(1),
+                     f"{m.group(2)}x = present {m.group(3)} + driver {m.group(4)} + vertex {m.group(5)}"
+                     f" + fill {m.group(6)} + sampling {m.group(7)}", "floor multiples"))
+
+widths = [max(len(r[i]) for r in rows + [("area", "measure", "result", "goal")]) for i in range(4)]
+def out(r):
+    print("  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip())
+out(("area", "measure", "result", "goal"))
+out(tuple("-" * w for w in widths))
+for r in rows:
+    out(r)
+if not rows:
+    sys.exit("run-all: no benchmark gave a result; see " + logs)
+EOF
