@@ -15,20 +15,12 @@
 #include "image/TextureMath.h"
 #include "platform/MusicProbe.h"
 #include "png/PngDecoder.h"
+#include "show/ShowTable.h"
 #include "sync/MusicClock.h"
 #include "sync/TrackFile.h"
 #include "sync/Tracks.h"
 
 namespace {
-
-const char* const ImageFiles[] = {"vorn.gif",       "dravel.jpg",       "tile.jpg",    "grlsch.png",
-                                  "nightbacon.gif", "atari_st_bee.gif", "poubell.gif"};
-const char* const TrackNames[] = {"back.n",     "back.x",    "back.y",    "back.r",    "back.g",
-                                  "back.b",     "back.scale", "back.rotx", "back.roty", "back.rotz",
-                                  "scroll.x",   "scroll.y",  "scroll.r",  "control"};
-const char* const MusicFile = "Quelf - Tavoy Rip.mp3";
-
-constexpr int EndOfShowCode = 777;
 
 struct Report {
   int problems = 0;
@@ -95,10 +87,10 @@ void CheckImage(Report& report, const std::string& dir, const char* name) {
 
 // Loads and checks one track file; keys go to out when the demo would load them.
 void CheckTrack(Report& report, const std::string& dir, const char* track, std::vector<TrackKey>& out) {
-  const std::string file = std::string("steak_") + track + ".track";
+  const std::string file = TrackFileName(track);
   std::vector<uint8_t> bytes;
   if (!ReadWholeTrackFile((dir + "/" + file).c_str(), bytes)) {
-    report.Line(file, false, "missing (the track would be 0 everywhere)");
+    report.Line(file, false, "missing (the track would be 0 throughout)");
     return;
   }
   const TrackFileScan scan = ScanTrackBytes(bytes.data(), bytes.size());
@@ -119,16 +111,15 @@ void CheckTrack(Report& report, const std::string& dir, const char* track, std::
               Format("%zu key(s), rows %d to %d", scan.keys.size(), scan.keys.front().row, scan.keys.back().row));
 }
 
-// The first row at which the control code is 777, looked for at a twentieth
+// The first row at which the control code ends the show, looked for at a twentieth
 // of a row (a frame at 1000 Hz) up to endRow; a negative result when never.
 double FirstEndRow(const std::vector<TrackKey>& keys, double endRow) {
   if (keys.empty()) return -1.0;
-  Track control{const_cast<char*>("control"), const_cast<TrackKey*>(keys.data()),
-                static_cast<int32_t>(keys.size())};
+  Track control{nullptr, const_cast<TrackKey*>(keys.data()), static_cast<int32_t>(keys.size())};
   const double step = 1.0 / 20.0;
   for (double row = 0.0; row <= endRow + step / 2; row += step) {
     const double at = std::min(row, endRow);
-    if (static_cast<int32_t>(TrackValue(&control, at)) == EndOfShowCode) return at;
+    if (TruncateTrackValue(TrackValue(&control, at)) == EndOfShowCode) return at;
   }
   return -1.0;
 }
@@ -140,7 +131,7 @@ int RunCheckCommand(int argc, char** argv) {
     std::fputs("usage: demotool check [RESDIR]   (default res)\n", argc > 1 ? stderr : stdout);
     return argc > 1 ? 2 : 0;
   }
-  const std::string dir = argc == 1 ? argv[0] : "res";
+  const std::string dir = argc == 1 ? argv[0] : ShowFolder;
   std::FILE* probe = std::fopen((dir + "/.").c_str(), "r");
   if (!probe) {
     std::fprintf(stderr, "demotool check: cannot open the folder '%s'\n", dir.c_str());
@@ -150,40 +141,40 @@ int RunCheckCommand(int argc, char** argv) {
 
   Report report;
   std::printf("%-26s %-7s %s\n", "FILE", "STATUS", "DETAIL");
-  for (const char* name : ImageFiles) CheckImage(report, dir, name);
+  for (const ShowImage& image : ShowImages) CheckImage(report, dir, image.file);
 
   std::vector<TrackKey> controlKeys;
-  for (const char* track : TrackNames) {
+  for (const FrameTrack& track : FrameTracks) {
     std::vector<TrackKey> keys;
-    CheckTrack(report, dir, track, keys);
-    if (!std::strcmp(track, "control")) controlKeys = keys;
+    CheckTrack(report, dir, track.name, keys);
+    if (track.field == &FrameTrackValues::control) controlKeys = keys;
   }
 
   MusicFileInfo music;
   std::string error;
-  const bool musicOk = ProbeMusicFile((dir + "/" + MusicFile).c_str(), music, error);
+  const bool musicOk = ProbeMusicFile((dir + "/" + MusicFileName).c_str(), music, error);
   if (musicOk) {
-    report.Line(MusicFile, true,
+    report.Line(MusicFileName, true,
                 Format("%.2f s of music (%ld Hz, %d channel(s)), %.1f rows", music.seconds, music.rate,
                        music.channels, music.seconds * RowsPerSecond));
   } else {
-    report.Line(MusicFile, false, error + " (the show would run silently on the clock)");
+    report.Line(MusicFileName, false, error + " (the show would run silently on the clock)");
   }
 
   // At the end of the music the clock stays at its last row, so the show ends
-  // only when "control" is 777 at some row up to there.
+  // only when the control code reaches the end code at some row up to there.
   if (musicOk) {
     const double endRow = music.seconds * RowsPerSecond;
     const double row = FirstEndRow(controlKeys, endRow);
     if (row >= 0.0) {
       report.Line("end of show", true,
-                  Format("control reaches 777 at row %.2f (%.2f s), the music ends at row %.2f", row,
+                  Format("control reaches %d at row %.2f (%.2f s), the music ends at row %.2f", EndOfShowCode, row,
                          row / RowsPerSecond, endRow));
     } else {
       report.Line("end of show", false,
-                  Format("control never reaches 777 before the music ends at row %.2f: the show would "
+                  Format("control never reaches %d before the music ends at row %.2f: the show would "
                          "stay on its last picture until Escape",
-                         endRow));
+                         EndOfShowCode, endRow));
     }
   }
 

@@ -54,10 +54,11 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 // The track name a file stands for: steak_NAME.track gives NAME.
 std::string TrackNameOfFile(const char* path) {
   std::string name = std::filesystem::path(path).filename().string();
-  const std::string suffix = ".track";
+  const std::string suffix = TrackFileSuffix;
+  const std::string prefix = TrackFilePrefix;
   if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
     name.erase(name.size() - suffix.size());
-  if (name.rfind("steak_", 0) == 0 && name.size() > 6) name.erase(0, 6);
+  if (name.rfind(prefix, 0) == 0 && name.size() > prefix.size()) name.erase(0, prefix.size());
   return name;
 }
 
@@ -96,7 +97,7 @@ int Build(int argc, char** argv) {
     return ExitUsage;
   }
   for (const TrackSource& track : tracks) {
-    const std::filesystem::path file = outDir / ("steak_" + track.name + ".track");
+    const std::filesystem::path file = outDir / TrackFileName(track.name);
     const std::vector<uint8_t> bytes = EncodeTrackFile(track.keys.data(), int32_t(track.keys.size()));
     if (!WriteBytes(file.string(), bytes)) {
       std::fprintf(stderr, "demotool track build: cannot write %s: %s\n", file.string().c_str(),
@@ -143,7 +144,7 @@ int Eval(int argc, char** argv) {
     rows.push_back(row);
   }
   Track track{nullptr, nullptr, 0};
-  if (LoadTrackFile(argv[0], &track) == 1) {
+  if (LoadTrackFile(argv[0], &track) == TrackLoad::CannotOpen) {
     std::fprintf(stderr, "demotool track eval: cannot open %s\n", argv[0]);
     return ExitUsage;
   }

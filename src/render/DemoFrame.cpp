@@ -43,7 +43,7 @@ void DrawBackdrop(int32_t slot, const FrameTrackValues& v) {
 }
 
 // One text unit is a tenth of a GL unit at depth 1; the line starts 7.4 units
-// right of the axis, just past the right edge, and "scroll.x" pulls it left.
+// right of the axis, just past the right edge, and the horizontal scroll pulls it left.
 void DrawScrollText(const FrameTrackValues& v) {
   glColor3f(1.0f, 1.0f, 1.0f);
   glDisable(GL_TEXTURE_2D);
@@ -62,20 +62,7 @@ void DrawScrollText(const FrameTrackValues& v) {
 
 FrameTrackValues EvaluateFrameTracks(double row) {
   FrameTrackValues v;
-  v.control = ValueAt(Control, row);
-  v.backN = ValueAt(BackN, row);
-  v.backX = ValueAt(BackX, row);
-  v.backY = ValueAt(BackY, row);
-  v.backR = ValueAt(BackR, row);
-  v.backG = ValueAt(BackG, row);
-  v.backB = ValueAt(BackB, row);
-  v.backScale = ValueAt(BackScale, row);
-  v.backRotX = ValueAt(BackRotX, row);
-  v.backRotY = ValueAt(BackRotY, row);
-  v.backRotZ = ValueAt(BackRotZ, row);
-  v.scrollX = ValueAt(ScrollX, row);
-  v.scrollY = ValueAt(ScrollY, row);
-  v.scrollR = ValueAt(ScrollR, row);
+  for (std::size_t i = 0; i < FrameTrackCount; ++i) v.*FrameTracks[i].field = ValueAt(FrameTrackHandles[i], row);
   return v;
 }
 

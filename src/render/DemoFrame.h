@@ -5,7 +5,7 @@
 #include "render/FramePlan.h"
 
 // Draws and presents one frame. Returns false when the show has ended (control
-// code 777): that frame is not presented and a quit has been posted.
+// end code): that frame is not presented and a quit has been posted.
 bool DemoFrame();
 
 // The fourteen tracks, each evaluated once at the row. A track that was never

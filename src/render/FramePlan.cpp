@@ -28,14 +28,6 @@ constexpr double ScrollDropY = 3.5;
 
 }  // namespace
 
-int32_t TruncateTrackValue(float value) {
-  if (std::isnan(value)) return 0;
-  // 2^31 is exactly representable; everything at or beyond it saturates.
-  if (value >= 2147483648.0f) return INT32_MAX;
-  if (value <= -2147483648.0f) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
-
 PlaneChoice PlaneForControlCode(int32_t code) {
   if (code < 1 || code > ControlCodes) return {};
   const ControlEntry& e = ControlTable[code - 1];

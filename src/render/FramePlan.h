@@ -7,26 +7,7 @@
 #include <cstdint>
 
 #include "render/PlaneMath.h"
-
-// The fourteen tracks evaluated at one row.
-struct FrameTrackValues {
-  float control = 0.0f;
-  float backN = 0.0f;
-  float backX = 0.0f;
-  float backY = 0.0f;
-  float backR = 0.0f;
-  float backG = 0.0f;
-  float backB = 0.0f;
-  float backScale = 0.0f;
-  float backRotX = 0.0f;
-  float backRotY = 0.0f;
-  float backRotZ = 0.0f;
-  float scrollX = 0.0f;
-  float scrollY = 0.0f;
-  float scrollR = 0.0f;
-};
-
-inline constexpr int32_t EndOfShowCode = 777;
+#include "show/ShowTable.h"
 
 struct PlaneChoice {
   PlaneRoutine routine = PlaneRoutine::None;
@@ -40,11 +21,6 @@ struct FramePlan {
   int32_t backdropSlot = 0;  // may lie outside the table: then no texture is bound
 };
 
-// A track value as an integer: truncated toward zero. Values beyond the int32
-// range saturate and NaN gives 0, so a wild key can neither wrap around into a
-// meaningful code nor trip undefined behaviour.
-int32_t TruncateTrackValue(float value);
-
 // The control code's image plane; codes without one give PlaneRoutine::None.
 PlaneChoice PlaneForControlCode(int32_t code);
 
@@ -55,11 +31,11 @@ FramePlan PlanFrame(const FrameTrackValues& values);
 uint32_t TextureNameForSlot(const uint32_t* table, int32_t tableSize, int32_t slot);
 
 // The text frame's offset, in text units, before the tilt: x starts at 7.4 and
-// runs left as "scroll.x" grows; y sits 3.5 below "scroll.y".
+// runs left as the horizontal scroll grows; y sits 3.5 below the vertical one.
 struct ScrollOffset {
   float x, y;
 };
 ScrollOffset ScrollTextOffset(float scrollX, float scrollY);
 
-// "back.scale" is added to the natural size: 0 draws the backdrop 2 x 2.
+// The backdrop scale track is added to the natural size: 0 draws the backdrop 2 x 2.
 float BackdropScale(float backScale);

@@ -35,7 +35,10 @@ double ViewerFrameRate() {
   return rate > 0 ? rate : 60.0;
 }
 
-void JumpPlaneFadesTo(double row) { SetPlaneFades(ReplayPlaneFades(Control, row, ViewerFrameRate())); }
+void JumpPlaneFadesTo(double row) {
+  const Track* control = FrameTrackHandles[FrameTrackIndex(&FrameTrackValues::control)];
+  SetPlaneFades(ReplayPlaneFades(control, row, ViewerFrameRate()));
+}
 
 void SetFixedGlState() {
   glShadeModel(GL_SMOOTH);

@@ -12,23 +12,12 @@
 #include "platform/Display.h"
 #include "render/OutlineFont.h"
 #include "shell/RunStats.h"
+#include "show/ShowTable.h"
 #include "sync/MusicClock.h"
 
 StartUpWatch StartUpWatcher;
 
 namespace {
-
-struct ImageSlot {
-  const char* path;
-  int slot;
-};
-
-// Loaded in this order, each into its own slot of the texture table.
-constexpr ImageSlot Images[] = {
-    {"res/vorn.gif", 0},         {"res/dravel.jpg", 1},       {"res/tile.jpg", 2},
-    {"res/grlsch.png", 3},       {"res/nightbacon.gif", 4},   {"res/atari_st_bee.gif", 5},
-    {"res/poubell.gif", 6},
-};
 
 // One more dot for each step of the start-up: "Loading." is presented before
 // the blend state is set, each later text right before its image loads.
@@ -36,7 +25,6 @@ constexpr const char* LoadingTexts[] = {
     "Loading.",      "Loading..",      "Loading...",      "Loading....",
     "Loading.....",  "Loading......",  "Loading.......",  "Loading........",
 };
-
 
 }  // namespace
 
@@ -57,8 +45,14 @@ void InitDemo(double fromRow) {
   // The images are read, decoded and drawn into their squares on a worker
   // thread, one ahead of the uploads, from now on: behind the font, the
   // loading frames and each upload.
+  // The paths outlive the prefetcher, which keeps only pointers to them.
+  std::vector<std::string> paths;
+  paths.reserve(ShowImageCount);
   std::vector<ImageRequest> requests;
-  for (const ImageSlot& image : Images) requests.push_back({image.path, image.slot});
+  for (const ShowImage& image : ShowImages) {
+    paths.push_back(std::string(ShowFolder) + "/" + image.file);
+    requests.push_back({paths.back().c_str(), image.slot});
+  }
   ImagePrefetcher images(std::move(requests), CurrentRenderEdge());
 
   MarkStartUpStep("font and texture names");
@@ -70,8 +64,8 @@ void InitDemo(double fromRow) {
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   // The frame with n dots stays on screen while the image of slot n - 2 loads;
   // the last one stays up through the music and the tracks as well.
-  for (const ImageSlot& image : Images) {
-    if (RunStatsEnabled()) MarkStartUpStep((std::string("image ") + image.path).c_str());
+  for (const ShowImage& image : ShowImages) {
+    if (RunStatsEnabled()) MarkStartUpStep((std::string("image ") + image.file).c_str());
     DrawLoadingFrame(LoadingTexts[image.slot + 1]);
     UploadPreparedImage(images.Next());
     if (StartUpWatcher.imageLoaded) StartUpWatcher.imageLoaded(image.slot);

@@ -1,13 +1,17 @@
 // Music stream and clock: the music's play position is the demo's timeline.
 #include "sync/MusicClock.h"
 
+#include <string>
+
 #include "platform/Audio.h"
 #include "sync/Tracks.h"
+
+uint32_t MusicStream = 0;
+Track* FrameTrackHandles[FrameTrackCount] = {};
 
 namespace {
 
 constexpr int OutputFrequency = 44100;
-const char* const MusicFile = "res/Quelf - Tavoy Rip.mp3";
 
 }  // namespace
 
@@ -15,23 +19,11 @@ void InitMusicAndTracks() {
   // Neither failure stops the show: without a device or a file the stream
   // runs silently on the monotonic clock, and the audio layer says so.
   AudioOpenOutput(OutputFrequency);
-  MusicStream = AudioOpenStream(MusicFile);
+  const std::string music = std::string(ShowFolder) + "/" + MusicFileName;
+  MusicStream = AudioOpenStream(music.c_str());
 
   CreateTrackSet("sync");
-  BackN = GetTrack("back.n");
-  BackX = GetTrack("back.x");
-  BackY = GetTrack("back.y");
-  BackR = GetTrack("back.r");
-  BackG = GetTrack("back.g");
-  BackB = GetTrack("back.b");
-  BackScale = GetTrack("back.scale");
-  BackRotX = GetTrack("back.rotx");
-  BackRotY = GetTrack("back.roty");
-  BackRotZ = GetTrack("back.rotz");
-  ScrollX = GetTrack("scroll.x");
-  ScrollY = GetTrack("scroll.y");
-  ScrollR = GetTrack("scroll.r");
-  Control = GetTrack("control");
+  for (std::size_t i = 0; i < FrameTrackCount; ++i) FrameTrackHandles[i] = GetTrack(FrameTracks[i].name);
 }
 
 void StartMusicPlayback(double fromRow) {

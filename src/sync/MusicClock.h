@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "show/ShowTable.h"
+
 struct Track;
 
 inline constexpr double RowsPerSecond = 20.0;
@@ -11,24 +13,12 @@ inline constexpr double RowsPerSecond = 20.0;
 // The stream handle of the one music stream (0 until InitMusicAndTracks).
 extern uint32_t MusicStream;
 
-// The fourteen tracks, requested in this order by InitMusicAndTracks.
-extern Track* BackN;
-extern Track* BackX;
-extern Track* BackY;
-extern Track* BackR;
-extern Track* BackG;
-extern Track* BackB;
-extern Track* BackScale;
-extern Track* BackRotX;
-extern Track* BackRotY;
-extern Track* BackRotZ;
-extern Track* ScrollX;
-extern Track* ScrollY;
-extern Track* ScrollR;
-extern Track* Control;
+// The show's frame tracks, entry i being the track FrameTracks[i] names; set by
+// InitMusicAndTracks and kept for the whole run.
+extern Track* FrameTrackHandles[FrameTrackCount];
 
-// Opens the audio output and "res/Quelf - Tavoy Rip.mp3", creates the "sync"
-// registry and requests the fourteen tracks.
+// Opens the audio output and the show's music, creates the "sync" registry and
+// requests the frame tracks in the show table's order.
 void InitMusicAndTracks();
 // Starts the output and the playback of MusicStream from its beginning, or
 // from fromRow when the show is to start part-way.

@@ -36,6 +36,10 @@ void Add(TrackFileScan& scan, TrackFileProblem problem, int32_t key, std::string
 
 }  // namespace
 
+std::string TrackFileName(const std::string& trackName) {
+  return TrackFilePrefix + trackName + TrackFileSuffix;
+}
+
 TrackFileScan ScanTrackBytes(const uint8_t* data, std::size_t size) {
   TrackFileScan scan;
   if (size == 0) {
@@ -87,8 +91,8 @@ TrackFileScan ScanTrackBytes(const uint8_t* data, std::size_t size) {
     }
     if (!std::isfinite(key.value)) {
       Add(scan, TrackFileProblem::NonFiniteValue, index,
-          std::string("value is ") + (std::isnan(key.value) ? "NaN" : "infinite"));
-      scan.refused = true;
+          std::string("value is ") + (std::isnan(key.value) ? "NaN" : "infinite") +
+              " (kept: whatever it drives goes astray there)");
     }
     if (key.kind < KindStep || key.kind > KindRamp) {
       Add(scan, TrackFileProblem::UnknownKind, index,

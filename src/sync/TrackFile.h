@@ -10,10 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "sync/Tracks.h"
+#include "sync/TrackKey.h"
 
 inline constexpr std::size_t TrackFileHeaderBytes = 4;
 inline constexpr std::size_t TrackFileKeyBytes = 9;
+
+// A track's file inside the show folder: "steak_NAME.track".
+inline constexpr char TrackFilePrefix[] = "steak_";
+inline constexpr char TrackFileSuffix[] = ".track";
+std::string TrackFileName(const std::string& trackName);
 
 enum class TrackFileProblem {
   EmptyFile,         // 0 bytes: a track without keys
@@ -22,7 +27,7 @@ enum class TrackFileProblem {
   ShortFile,         // fewer whole keys than the count promises: the rest are dropped
   TrailingBytes,     // bytes after the last key: never read
   RowsNotAscending,  // a key's row is not above the previous one: the file is refused
-  NonFiniteValue,    // a value is NaN or infinite: the file is refused
+  NonFiniteValue,    // a value is NaN or infinite: kept as it is, the picture goes astray there
   UnknownKind,       // a kind outside 0..3: that stretch evaluates to 0.0
 };
 

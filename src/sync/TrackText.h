@@ -1,7 +1,7 @@
 // The track text format that show authors write and demotool compiles:
 //
 //   # comment to the end of the line; blank lines are ignored
-//   track back.x            # starts a track: NAME is one word
+//   track lamp.x            # starts a track: NAME is one word
 //     0      0.0    linear  # ROW VALUE KIND, one key per line
 //     40     1.5    smooth  # KIND: step | linear | smooth | ramp, or an integer
 //     80    -2      step    #   from -128 to 127 (it is stored in one byte)

@@ -7,6 +7,7 @@
 // interpolation, one rounding to float at the end, no fused multiply-adds).
 #include "sync/Tracks.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,14 +15,22 @@
 #include <vector>
 
 #include "platform/Files.h"
-#include "sync/SyncState.h"
+#include "show/ShowTable.h"
 #include "sync/TrackFile.h"
 
 namespace {
 
-// The fixed pieces "res\", "steak", "_" and ".track" take 16 characters and the
-// terminator one more, which leaves 243 for the name.
-constexpr std::size_t MaxTrackNameLength = TrackPathCapacity - 16 - 1;
+// The one registry GetTrack uses; set by CreateTrackSet.
+TrackSet* ActiveTrackSet = nullptr;
+
+// The path builder's buffer, reused by every TrackFilePath call. The fixed
+// pieces "res\", "steak_" and ".track" take 16 characters and the terminator
+// one more, which leaves 243 for the name.
+constexpr std::size_t TrackPathCapacity = 260;
+char TrackPathBuffer[TrackPathCapacity] = {};
+constexpr std::size_t FixedPathLength =
+    (sizeof ShowFolder - 1) + 1 + (sizeof TrackFilePrefix - 1) + (sizeof TrackFileSuffix - 1);
+constexpr std::size_t MaxTrackNameLength = TrackPathCapacity - FixedPathLength - 1;
 
 char* CopyText(const char* text) {
   const std::size_t length = std::strlen(text);
@@ -105,73 +114,97 @@ Track* GetTrack(const char* name) {
   // start-up with a handful of tracks.
   void* grown = std::realloc(set->tracks, sizeof(Track*) * std::size_t(set->trackCount + 1));
   if (!grown) {
-    std::fputs("tracks: out of memory while registering a track\n", stderr);
+    std::fputs("demo: tracks: out of memory while registering a track\n", stderr);
     std::abort();
   }
   set->tracks = static_cast<Track**>(grown);
   set->tracks[set->trackCount] = track;
   set->trackCount += 1;
 
-  // A missing file leaves the track registered without keys: it evaluates to
-  // 0.0 and the show runs on.
-  LoadTrackFile(TrackFilePath(name), track);
+  // A track whose file is missing or damaged stays registered with what could
+  // be read, usually nothing, so it evaluates to 0.0 and the show runs on; the
+  // show maker learns which file and what became of the track.
+  const char* path = TrackFilePath(name);
+  std::string problem;
+  if (path && LoadTrackFile(path, track, &problem) != TrackLoad::Loaded) {
+    if (track->keyCount > 0)
+      std::fprintf(stderr, "demo: tracks: %s: %s; %s keeps its first %d key(s)\n", path, problem.c_str(), name,
+                   int(track->keyCount));
+    else
+      std::fprintf(stderr, "demo: tracks: %s: %s; %s is 0 throughout\n", path, problem.c_str(), name);
+  }
   return track;
 }
 
 const char* TrackFilePath(const char* name) {
   if (!name) name = "";
   if (std::strlen(name) > MaxTrackNameLength) {
-    std::fprintf(stderr, "tracks: track name of %zu characters is too long for a file path (at most %zu)\n",
-                 std::strlen(name), MaxTrackNameLength);
+    std::fprintf(stderr, "demo: tracks: track name of %zu characters is too long for a file path (at most %zu); "
+                 "it is 0 throughout\n", std::strlen(name), MaxTrackNameLength);
     return nullptr;
   }
-  std::snprintf(TrackPathBuffer, TrackPathCapacity, "res\\steak_%s.track", name);
+  // The backslash is a directory separator to the files service on every platform.
+  std::snprintf(TrackPathBuffer, TrackPathCapacity, "%s\\%s%s%s", ShowFolder, TrackFilePrefix, name,
+                TrackFileSuffix);
   return TrackPathBuffer;
 }
 
-int32_t LoadTrackFile(const char* path, Track* track) {
-  if (!path || !track) return 1;
+TrackLoad LoadTrackFile(const char* path, Track* track, std::string* problem) {
+  std::string unused;
+  std::string& why = problem ? *problem : unused;
+  if (!path || !track) {
+    why = "no file";
+    return TrackLoad::CannotOpen;
+  }
   std::FILE* f = OpenDataFile(path, "rb");
-  if (!f) return 1;
+  if (!f) {
+    why = std::string("cannot be opened (") + std::strerror(errno) + ")";
+    return TrackLoad::CannotOpen;
+  }
   std::vector<uint8_t> bytes;
   const bool readOk = ReadTrackFileHead(f, bytes);
   std::fclose(f);
-  if (!readOk) {
-    std::fprintf(stderr, "tracks: %s: read error; the track has no keys\n", path);
-    bytes.clear();
-  }
-  if (readOk && bytes.empty()) return 0;  // an empty file: the track keeps its (absent) keys
 
-  const TrackFileScan scan = ScanTrackBytes(bytes.data(), bytes.size());
   delete[] track->keys;
   track->keys = nullptr;
   track->keyCount = 0;
-
+  track->lastKey = -1;
+  if (!readOk) {
+    why = "read error";
+    return TrackLoad::Damaged;
+  }
+  const TrackFileScan scan = ScanTrackBytes(bytes.data(), bytes.size());
   if (scan.refused) {
     // Keys out of order would break the key search, and two keys on one row
-    // would divide by zero; a non-finite value would reach the picture as NaN.
+    // would divide by zero.
     for (const TrackFileFinding& finding : scan.findings) {
-      if (finding.problem == TrackFileProblem::RowsNotAscending ||
-          finding.problem == TrackFileProblem::NonFiniteValue) {
-        std::fprintf(stderr, "tracks: %s: key %d: %s; the file is refused, the track has no keys\n", path,
-                     int(finding.keyIndex), finding.message.c_str());
+      if (finding.problem == TrackFileProblem::RowsNotAscending) {
+        why = "key " + std::to_string(finding.keyIndex) + ": " + finding.message + "; the file is refused";
         break;
       }
     }
-    return 2;
+    return TrackLoad::Damaged;
   }
-  for (const TrackFileFinding& finding : scan.findings) {
-    if (finding.problem == TrackFileProblem::ShortHeader || finding.problem == TrackFileProblem::NegativeCount ||
-        finding.problem == TrackFileProblem::ShortFile) {
-      std::fprintf(stderr, "tracks: %s: %s\n", path, finding.message.c_str());
-      break;
-    }
-  }
-
   track->keyCount = int32_t(scan.keys.size());
   track->keys = new TrackKey[scan.keys.size()];
   if (!scan.keys.empty()) std::memcpy(track->keys, scan.keys.data(), scan.keys.size() * sizeof(TrackKey));
-  return 0;
+
+  // Only what a half-copied or foreign file shows is damage. Trailing bytes,
+  // unknown kinds and non-finite values have a defined meaning and are left
+  // to demotool's checks.
+  for (const TrackFileFinding& finding : scan.findings) {
+    switch (finding.problem) {
+      case TrackFileProblem::EmptyFile:
+      case TrackFileProblem::ShortHeader:
+      case TrackFileProblem::NegativeCount:
+      case TrackFileProblem::ShortFile:
+        why = finding.message;
+        return TrackLoad::Damaged;
+      default:
+        break;
+    }
+  }
+  return TrackLoad::Loaded;
 }
 
 namespace {
@@ -191,6 +224,24 @@ inline int32_t LastKeyAtOrBefore(const TrackKey* keys, int32_t count, int32_t ro
     n -= half;
   }
   return int32_t(base - keys) - (base->row > row ? 1 : 0);
+}
+
+// The last key at or before the row, trying the key found last time and the one
+// after it before searching. Both answers are the same for ascending keys: a
+// key whose row is at most the row while the next key's row is above it is the
+// one the search finds.
+inline int32_t KeyForRow(const Track* track, int32_t row) {
+  const TrackKey* keys = track->keys;
+  const int32_t count = track->keyCount;
+  const int32_t hint = track->lastKey;
+  if (hint >= -1 && hint < count) {
+    const bool atOrAfterHint = hint < 0 || keys[hint].row <= row;
+    if (atOrAfterHint) {
+      if (hint + 1 >= count || keys[hint + 1].row > row) return hint;
+      if (hint + 2 >= count || keys[hint + 2].row > row) return track->lastKey = hint + 1;
+    }
+  }
+  return track->lastKey = LastKeyAtOrBefore(keys, count, row);
 }
 
 uint32_t BitsOf(float f) {
@@ -222,7 +273,7 @@ float TrackValue(const Track* track, double row) {
   if (!(row >= -2147483648.0)) return keys[0].value;
   if (row >= 2147483648.0) return keys[last].value;
 
-  const int32_t i = LastKeyAtOrBefore(keys, track->keyCount, int32_t(std::floor(row)));
+  const int32_t i = KeyForRow(track, int32_t(std::floor(row)));
   if (i < 0) return keys[0].value;
   if (i > last - 1) return keys[last].value;
 

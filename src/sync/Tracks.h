@@ -3,19 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-enum TrackKind : int32_t { KindStep = 0, KindLinear = 1, KindSmooth = 2, KindRamp = 3 };
-
-struct TrackKey {
-  int32_t row;
-  float value;
-  int32_t kind;
-};
+#include "sync/TrackKey.h"
 
 struct Track {
   char* name;       // private copy of the requested name
   TrackKey* keys;   // ascending by row, or null
   int32_t keyCount;
+  // The key the last TrackValue call found. Playback asks for rows a fraction
+  // apart, so the answer is nearly always this key or the next, which is
+  // cheaper to confirm than to search for. Any value is safe: it is checked
+  // before it is used.
+  mutable int32_t lastKey = -1;
 };
 
 struct TrackSet {
@@ -40,13 +40,20 @@ int32_t FindTrack(const TrackSet* set, const char* name);
 // "res\steak_NAME.track" in a builder-owned 260-byte buffer, valid until the next call.
 // Null, with a line on stderr, for a name longer than the 243 characters that fit.
 const char* TrackFilePath(const char* name);
-// 0 when the file was opened and read, 1 when it cannot be opened, 2 when its
-// keys are refused (rows not strictly ascending, or a value that is not finite:
-// the track is left without keys and one line on stderr names the file). A
-// file shorter than its count keeps the whole keys it holds; a negative count
-// gives no keys.
-int32_t LoadTrackFile(const char* path, Track* track);
+enum class TrackLoad {
+  Loaded,      // the file was read whole and its keys are the track's
+  CannotOpen,  // missing or unreadable: the track is left unchanged
+  Damaged,     // empty, cut short, a bad count or rows out of order: the track
+               // keeps the whole keys a file cut short still holds, otherwise none
+};
+// Reads a track file into the track. For anything but Loaded, `problem` (when
+// given) receives what is wrong with the file, in a few words. Keys are taken
+// as stored, NaN and infinite values included: every integer use of a value
+// saturates, and a wild value only moves the picture.
+TrackLoad LoadTrackFile(const char* path, Track* track, std::string* problem = nullptr);
 // Index of the last key whose row is at most row, or -1.
 int32_t FindKey(const Track* track, int32_t row);
 // The track's value at a fractional row (0.0 for a track without keys).
+// Remembers the key it found in the track (lastKey), so one track must not be
+// evaluated from two threads at once.
 float TrackValue(const Track* track, double row);

@@ -324,42 +324,38 @@ TEST_F(DemoFrameGl, SkippingGlyphsOutOfViewChangesNoPixel) {
 
 // Each of the fourteen values comes from its own track, at the frame's row.
 TEST(FrameTracks, EachValueComesFromItsOwnTrackAtTheRow) {
-  struct Binding {
-    Track** global;
-    float FrameTrackValues::*field;
-  } bindings[] = {
-      {&Control, &FrameTrackValues::control},     {&BackN, &FrameTrackValues::backN},
-      {&BackX, &FrameTrackValues::backX},         {&BackY, &FrameTrackValues::backY},
-      {&BackR, &FrameTrackValues::backR},         {&BackG, &FrameTrackValues::backG},
-      {&BackB, &FrameTrackValues::backB},         {&BackScale, &FrameTrackValues::backScale},
-      {&BackRotX, &FrameTrackValues::backRotX},   {&BackRotY, &FrameTrackValues::backRotY},
-      {&BackRotZ, &FrameTrackValues::backRotZ},   {&ScrollX, &FrameTrackValues::scrollX},
-      {&ScrollY, &FrameTrackValues::scrollY},     {&ScrollR, &FrameTrackValues::scrollR},
+  float FrameTrackValues::*const fields[] = {
+      &FrameTrackValues::control,  &FrameTrackValues::backN,    &FrameTrackValues::backX,
+      &FrameTrackValues::backY,    &FrameTrackValues::backR,    &FrameTrackValues::backG,
+      &FrameTrackValues::backB,    &FrameTrackValues::backScale, &FrameTrackValues::backRotX,
+      &FrameTrackValues::backRotY, &FrameTrackValues::backRotZ, &FrameTrackValues::scrollX,
+      &FrameTrackValues::scrollY,  &FrameTrackValues::scrollR,
   };
-  constexpr int N = sizeof(bindings) / sizeof(bindings[0]);
+  constexpr int N = sizeof(fields) / sizeof(fields[0]);
   static TrackKey keys[N][2];
   static Track tracks[N];
-  Track* saved[N];
+  Track* saved[FrameTrackCount];
+  std::copy(FrameTrackHandles, FrameTrackHandles + FrameTrackCount, saved);
   for (int k = 0; k < N; ++k) {
-    // Track k runs linearly from k at row 0 to k + 100 at row 100.
+    // The track of field k runs linearly from k at row 0 to k + 100 at row 100.
     keys[k][0] = {0, static_cast<float>(k), KindLinear};
     keys[k][1] = {100, static_cast<float>(k + 100), KindLinear};
     tracks[k] = {nullptr, keys[k], 2};
-    saved[k] = *bindings[k].global;
-    *bindings[k].global = &tracks[k];
+    const std::size_t index = FrameTrackIndex(fields[k]);
+    ASSERT_LT(index, FrameTrackCount) << "field " << k << " has no track";
+    FrameTrackHandles[index] = &tracks[k];
   }
   const FrameTrackValues v = EvaluateFrameTracks(25.5);
-  for (int k = 0; k < N; ++k) {
-    EXPECT_FLOAT_EQ(v.*bindings[k].field, k + 25.5f) << "track " << k;
-    *bindings[k].global = saved[k];
-  }
+  std::copy(saved, saved + FrameTrackCount, FrameTrackHandles);
+  for (int k = 0; k < N; ++k) EXPECT_FLOAT_EQ(v.*fields[k], k + 25.5f) << "field " << k;
 }
 
 TEST(FrameTracks, TracksNeverRequestedCountAsZero) {
-  Track* saved = Control;
-  Control = nullptr;
+  Track** control = &FrameTrackHandles[FrameTrackIndex(&FrameTrackValues::control)];
+  Track* saved = *control;
+  *control = nullptr;
   EXPECT_EQ(EvaluateFrameTracks(10.0).control, 0.0f);
-  Control = saved;
+  *control = saved;
 }
 
 }  // namespace

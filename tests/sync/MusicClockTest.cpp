@@ -299,19 +299,18 @@ TEST_F(MusicClockTest, StartUpOpensTheMusicAndRegistersTheFourteenTracks) {
   const TrackSet* set = CurrentTrackSet();
   ASSERT_NE(set, nullptr);
   EXPECT_STREQ(set->baseName, "sync");
-  Track* const globals[] = {BackN,    BackX,    BackY,   BackR,   BackG,   BackB,   BackScale,
-                            BackRotX, BackRotY, BackRotZ, ScrollX, ScrollY, ScrollR, Control};
   const char* const names[] = {"back.n",    "back.x",    "back.y",   "back.r",   "back.g",
                                "back.b",    "back.scale", "back.rotx", "back.roty", "back.rotz",
                                "scroll.x",  "scroll.y",   "scroll.r", "control"};
   ASSERT_EQ(set->trackCount, 14);
   for (int i = 0; i < 14; ++i) {
-    EXPECT_EQ(set->tracks[i], globals[i]) << i;
+    EXPECT_EQ(set->tracks[i], FrameTrackHandles[i]) << i;
     EXPECT_STREQ(set->tracks[i]->name, names[i]);
   }
-  EXPECT_EQ(Control->keyCount, 2);
-  EXPECT_EQ(BackX->keyCount, 0);
-  EXPECT_EQ(TrackValue(Control, 45.0), 777.0f);
+  const Track* controlTrack = set->tracks[13];
+  EXPECT_EQ(controlTrack->keyCount, 2);
+  EXPECT_EQ(set->tracks[1]->keyCount, 0);
+  EXPECT_EQ(TrackValue(controlTrack, 45.0), 777.0f);
 
   EXPECT_EQ(CurrentRow(), 0.0);
   StartMusicPlayback();
