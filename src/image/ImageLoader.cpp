@@ -142,12 +142,22 @@ PreparedImage PrepareImage(const char* path, int slot, int renderEdge) {
     return prepared;
   }
   SystemImage image;
-  image.picture = LoadPicture(bytes.data(), bytes.size());
+  image.picture = LoadPicture(bytes.data(), bytes.size(), &image.pictureStatus);
   if (image.picture) {
+    if (image.pictureStatus == PictureStatus::Damaged) {
+      std::fprintf(stderr, "demo: images: %s is damaged; it is drawn from what it holds\n", path);
+    }
     prepared.pixels = RenderSystemImage(image, renderEdge);
   } else {
     ReportSystemPngDecoder();
-    prepared.pixels = DecodePngTexture(path, bytes);
+    if (image.pictureStatus == PictureStatus::Unreadable) {
+      // A GIF, JPEG or BMP signature: the PNG decoder could only refuse it
+      // for its signature, which would hide what is wrong.
+      std::fprintf(stderr, "demo: images: %s is a damaged or unsupported GIF, JPEG or BMP; its slot stays empty\n",
+                   path);
+    } else {
+      prepared.pixels = DecodePngTexture(path, bytes);
+    }
   }
   ReleaseSystemImage(image);
   return prepared;

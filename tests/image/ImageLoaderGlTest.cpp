@@ -209,29 +209,52 @@ TEST_F(ImageLoaderGl, PngIsPaddedToPowersOfTwoWithItsAlpha) {
   }
 }
 
-TEST_F(ImageLoaderGl, FailedLoadsUploadNothingAndSaySo) {
-  Bytes damaged = fixtures::MakePng(16, 16, fixtures::Noise(16 * 16 * 4, 5));
-  damaged.resize(damaged.size() / 2);
+TEST_F(ImageLoaderGl, MissingOrDamagedFilesSayWhatBecomesOfThem) {
+  auto half = [](Bytes b) {
+    b.resize(b.size() / 2);
+    return b;
+  };
   Bytes badHeader = fixtures::MakePng(4, 4, fixtures::Noise(4 * 4 * 4, 6));
   badHeader[12] = 'X';  // "IHDR" no longer
+  fixtures::GifImage gif;
+  gif.screenWidth = gif.width = gif.screenHeight = gif.height = 32;
+  gif.globalColours = {{200, 10, 10}, {10, 200, 10}, {10, 10, 200}, {90, 90, 90}};
+  gif.indices = fixtures::Noise(32 * 32, 7);
+  for (uint8_t& index : gif.indices) index &= 3;
+  fixtures::JpegImage jpeg;
+  jpeg.width = jpeg.height = 64;
+  jpeg.components = 3;
+  jpeg.stored = JCS_YCbCr;
+  jpeg.samples = fixtures::Gradient(64, 64, 3);
+  const Bytes baseline = fixtures::MakeJpeg(jpeg);
+  jpeg.progressive = true;
+  Bytes progressive = fixtures::MakeJpeg(jpeg);
+  progressive.resize(progressive.size() * 9 / 10);  // into its refinement scans
   const struct {
     const char* name;
     Bytes bytes;
     bool write;
     int slot;
-  } cases[] = {{"missing.png", {}, false, 10},
-               {"empty.png", {}, true, 11},
-               {"damaged.png", damaged, true, 12},
-               {"badheader.png", badHeader, true, 13},
-               {"text.gif", Bytes{'G', 'I', 'F', '?'}, true, 14}};
+    const char* says;
+    bool drawn;
+  } cases[] = {{"missing.png", {}, false, 10, "missing", false},
+               {"empty.png", {}, true, 11, "empty", false},
+               {"half.png", half(fixtures::MakePng(16, 16, fixtures::Noise(16 * 16 * 4, 5))), true, 12,
+                "PNG error", false},
+               {"badheader.png", badHeader, true, 13, "PNG error", false},
+               {"text.gif", Bytes{'G', 'I', 'F', '?'}, true, 14, "PNG error", false},
+               {"half.gif", half(fixtures::MakeGif(gif)), true, 15, "damaged", false},
+               {"half.jpg", half(baseline), true, 16, "damaged", false},
+               {"progressive.jpg", progressive, true, 17, "drawn from what it holds", true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string errors = Load(c.name, c.bytes, c.slot, c.write);
     const Texture texture = ReadTexture(c.slot);
-    EXPECT_EQ(texture.width, 0);
-    EXPECT_EQ(texture.height, 0);
-    // One line, naming the file.
+    EXPECT_EQ(texture.width != 0, c.drawn);
+    EXPECT_EQ(texture.height != 0, c.drawn);
+    // One line, naming the file and saying what became of it.
     EXPECT_NE(errors.find(c.name), std::string::npos) << errors;
+    EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
   }
 }
