@@ -288,7 +288,7 @@ TEST(PictureLoader, RefusesWhatIsNotGifOrJpeg) {
 // and the given compression; the masks, when wanted after a 40-byte header,
 // follow it. Pixels follow the header at once.
 Bytes Bmp16(uint32_t headerSize, uint32_t compression, bool masksAfterHeader) {
-  auto le = [](Bytes& b, uint32_t v, int n) {
+  auto le = [](Bytes& b, uint64_t v, int n) {
     for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
   };
   Bytes bmp = {'B', 'M'};
