@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -59,6 +60,16 @@ void OnImageLoaded(int slot) {
   else EndStep("music and tracks, playback start");
 }
 
+// The process's peak resident set so far, from /proc (Linux); -1 elsewhere.
+double PeakResidentMiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  }
+  return -1.0;
+}
+
 double Percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   return v[static_cast<size_t>(p * (v.size() - 1))];
@@ -97,6 +108,7 @@ int main(int argc, char** argv) {
     std::printf("  %-34s %9.1f ms %5.1f %%\n", s.name.c_str(), s.ms, 100 * s.ms / totalMs);
   }
   std::printf("  %-34s %9.1f ms %5.1f %%\n", "first demo frame", firstFrameMs, 100 * firstFrameMs / totalMs);
+  std::printf("peak resident memory at the first demo frame: %.0f MiB\n", PeakResidentMiB());
 
   // Frames across the whole show, each followed by a clear-and-swap floor
   // frame, so both see the same machine load.
