@@ -6,6 +6,7 @@
 //
 //   cd <source tree> && build/bench/bench_png
 //   BENCH_PNG_PHOTOS=a.jpg:b.jpg BENCH_PNG_DIRS=/usr/share:/opt/docs build/bench/bench_png
+//   BENCH_PNG_DUMP=DIR also writes every benchmark file into DIR.
 //
 // Images, none made here:
 //   - photographs: res/*.jpg plus BENCH_PNG_PHOTOS (JPEG, GIF or BMP), each
@@ -17,8 +18,8 @@
 //     screenshots and charts (RGB or RGBA, at least 600 x 300), icons (RGBA
 //     squares of 128 to 512), 16-bit files. The largest few of each kind.
 // Chunk CRC checks are switched off in both libraries: ours never reads CRCs.
-// Times are medians of interleaved repetitions, so that a noisy machine slows
-// all three alike.
+// Times are medians of interleaved repetitions of the thread's processor time,
+// so that a busy machine slows all three alike and waiting is not counted.
 #include <png.h>
 #include <spng.h>
 
@@ -29,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -296,8 +298,13 @@ InflateInput GatherImageData(const Bytes& file) {
   return input;
 }
 
-double Seconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+
+// The calling thread's processor time: on a machine shared with other work a
+// decode that was preempted half way would otherwise count the time it waited.
+double ThreadSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
 double Median(std::vector<double> v) {
@@ -312,26 +319,29 @@ struct Timing {
 Timing Measure(const Sample& s) {
   const InflateInput input = GatherImageData(s.file);
   std::vector<double> ours, inflate, spng, libpng;
-  Bytes rgba;
   uint32_t w, h;
-  const double start = Seconds();
+  const double start = ThreadSeconds();
   // At least 5 rounds; more for small pictures, up to about half a second a file.
-  for (int round = 0; round < 200 && (round < 5 || Seconds() - start < 0.5); ++round) {
-    double t = Seconds();
+  for (int round = 0; round < 200 && (round < 5 || ThreadSeconds() - start < 0.5); ++round) {
+    // Each call gets a fresh image buffer, as a caller that keeps the image would.
+    Bytes rgba;
+    double t = ThreadSeconds();
     DecodeOurs(s.file, rgba, w, h);
-    ours.push_back(Seconds() - t);
-    t = Seconds();
+    ours.push_back(ThreadSeconds() - t);
+    t = ThreadSeconds();
     {
       Bytes out(input.scanlineBytes);
       decompressZlib(out, input.compressed.data(), input.compressed.data() + input.compressed.size());
     }
-    inflate.push_back(Seconds() - t);
-    t = Seconds();
+    inflate.push_back(ThreadSeconds() - t);
+    Bytes().swap(rgba);
+    t = ThreadSeconds();
     DecodeSpng(s.file, rgba, w, h);
-    spng.push_back(Seconds() - t);
-    t = Seconds();
+    spng.push_back(ThreadSeconds() - t);
+    Bytes().swap(rgba);
+    t = ThreadSeconds();
     DecodeLibpng(s.file, rgba, w, h);
-    libpng.push_back(Seconds() - t);
+    libpng.push_back(ThreadSeconds() - t);
   }
   return {Median(ours), Median(inflate), Median(spng), Median(libpng)};
 }
@@ -370,6 +380,16 @@ int main(int argc, char** argv) {
   }
   const char* dirs = std::getenv("BENCH_PNG_DIRS");
   AddFoundPngs(SplitList(dirs ? dirs : "/usr/share"), samples);
+
+  // BENCH_PNG_DUMP=DIR keeps the files for a closer look (demotool png, a profiler).
+  if (const char* dir = std::getenv("BENCH_PNG_DUMP")) {
+    for (size_t i = 0; i < samples.size(); ++i) {
+      std::string name = samples[i].kind + "_" + fs::path(samples[i].name).filename().string();
+      std::replace(name.begin(), name.end(), ' ', '_');
+      std::ofstream(fs::path(dir) / (std::to_string(i) + "_" + name + ".png"), std::ios::binary)
+          .write(reinterpret_cast<const char*>(samples[i].file.data()), std::streamsize(samples[i].file.size()));
+    }
+  }
 
   // Every decoder must agree on every file, or the times compare different work.
   std::vector<Sample> usable;
