@@ -3,8 +3,10 @@
 // Sub, Average and Paeth depend on the byte one pixel to the left, so their
 // work is serial from pixel to pixel but parallel across the bytes of a pixel.
 // For pixels of 3 to 8 bytes each pixel is therefore handled as one vector
-// (SSE2, part of every 64-bit x86 processor), with no branch per byte; other
-// widths, and other processors, take the byte loops.
+// (SSE2, part of every 64-bit x86 processor), with no branch per byte; pixels
+// of 1 or 2 bytes carry the bytes to their left in registers. Both keep the
+// serial part of Paeth short by comparing the left value against bounds
+// worked out from the line above. Other shapes take the plain byte loops.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -21,8 +23,65 @@ namespace {
 
 enum FilterType : unsigned { FilterNone = 0, FilterSub = 1, FilterUp = 2, FilterAverage = 3, FilterPaeth = 4 };
 
+// The predictor as thresholds on a, for the loops where a is the last value
+// computed and everything else is known in advance. With d = b - c, and for
+// d >= 0: a is chosen when a >= b or a <= 3c - 2b, otherwise b when
+// 2a >= 3c - b, otherwise c; for d < 0 every comparison turns round. Negating
+// a and the bounds when d < 0 (s = -1) gives one form for both, and leaves
+// only a negation, three comparisons and two selections between a and the
+// next a.
+struct PaethBounds {
+  int s, b, low, mid;  // the sign of d, then s * b, s * (3c - 2b), s * (3c - b)
+};
+
+inline PaethBounds BoundsFor(int b, int c) {
+  const int s = (b - c) >> 31;  // 0 or -1
+  return {s, (b ^ s) - s, ((3 * c - 2 * b) ^ s) - s, ((3 * c - b) ^ s) - s};
+}
+
+inline int PaethFrom(int a, int b, int c, const PaethBounds& k) {
+  const int as = (a ^ k.s) - k.s;
+  const bool notA = (as < k.b) & (as > k.low);
+  const int bOrC = 2 * as < k.mid ? c : b;
+  return notA ? bOrC : a;
+}
+
 // Byte loops, for any step. The bytes of the first pixel have nothing to their
-// left; Recon[i - step] and Prior[i - step] count as 0 there.
+// left; Recon[i - step] and Prior[i - step] count as 0 there. For steps 1 and
+// 2 the bytes to the left are carried in registers: read back from recon,
+// which may share its buffer with raw, each would wait for its own store.
+template <size_t Step>
+void SubSmall(unsigned char* recon, const unsigned char* raw, size_t length) {
+  unsigned left[Step] = {};
+  for (size_t i = 0; i + Step <= length; i += Step) {
+    for (size_t k = 0; k < Step; ++k) recon[i + k] = static_cast<unsigned char>(left[k] = (raw[i + k] + left[k]) & 0xFF);
+  }
+}
+
+template <size_t Step>
+void AverageSmall(unsigned char* recon, const unsigned char* raw, const unsigned char* prior, size_t length) {
+  unsigned left[Step] = {};
+  for (size_t i = 0; i + Step <= length; i += Step) {
+    for (size_t k = 0; k < Step; ++k) {
+      const unsigned above = prior ? prior[i + k] : 0;
+      recon[i + k] = static_cast<unsigned char>(left[k] = (raw[i + k] + ((left[k] + above) >> 1)) & 0xFF);
+    }
+  }
+}
+
+template <size_t Step>
+void PaethSmall(unsigned char* recon, const unsigned char* raw, const unsigned char* prior, size_t length) {
+  int left[Step] = {}, upperLeft[Step] = {};
+  for (size_t i = 0; i + Step <= length; i += Step) {
+    for (size_t k = 0; k < Step; ++k) {
+      const int above = prior[i + k];
+      const int predicted = PaethFrom(left[k], above, upperLeft[k], BoundsFor(above, upperLeft[k]));
+      recon[i + k] = static_cast<unsigned char>(left[k] = (raw[i + k] + predicted) & 0xFF);
+      upperLeft[k] = above;
+    }
+  }
+}
+
 void SubBytes(unsigned char* recon, const unsigned char* raw, size_t step, size_t length) {
   const size_t head = std::min(step, length);
   std::memmove(recon, raw, head);
@@ -51,8 +110,6 @@ void PaethBytes(unsigned char* recon, const unsigned char* raw, const unsigned c
     recon[i] = static_cast<unsigned char>(raw[i] + paethPredictor(recon[i - step], prior[i], prior[i - step]));
 }
 
-// Up has no dependency along the line. recon may lie before raw in the same
-// buffer: each block is read before its result is stored.
 void UpBytes(unsigned char* recon, const unsigned char* raw, const unsigned char* prior, size_t length) {
   size_t i = 0;
 #ifdef PNG_FILTERS_SSE2
@@ -130,27 +187,30 @@ void AveragePixels(unsigned char* recon, const unsigned char* raw, const unsigne
   }
 }
 
-inline __m128i Abs16(__m128i x) { return _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x)); }
-
-// The predictor on 16-bit lanes: pa = |b - c|, pb = |a - c|, pc = |a + b - 2c|;
-// a when pa is the smallest, else b when pb is, else c.
+// The threshold form of the predictor (PaethFrom) on 16-bit lanes. Only the
+// steps from one pixel's a to the next are serial; the bounds come from the
+// line above and are worked out ahead by the processor.
 template <size_t Step>
 void PaethPixels(unsigned char* recon, const unsigned char* raw, const unsigned char* prior, size_t length) {
-  const __m128i zero = _mm_setzero_si128();
+  const __m128i zero = _mm_setzero_si128(), lowBytes = _mm_set1_epi16(0xFF);
   __m128i a = zero, c = zero;  // left and upper-left, 16-bit lanes
   for (size_t i = 0; i < length; i += Step) {
     const __m128i b = _mm_unpacklo_epi8(LoadPixel<Step>(prior + i), zero);
-    const __m128i towardB = _mm_sub_epi16(b, c), towardA = _mm_sub_epi16(a, c);
-    const __m128i pa = Abs16(towardB), pb = Abs16(towardA), pc = Abs16(_mm_add_epi16(towardA, towardB));
-    const __m128i smallest = _mm_min_epi16(pa, _mm_min_epi16(pb, pc));
-    const __m128i useA = _mm_cmpeq_epi16(pa, smallest);
-    const __m128i useB = _mm_andnot_si128(useA, _mm_cmpeq_epi16(pb, smallest));
-    const __m128i useC = _mm_andnot_si128(_mm_or_si128(useA, useB), _mm_set1_epi16(-1));
-    const __m128i predicted = _mm_or_si128(_mm_or_si128(_mm_and_si128(useA, a), _mm_and_si128(useB, b)),
-                                           _mm_and_si128(useC, c));
-    const __m128i x = _mm_add_epi8(LoadPixel<Step>(raw + i), _mm_packus_epi16(predicted, predicted));
-    StorePixel<Step>(recon + i, x);
-    a = _mm_unpacklo_epi8(x, zero);
+    const __m128i s = _mm_cmpgt_epi16(c, b);  // d < 0
+    const __m128i c3 = _mm_add_epi16(_mm_add_epi16(c, c), c);
+    const __m128i bs = _mm_sub_epi16(_mm_xor_si128(b, s), s);
+    const __m128i low = _mm_sub_epi16(_mm_xor_si128(_mm_sub_epi16(c3, _mm_add_epi16(b, b)), s), s);
+    const __m128i mid = _mm_sub_epi16(_mm_xor_si128(_mm_sub_epi16(c3, b), s), s);
+    const __m128i bcx = _mm_xor_si128(b, c);
+    const __m128i x = _mm_unpacklo_epi8(LoadPixel<Step>(raw + i), zero);
+    // The serial part.
+    const __m128i as = _mm_sub_epi16(_mm_xor_si128(a, s), s);
+    const __m128i notA = _mm_and_si128(_mm_cmpgt_epi16(bs, as), _mm_cmpgt_epi16(as, low));
+    const __m128i notB = _mm_cmpgt_epi16(mid, _mm_add_epi16(as, as));
+    const __m128i bOrC = _mm_xor_si128(b, _mm_and_si128(bcx, notB));
+    const __m128i predicted = _mm_xor_si128(a, _mm_and_si128(_mm_xor_si128(a, bOrC), notA));
+    a = _mm_and_si128(_mm_add_epi16(x, predicted), lowBytes);
+    StorePixel<Step>(recon + i, _mm_packus_epi16(a, a));
     c = b;
   }
 }
@@ -212,6 +272,18 @@ int unfilterScanline(unsigned char* recon, const unsigned char* scanline, const 
 #ifdef PNG_FILTERS_SSE2
   if (VectorUnfilter(recon, scanline, prior, step, length, filterType)) return 0;
 #endif
+  if ((step == 1 || step == 2) && length % step == 0) {
+    switch (filterType) {
+      case FilterSub: step == 1 ? SubSmall<1>(recon, scanline, length) : SubSmall<2>(recon, scanline, length); return 0;
+      case FilterAverage:
+        step == 1 ? AverageSmall<1>(recon, scanline, prior, length) : AverageSmall<2>(recon, scanline, prior, length);
+        return 0;
+      case FilterPaeth:
+        step == 1 ? PaethSmall<1>(recon, scanline, prior, length) : PaethSmall<2>(recon, scanline, prior, length);
+        return 0;
+      default: break;
+    }
+  }
   switch (filterType) {
     case FilterNone: std::memmove(recon, scanline, length); break;
     case FilterSub: SubBytes(recon, scanline, step, length); break;
