@@ -185,9 +185,9 @@ cp -r res "$show/res"
 ways=(escape right sigterm close)
 for n in $(seq "$starts"); do
   how=${ways[$(((n - 1) % 4))]}
-  # Half the starts are ended within the first 1.5 s (loading), half after
-  # 3 to 10 s (the show, on a machine that loads in time).
-  if [ $((n % 2)) = 1 ]; then delay_ms=$((RANDOM % 1500)); else delay_ms=$((3000 + RANDOM % 7000)); fi
+  # Half the starts of each way are ended within the first 1.5 s (loading),
+  # half after 3 to 10 s (the show, on a machine that loads in time).
+  if [ $(((n - 1) / 4 % 2)) = 0 ]; then delay_ms=$((RANDOM % 1500)); else delay_ms=$((3000 + RANDOM % 7000)); fi
   start_demo "$show"
   sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
   when=$(phase)
@@ -252,7 +252,8 @@ for f in "${files[@]}"; do
 done
 
 echo "soak: $starts starts ended on request:"
-for key in $(printf '%s\n' "${!count[@]}" | grep -v sweep | sort); do echo "  $key: ${count[$key]} clean"; done
+for key in $(printf '%s\n' "${!count[@]}" | grep -v 'sweep\|hang' | sort); do echo "  $key: ${count[$key]} clean"; done
+echo "  still running 5 s after the request: ${count[hang]:-0}"
 echo "soak: damage sweep: ${#files[@]} files x 4 damages = $(( ${#files[@]} * 4 )) runs; $swept ran on into the show," \
   "${count[sweep-ok]:-0} ended cleanly on Escape, $one_line said exactly one line naming the file"
 echo "soak: $failures failed run(s)"
