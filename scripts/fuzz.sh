@@ -8,7 +8,7 @@
 #
 # Environment: FUZZ_TARGETS picks targets ("inflate png ..."; default all),
 # FUZZ_RUNS stops each target after that many executions (SECONDS still caps
-# it), FUZZ_TIMEOUT the seconds one input may take (default 10; a loaded
+# it), FUZZ_TIMEOUT the seconds one input may take (default 60: a loaded
 # machine needs more), FUZZ_JOBS the build's parallel jobs (default 2).
 # Needs clang. Builds into build-fuzz; corpora grow in build-fuzz/corpus and
 # carry over between runs; a failing input lands in build-fuzz/artifacts.
@@ -87,7 +87,7 @@ for t in $targets; do
   # small quarantine keeps freed memory in reuse: on a virtual machine the
   # page faults of ever fresh memory cost more than the runs themselves.
   ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16 UBSAN_OPTIONS=print_stacktrace=1 \
-    "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" "${runs[@]}" -timeout="${FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 \
+    "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" "${runs[@]}" -timeout="${FUZZ_TIMEOUT:-60}" -rss_limit_mb=2048 \
     -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
     "$build/corpus/$t" "$seeds/$t" >"$log" 2>&1 || fail "fuzz_$t"
   executed=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
