@@ -48,15 +48,15 @@ namespace {
 //               for a symbol (for a link: the subtable's index bits)
 //   bit 13      Special: end of block or symbol 286/287 (literal/length),
 //               symbol 30 or 31 (distance)
-//   bits 16..30 literal byte, base length or distance, code-length symbol,
-//               end-of-block marker, or subtable offset
-//   bit 31      Literal (literal/length tables)
+//   bit 14      Literal: the byte in bits 16..23
+//   bits 16..30 base length or distance, code-length symbol, end-of-block
+//               marker, or subtable offset
 constexpr uint32_t ConsumedMask = 63;
 constexpr uint32_t Link = 1u << 6;
 constexpr uint32_t NoCode = 1u << 7;
 constexpr uint32_t Special = 1u << 13;
 constexpr uint32_t Exceptional = Link | NoCode | Special;
-constexpr uint32_t Literal = 1u << 31;
+constexpr uint32_t Literal = 1u << 14;
 constexpr uint32_t EndOfBlockValue = 1;  // value of the Special entry of symbol 256; 286 and 287 have 0
 
 inline uint32_t EntryValue(uint32_t e) { return (e >> 16) & 0x7FFF; }
@@ -240,7 +240,7 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
       main[subStart + k] = NoCodeEntry(x, filled, bits);
     }
   }
-  static_assert(Size >= CodeLengthTableSize, "");
+
   return InflateError::None;
 }
 
@@ -457,7 +457,7 @@ inline void Store64(unsigned char* p, uint64_t v) { std::memcpy(p, &v, 8); }
 // Bytes a fast step may write past the end of its copy, and the output room
 // the fast loop keeps: a longest copy and that overrun. Input: the loop
 // refills at most three times per round, 7 bytes each, with 8-byte loads.
-constexpr size_t CopyOverrun = 16;
+constexpr size_t CopyOverrun = 32;
 constexpr size_t FastOutputRoom = MaxMatchLength + CopyOverrun + 16;
 constexpr size_t FastInputRoom = 32;
 
@@ -467,17 +467,22 @@ inline void CopyMatch(unsigned char* dst, size_t distance, size_t length) {
   unsigned char* const end = dst + length;
   const unsigned char* src = dst - distance;
   if (distance >= 16) {
+    // Most copies are short: two unconditional stores cover them without a
+    // loop whose exit the branch predictor would have to guess.
     std::memcpy(dst, src, 16);
-    while (dst + 16 < end) {
+    std::memcpy(dst + 16, src + 16, 16);
+    while (dst + 32 < end) {
       dst += 16;
       src += 16;
-      std::memcpy(dst, src, 16);
+      std::memcpy(dst + 16, src + 16, 16);
     }
   } else if (distance >= 8) {
     Store64(dst, Load64(src));
     Store64(dst + 8, Load64(src + 8));
-    dst += 16;
-    src += 16;
+    Store64(dst + 16, Load64(src + 16));
+    Store64(dst + 24, Load64(src + 24));
+    dst += 32;
+    src += 32;
     while (dst < end) {
       Store64(dst, Load64(src));
       dst += 8;
@@ -545,17 +550,19 @@ Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits
   uint32_t entry = literalEntries[buffer & literalMask];
   while (dst <= fastEnd && next <= inputEnd) {
     if (entry & Literal) {
-      consume(entry);
-      *dst++ = static_cast<unsigned char>(entry >> 16);
-      entry = literalEntries[buffer & literalMask];
-      if (entry & Literal) {
+      // Up to four literals of at most 11 bits; 11 bits are left for the
+      // next lookup.
+      auto put = [&] {
         consume(entry);
         *dst++ = static_cast<unsigned char>(entry >> 16);
         entry = literalEntries[buffer & literalMask];
+      };
+      put();
+      if (entry & Literal) {
+        put();
         if (entry & Literal) {
-          consume(entry);
-          *dst++ = static_cast<unsigned char>(entry >> 16);
-          entry = literalEntries[buffer & literalMask];  // at least 11 bits are left
+          put();
+          if (entry & Literal) put();
         }
       }
       refill();
@@ -669,7 +676,8 @@ Step CarefulStep(const LiteralTable& literals, const DistanceTable& distances, B
   }
   output.MakeRoom(length);
   unsigned char* dst = output.out.data() + output.position;
-  for (size_t k = 0; k < length; ++k) dst[k] = dst[k - distance];
+  const unsigned char* src = dst - distance;
+  for (size_t k = 0; k < length; ++k) dst[k] = src[k];
   output.position += length;
   return Step::Continue;
 }
