@@ -493,7 +493,8 @@ inline void CopyMatch(unsigned char* dst, size_t distance, size_t length) {
     // is a multiple of the distance so that every word starts on the pattern.
     uint64_t pattern = Load64(src) & (~uint64_t{0} >> (64 - 8 * distance));
     for (size_t width = distance; width < 8; width *= 2) pattern |= pattern << (8 * width);
-    const size_t stride = 8 - 8 % distance;
+    static constexpr uint8_t strides[8] = {0, 8, 8, 6, 8, 5, 6, 7};  // 8 - 8 % distance, without a division
+    const size_t stride = strides[distance];
     Store64(dst, pattern);
     Store64(dst + stride, pattern);
     dst += 2 * stride;
@@ -721,7 +722,7 @@ InflateError InflateStoredBlock(Bits& bits, Output& output) {
 
 int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin, const unsigned char* end,
                    size_t outputLimit) {
-  const InflateError header = CheckZlibHeader(begin, end);
+  const InflateError header = checkZlibHeader(begin, end);
   if (header != InflateError::None) return static_cast<int>(header);
 
   static const FixedTables fixed;

@@ -71,7 +71,7 @@ int decompressZlibReference(std::vector<unsigned char>& out, const unsigned char
                             const unsigned char* end, size_t outputLimit = SIZE_MAX);
 
 // The 2-byte zlib header's checks in their order: 53, 24, 25, 26 or None.
-InflateError CheckZlibHeader(const unsigned char* begin, const unsigned char* end);
+InflateError checkZlibHeader(const unsigned char* begin, const unsigned char* end);
 
 // A Huffman code as a binary tree in a flat array. Node k owns slots 2k (next
 // bit 0) and 2k + 1 (next bit 1); node 0 is the root. A slot holds a symbol

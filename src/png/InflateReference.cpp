@@ -271,7 +271,7 @@ unsigned decodeSymbol(const CodeTree& tree, BitStream& bits, InflateError& error
 // ---------------------------------------------------------------------------
 // The stream.
 
-InflateError CheckZlibHeader(const unsigned char* begin, const unsigned char* end) {
+InflateError checkZlibHeader(const unsigned char* begin, const unsigned char* end) {
   const size_t n = (begin && end > begin) ? static_cast<size_t>(end - begin) : 0;
   if (n < 2) return InflateError::StreamTooShort;
   const unsigned cmf = begin[0], flg = begin[1];
@@ -283,7 +283,7 @@ InflateError CheckZlibHeader(const unsigned char* begin, const unsigned char* en
 
 int decompressZlibReference(std::vector<unsigned char>& out, const unsigned char* begin,
                             const unsigned char* end, size_t outputLimit) {
-  const InflateError header = CheckZlibHeader(begin, end);
+  const InflateError header = checkZlibHeader(begin, end);
   if (header != InflateError::None) return static_cast<int>(header);
 
   Walk walk{InflateError::None, {}, {}, {}, out, 0, outputLimit};
