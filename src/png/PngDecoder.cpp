@@ -26,6 +26,10 @@ constexpr size_t ChunksStart = 33;  // after IHDR's CRC, whatever its length fie
 // from committing gigabytes before its data has been seen.
 constexpr uint64_t PresizeRatio = 64;
 constexpr uint64_t PresizeFloor = uint64_t{16} << 20;
+// How much more than its scanlines an image's data may inflate to. Data past
+// the scanlines is never used, so a stream that goes on much further is
+// damaged or hostile: a few kilobytes of it could otherwise demand gigabytes.
+constexpr uint64_t SurplusDataLimit = uint64_t{1} << 20;
 
 inline uint32_t ReadBigEndian32(const unsigned char* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
@@ -226,7 +230,9 @@ int Decompress(std::vector<unsigned char>& scanlines, std::vector<unsigned char>
   const bool convertInPlace = layout.bitsPerPixel <= 32 && state.interlaceMethod == 0;
   const uint64_t wanted = convertInPlace ? std::max(layout.scanlineBytes, layout.rgbaBytes) : layout.scanlineBytes;
   scanlines.resize(std::min<uint64_t>(wanted, compressed.size() * PresizeRatio + PresizeFloor));
-  if (int error = decompressZlib(scanlines, compressed.data(), compressed.data() + compressed.size())) return error;
+  if (int error = decompressZlib(scanlines, compressed.data(), compressed.data() + compressed.size(),
+                                 layout.scanlineBytes + SurplusDataLimit))
+    return error;
   std::vector<unsigned char>().swap(compressed);
   if (scanlines.size() < layout.scanlineBytes) return ShortDataError(scanlines, layout);
   return 0;

@@ -437,6 +437,10 @@ const PngErrorCase pngErrorCases[] = {
     {"DataShortInterlaced", [] { return concat({pngHeader(2, 2, 8, 0, 1), idat({0, 1, 0, 2, 0}), iend}); }, 45},
     {"BadFilterBeforeShortData", [] { return concat({pngHeader(2, 3, 8, 0), idat({0, 10, 20, 7, 30, 40, 0}), iend}); }, 36},
     {"LongerDataIsFine", [] { return concat({pngHeader(2, 2, 8, 0), idat({0, 10, 20, 0, 30, 40, 9, 9, 9}), iend}); }, 0},
+    // Data may run on past the scanlines by up to a mebibyte, never further:
+    // a small file cannot make the decoder allocate without bound.
+    {"DataAMebibytePastTheImage", [] { return concat({pngHeader(2, 2, 8, 0), idat(concat({{0, 10, 20, 0, 30, 40}, Bytes(1 << 20, 0)})), iend}); }, 0},
+    {"DataFurtherPastTheImage", [] { return concat({pngHeader(2, 2, 8, 0), idat(concat({{0, 10, 20, 0, 30, 40}, Bytes((1 << 20) + 1, 0)})), iend}); }, 65},
     {"IndexBeyondPalette8", [] { return indexedImage({0, 0, 2}, 8, 2, {1, 2, 3, 4, 5, 6}); }, 46},
     {"IndexBeyondPalette4", [] { return indexedImage({0, 0x12}, 4, 2, {1, 2, 3, 4, 5, 6}); }, 47},
     {"IndexBeyondPalette1", [] { return indexedImage({0, 0x40}, 1, 2, {1, 2, 3}); }, 47},
