@@ -7,6 +7,7 @@
 #include "platform/Audio.h"
 #include "render/DemoFrame.h"
 #include "render/ImagePlanes.h"
+#include "shell/EditSession.h"
 #include "shell/Options.h"
 #include "shell/Projection.h"
 #include "shell/RunStats.h"
@@ -66,6 +67,8 @@ int RunDemo(const DemoOptions& options) {
     return 1;
   }
   if (options.stats) EnableRunStats();
+  const bool editing = !options.editFile.empty();
+  if (editing && !CheckEditFile(options.editFile)) return 1;
   InstallQuitSignals();
   if (!OpenDisplay() || !QueryDesktopMode(&Desktop)) return 1;
   // The picture is framed for the surface it is drawn on: the desktop, or the
@@ -86,12 +89,21 @@ int RunDemo(const DemoOptions& options) {
   if (!options.window) HideCursor();
   SetupProjection(surface);
   SetFixedGlState();
-  const double fromRow = options.fromRow.value_or(0.0);
-  InitDemo(fromRow);
-  // A show started part-way shows what someone who had watched from the start
-  // would see: the planes' fades are where that viewer's frames left them.
-  if (fromRow > 0.0) JumpPlaneFadesTo(CurrentRow());
-  RunMessageLoop(options.stats ? TimedDemoFrame : DemoFrame);
+  ShowStart start;
+  start.fromRow = options.fromRow.value_or(0.0);
+  // Edited tracks come from their text alone, never from the track files.
+  start.readTrackFiles = !editing;
+  InitDemo(start);
+  if (editing) {
+    BeginEditSession(options.editFile, surface.width, surface.height);
+    ExtraKeyHandler = EditKey;
+    RunMessageLoop(EditFrame);
+  } else {
+    // A show started part-way shows what someone who had watched from the
+    // start would see: the planes' fades are where that viewer's frames left them.
+    if (start.fromRow > 0.0) JumpPlaneFadesTo(CurrentRow());
+    RunMessageLoop(options.stats ? TimedDemoFrame : DemoFrame);
+  }
   PrintFrameStats();
   StopSound();
   CloseDisplay();

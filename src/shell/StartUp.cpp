@@ -41,7 +41,7 @@ void DrawLoadingFrame(const char* text) {
   SwapDemoWindow();
 }
 
-void InitDemo(double fromRow) {
+void InitDemo(const ShowStart& start) {
   // The images are read, decoded and drawn into their squares on a worker
   // thread, one ahead of the uploads, from now on: behind the font, the
   // loading frames and each upload.
@@ -71,7 +71,7 @@ void InitDemo(double fromRow) {
     if (StartUpWatcher.imageLoaded) StartUpWatcher.imageLoaded(image.slot);
   }
   MarkStartUpStep("music and tracks");
-  InitMusicAndTracks();
-  StartMusicPlayback(fromRow);
+  InitMusicAndTracks(start.readTrackFiles);
+  StartMusicPlayback(start.fromRow);
   MarkStartUpStep("first show frame");
 }

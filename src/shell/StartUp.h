@@ -4,9 +4,12 @@
 
 // Builds the font, generates the texture names, switches on texturing and
 // blending, loads the seven images in slot order (a loading frame with one
-// more dot before each), opens the music and the tracks and starts playback
-// (from fromRow when the show is to start part-way).
-void InitDemo(double fromRow = 0.0);
+// more dot before each), opens the music and the tracks and starts playback.
+struct ShowStart {
+  double fromRow = 0.0;         // where the music starts
+  bool readTrackFiles = true;   // false: the tracks are registered empty
+};
+void InitDemo(const ShowStart& start = {});
 
 // Draws and presents one loading frame with text centred (none when null).
 void DrawLoadingFrame(const char* text);

@@ -1,9 +1,15 @@
 #include "shell/WindowProc.h"
 
+bool (*ExtraKeyHandler)(int key) = nullptr;
+
 long WindowProc(const DisplayMessage& msg) {
   switch (msg.kind) {
     case MessageKind::KeyDown:
-      if (msg.key == KeyEscape) PostQuit();
+      if (msg.key == KeyEscape) {
+        PostQuit();
+      } else if (ExtraKeyHandler) {
+        ExtraKeyHandler(msg.key);
+      }
       return 0;  // every other key is swallowed, no default processing
     case MessageKind::RightButtonDown:
       PostQuit();

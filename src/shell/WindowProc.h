@@ -5,6 +5,10 @@
 
 #include "platform/Display.h"
 
+// Keys other than Escape go here first when set (the edit mode's controls);
+// true means the key was taken.
+extern bool (*ExtraKeyHandler)(int key);
+
 // Handles one message; the result is the one the message's handling gives
 // (0 for everything the demo handles itself).
 long WindowProc(const DisplayMessage& msg);

@@ -15,7 +15,7 @@ constexpr int OutputFrequency = 44100;
 
 }  // namespace
 
-void InitMusicAndTracks() {
+void InitMusicAndTracks(bool readTrackFiles) {
   // Neither failure stops the show: without a device or a file the stream
   // runs silently on the monotonic clock, and the audio layer says so.
   AudioOpenOutput(OutputFrequency);
@@ -23,7 +23,8 @@ void InitMusicAndTracks() {
   MusicStream = AudioOpenStream(music.c_str());
 
   CreateTrackSet("sync");
-  for (std::size_t i = 0; i < FrameTrackCount; ++i) FrameTrackHandles[i] = GetTrack(FrameTracks[i].name);
+  Track* (*const request)(const char*) = readTrackFiles ? GetTrack : RegisterTrack;
+  for (std::size_t i = 0; i < FrameTrackCount; ++i) FrameTrackHandles[i] = request(FrameTracks[i].name);
 }
 
 void StartMusicPlayback(double fromRow) {

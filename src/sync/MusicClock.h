@@ -18,8 +18,9 @@ extern uint32_t MusicStream;
 extern Track* FrameTrackHandles[FrameTrackCount];
 
 // Opens the audio output and the show's music, creates the "sync" registry and
-// requests the frame tracks in the show table's order.
-void InitMusicAndTracks();
+// requests the frame tracks in the show table's order. Without readTrackFiles
+// the tracks are registered without keys, for tracks that come from elsewhere.
+void InitMusicAndTracks(bool readTrackFiles = true);
 // Starts the output and the playback of MusicStream from its beginning, or
 // from fromRow when the show is to start part-way.
 void StartMusicPlayback(double fromRow = 0.0);

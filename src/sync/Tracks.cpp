@@ -95,7 +95,7 @@ int32_t FindTrack(const TrackSet* set, const char* name) {
   return -1;
 }
 
-Track* GetTrack(const char* name) {
+Track* RegisterTrack(const char* name) {
   if (!name) name = "";
   // A request before start-up created the registry would have nowhere to go;
   // the registry is created then, under the name start-up gives it.
@@ -120,6 +120,16 @@ Track* GetTrack(const char* name) {
   set->tracks = static_cast<Track**>(grown);
   set->tracks[set->trackCount] = track;
   set->trackCount += 1;
+  return track;
+}
+
+Track* GetTrack(const char* name) {
+  if (!name) name = "";
+  if (ActiveTrackSet) {
+    const int32_t found = FindTrack(ActiveTrackSet, name);
+    if (found >= 0) return ActiveTrackSet->tracks[found];
+  }
+  Track* track = RegisterTrack(name);
 
   // A track whose file is missing or damaged stays registered with what could
   // be read, usually nothing, so it evaluates to 0.0 and the show runs on; the

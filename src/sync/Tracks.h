@@ -35,6 +35,9 @@ TrackSet* CurrentTrackSet();
 void DestroyTrackSet(TrackSet* set);
 // The track of that name, created, registered and loaded on first request.
 Track* GetTrack(const char* name);
+// The same without reading a file: a new track has no keys until the caller
+// gives it some (tracks compiled from text).
+Track* RegisterTrack(const char* name);
 // Index of the track with that name in the registry, or -1.
 int32_t FindTrack(const TrackSet* set, const char* name);
 // "res\steak_NAME.track" in a builder-owned 260-byte buffer, valid until the next call.

@@ -1,0 +1,395 @@
+// The edit mode: the show's tracks from a text file that is watched while the
+// show plays.
+//
+// Watching is a look at the file's time and size, at most every WatchInterval
+// and only between frames, so it works the same on every system and file
+// system, whether an editor rewrites the file in place or renames a new one
+// over it. A change is compiled at once, on this thread: compiling a show's
+// text takes well under a millisecond, and the music plays on its own thread,
+// so neither the music nor the picture has a gap. Tracks are swapped between
+// two frames, so no frame mixes old and new keys.
+//
+// A save caught half-written fails to compile and is reported; the rest of the
+// write changes the file again and the next look compiles the whole of it.
+#include "shell/EditSession.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "platform/Audio.h"
+#include "platform/Display.h"
+#include "render/DemoFrame.h"
+#include "render/FramePlan.h"
+#include "render/OutlineFont.h"
+#include "shell/Projection.h"
+#include "shell/Shell.h"
+#include "show/ShowTable.h"
+#include "sync/MusicClock.h"
+#include "sync/ShowTime.h"
+#include "sync/TrackSwap.h"
+#include "sync/TrackText.h"
+#include "sync/Tracks.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr auto WatchInterval = std::chrono::milliseconds(10);
+// An editor that saves by renaming leaves the name missing for a moment;
+// only a file missing for longer than this is worth a word.
+constexpr auto MissingGrace = std::chrono::seconds(1);
+// Track text is a few kilobytes; anything this large is some other file.
+constexpr uintmax_t LargestTrackText = 64u << 20;
+constexpr int MostMessageLines = 4;
+constexpr double FrameRateWindowSeconds = 0.5;
+
+struct FileStamp {
+  bool exists = false;
+  fs::file_time_type time{};
+  uintmax_t size = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const fs::path& path) {
+  FileStamp stamp;
+  std::error_code error;
+  stamp.time = fs::last_write_time(path, error);
+  if (error) return {};
+  stamp.size = fs::file_size(path, error);
+  if (error) return {};
+  stamp.exists = true;
+  return stamp;
+}
+
+// The whole file, or false with the reason.
+bool ReadText(const fs::path& path, std::string& text, std::string& why) {
+  std::error_code error;
+  const uintmax_t size = fs::file_size(path, error);
+  if (error) {
+    why = error.message();
+    return false;
+  }
+  if (size > LargestTrackText) {
+    why = "too large to be track text";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    why = "cannot be opened";
+    return false;
+  }
+  std::ostringstream whole;
+  whole << in.rdbuf();
+  if (in.bad()) {
+    why = "cannot be read";
+    return false;
+  }
+  text = whole.str();
+  return true;
+}
+
+struct Session {
+  bool active = false;
+  std::string path;
+  int width = 0, height = 0;
+
+  FileStamp seen;
+  SteadyClock::time_point lastLook{};
+  SteadyClock::time_point missingSince{};
+  bool missingReported = false;
+  std::string compiledText;
+  bool compiledOnce = false;
+
+  // What the screen says about the file until the next good save.
+  std::vector<std::string> messages;
+  bool messagesAreErrors = false;
+
+  // The save whose tracks the next presented frame is the first to show.
+  bool reloadPending = false;
+  fs::file_time_type savedAt{};
+
+  bool paused = false;
+  bool ended = false;
+
+  int framesInWindow = 0;
+  SteadyClock::time_point windowStart{};
+  double framesPerSecond = 0.0;
+};
+
+Session S;
+
+void Report(const std::vector<std::string>& lines, bool errors) {
+  S.messages = lines;
+  S.messagesAreErrors = errors;
+  for (const std::string& line : lines) std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// Compiles the text and swaps its tracks in; a text with errors changes
+// nothing but the messages.
+void Compile(const std::string& text, const FileStamp& stamp) {
+  S.compiledText = text;
+  S.compiledOnce = true;
+  std::vector<TrackTextError> errors;
+  const std::vector<TrackSource> sources = ParseTrackText(text, errors);
+  if (!errors.empty()) {
+    std::vector<std::string> lines;
+    for (const TrackTextError& e : errors) lines.push_back(S.path + ":" + std::to_string(e.line) + ": " + e.message);
+    Report(lines, true);
+    return;
+  }
+  const TrackSwapResult swap = SwapInTrackSources(CurrentTrackSet(), sources);
+  std::vector<std::string> warnings;
+  for (const TrackSource* unused : swap.unused) {
+    warnings.push_back(S.path + ":" + std::to_string(unused->line) + ": track '" + unused->name +
+                       "' is none of the show's tracks; it is left out");
+  }
+  Report(warnings, false);
+  // The fades depend on the control track's whole history: a new one gives
+  // the fades a viewer of the new show would have.
+  for (const std::string& name : swap.changed) {
+    if (name == ControlTrackName) JumpPlaneFadesTo(CurrentRow());
+  }
+  S.reloadPending = true;
+  S.savedAt = stamp.time;
+}
+
+void Look(bool force) {
+  const SteadyClock::time_point now = SteadyClock::now();
+  if (!force && now - S.lastLook < WatchInterval) return;
+  S.lastLook = now;
+  const FileStamp stamp = StampOf(S.path);
+  if (!stamp.exists) {
+    if (S.seen.exists) {
+      S.seen = stamp;
+      S.missingSince = now;
+      S.missingReported = false;
+    }
+    if (!S.missingReported && now - S.missingSince >= MissingGrace) {
+      S.missingReported = true;
+      Report({S.path + ": missing; the tracks stay as they were"}, true);
+    }
+    return;
+  }
+  if (!force && stamp == S.seen) return;
+  S.seen = stamp;
+  std::string text, why;
+  if (!ReadText(S.path, text, why)) {
+    Report({S.path + ": " + why + "; the tracks stay as they were"}, true);
+    return;
+  }
+  // Saved again unchanged (or only touched): nothing to do, nothing to say.
+  if (S.compiledOnce && text == S.compiledText && S.messages.empty()) return;
+  Compile(text, stamp);
+}
+
+void CountFrame() {
+  const SteadyClock::time_point now = SteadyClock::now();
+  if (S.framesInWindow == 0) S.windowStart = now;
+  ++S.framesInWindow;
+  const double elapsed = std::chrono::duration<double>(now - S.windowStart).count();
+  if (elapsed >= FrameRateWindowSeconds) {
+    S.framesPerSecond = double(S.framesInWindow - 1) / elapsed;
+    S.framesInWindow = 1;
+    S.windowStart = now;
+  }
+}
+
+// --- The overlay: text in window pixels over the finished frame -----------
+
+void DrawBox(float x0, float y0, float x1, float y1) {
+  glBegin(GL_QUADS);
+  glVertex2f(x0, y0);
+  glVertex2f(x1, y0);
+  glVertex2f(x1, y1);
+  glVertex2f(x0, y1);
+  glEnd();
+}
+
+// One line of text with its baseline at y, on a dark box.
+void DrawLine(const std::string& text, float x, float y, float size, const float colour[3]) {
+  const float width = TextWidth(text.c_str()) * size;
+  const float pad = size * 0.3f;
+  glColor4f(0.0f, 0.0f, 0.0f, 0.65f);
+  DrawBox(x - pad, y - size * 0.3f, x + width + pad, y + size);
+  glColor4f(colour[0], colour[1], colour[2], 1.0f);
+  glPushMatrix();
+  glTranslatef(x, y, 0.0f);
+  glScalef(size, size, 1.0f);
+  PrintText(text.c_str(), false);
+  glPopMatrix();
+}
+
+void DrawOverlay(const std::string& status) {
+  static const float White[3] = {1.0f, 1.0f, 1.0f};
+  static const float Red[3] = {1.0f, 0.45f, 0.4f};
+  static const float Yellow[3] = {1.0f, 0.9f, 0.4f};
+  // Large enough to read on a small window, no larger than a line of an editor.
+  const float size = std::max(13.0f, std::min(28.0f, float(S.height) / 40.0f));
+  const float line = size * 1.5f;
+  const float margin = size;
+
+  glPushAttrib(GL_ENABLE_BIT | GL_VIEWPORT_BIT | GL_CURRENT_BIT | GL_TRANSFORM_BIT |
+               GL_COLOR_BUFFER_BIT);
+  glViewport(0, 0, S.width, S.height);
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  glOrtho(0.0, S.width, 0.0, S.height, -1.0, 1.0);
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_TEXTURE_2D);
+  glDisable(GL_CULL_FACE);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+
+  DrawLine(status, margin, margin, size, White);
+  float y = float(S.height) - margin - size;
+  const int shown = int(std::min<size_t>(S.messages.size(), MostMessageLines));
+  for (int i = 0; i < shown; ++i, y -= line) {
+    DrawLine(S.messages[size_t(i)], margin, y, size, S.messagesAreErrors ? Red : Yellow);
+  }
+  if (S.messages.size() > size_t(shown)) {
+    DrawLine("... and " + std::to_string(S.messages.size() - size_t(shown)) + " more (see the terminal)", margin, y,
+             size, S.messagesAreErrors ? Red : Yellow);
+  }
+
+  glPopMatrix();
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glPopAttrib();
+}
+
+void Seek(double seconds) {
+  // The audio layer keeps the position within the music.
+  AudioSeek(MusicStream, std::max(seconds, 0.0));
+  S.ended = false;
+  JumpPlaneFadesTo(CurrentRow());
+}
+
+}  // namespace
+
+std::string FormatEditStatus(const EditStatus& status) {
+  char row[32];
+  std::snprintf(row, sizeof row, "row %.1f", std::floor(status.row * 10.0) / 10.0);
+  std::string text = FormatShowTime(status.seconds) + "   " + row + "   code " + std::to_string(status.code);
+  if (status.code == EndOfShowCode) {
+    text += ": end of the show";
+  } else {
+    const PlaneChoice plane = PlaneForControlCode(status.code);
+    if (plane.routine == PlaneRoutine::None) {
+      text += ": no plane";
+    } else {
+      const char* names = "-ABC";
+      const char* image = ShowImageForSlot(plane.slot);
+      text += std::string(": plane ") + names[int(plane.routine)] + " " + (plane.fadeOut ? "out" : "in") + ", " +
+              (image ? image : "no image");
+    }
+  }
+  if (status.ended || status.paused) {
+    text += status.ended ? "   held at the end" : "   paused";
+  } else {
+    char fps[32];
+    std::snprintf(fps, sizeof fps, "   %.0f fps", status.framesPerSecond);
+    text += fps;
+  }
+  return text;
+}
+
+bool CheckEditFile(const std::string& path) {
+  std::string text, why;
+  std::error_code error;
+  if (fs::is_directory(path, error)) {
+    why = "a folder, not track text";
+  } else if (ReadText(path, text, why)) {
+    return true;
+  }
+  std::fprintf(stderr, "demo: edit: '%s': %s\n", path.c_str(), why.c_str());
+  return false;
+}
+
+void BeginEditSession(const std::string& path, int width, int height) {
+  S = Session{};
+  S.active = true;
+  S.path = path;
+  S.width = width;
+  S.height = height;
+  Look(true);
+  JumpPlaneFadesTo(CurrentRow());
+  S.reloadPending = false;  // the start is no save
+  std::fprintf(stderr, "demo: edit: watching %s for saves\n", path.c_str());
+}
+
+bool EditFrame() {
+  Look(false);
+  const double row = CurrentRow();
+  const FrameTrackValues values = EvaluateFrameTracks(row);
+  FramePlan plan = PlanFrame(values);
+  if (plan.endsShow && !S.ended) {
+    // Working on a show, its end is a place to look at, not a reason to
+    // close the window: the music holds there until a key moves it.
+    AudioPause(MusicStream);
+    S.ended = true;
+    S.paused = true;
+  }
+  plan.endsShow = false;
+  ComposeFrame(plan, values, row);
+
+  CountFrame();
+  EditStatus status;
+  status.row = row;
+  status.seconds = row / RowsPerSecond;
+  status.code = TruncateTrackValue(values.control);
+  status.paused = S.paused;
+  status.ended = S.ended;
+  status.framesPerSecond = S.framesPerSecond;
+  DrawOverlay(FormatEditStatus(status));
+  SwapDemoWindow();
+
+  if (S.reloadPending) {
+    S.reloadPending = false;
+    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(fs::file_time_type::clock::now() - S.savedAt);
+    // A file stamped by another machine's clock says nothing about this one's.
+    if (since.count() >= 0 && since.count() < 60000) {
+      std::fprintf(stderr, "demo: edit: %s: new tracks on screen %lld ms after the save\n", S.path.c_str(),
+                   static_cast<long long>(since.count()));
+    } else {
+      std::fprintf(stderr, "demo: edit: %s: new tracks on screen\n", S.path.c_str());
+    }
+  }
+  return true;
+}
+
+bool EditKey(int key) {
+  if (!S.active) return false;
+  const double seconds = CurrentRow() / RowsPerSecond;
+  switch (key) {
+    case KeySpace:
+      if (S.paused) {
+        AudioResume(MusicStream);
+      } else {
+        AudioPause(MusicStream);
+      }
+      S.paused = !S.paused;
+      S.ended = false;
+      return true;
+    case KeyLeft: Seek(seconds - 1.0); return true;
+    case KeyRight: Seek(seconds + 1.0); return true;
+    case KeyDown: Seek(seconds - 10.0); return true;
+    case KeyUp: Seek(seconds + 10.0); return true;
+    case KeyHome: Seek(0.0); return true;
+    default: return false;
+  }
+}

@@ -1,0 +1,38 @@
+// Working on a show: the tracks come from a text file that is compiled at the
+// start and again whenever it is saved, the keyboard moves about in the music,
+// and a status line says where the show stands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Whether the track text can be read at all; false with the reason on stderr.
+// Checked before any window opens, so that a mistyped name costs nothing.
+bool CheckEditFile(const std::string& path);
+
+// Starts the session once the start-up has registered the tracks (without
+// keys) and the music plays: compiles the file, swaps its tracks in and puts
+// the planes' fades where a viewer would have them. A file with errors starts
+// the show without tracks and says what is wrong until a good save.
+// width x height is the drawable surface, for the status line.
+void BeginEditSession(const std::string& path, int width, int height);
+
+// One frame of the edit mode: takes a saved file's new tracks, draws the show
+// and the status line and presents them. The end code holds the music at the
+// end instead of ending the run, so that one can go back. Always true.
+bool EditFrame();
+
+// The edit mode's keys: Space pauses and resumes, Left and Right seek one
+// second, Up and Down ten, Home returns to the start. False for other keys.
+bool EditKey(int key);
+
+// What the status line says.
+struct EditStatus {
+  double seconds = 0.0;
+  double row = 0.0;
+  int32_t code = 0;         // the control code in force
+  bool paused = false;
+  bool ended = false;       // held at the end code
+  double framesPerSecond = 0.0;
+};
+std::string FormatEditStatus(const EditStatus& status);
