@@ -3,8 +3,15 @@
 # Idempotent: asks apt only when something is missing, and updates its lists once.
 #   install-deps.sh         everything: the demo, the tests, the benchmarks
 #   install-deps.sh demo    only what building and running the demo needs
+#   install-deps.sh windows only what cross-building for Windows and testing
+#                           the result under Wine needs
 set -euo pipefail
 
+windows_packages=(
+  # cross-building for Windows, GoogleTest's sources for its tests, Wine and
+  # a virtual X server to run them
+  mingw-w64 googletest wine wine64 xvfb
+)
 packages=(
   # toolchain
   build-essential cmake pkg-config
@@ -13,7 +20,9 @@ packages=(
   libgl1-mesa-dev libgl1-mesa-dri libegl-mesa0 libjpeg62-turbo-dev libgif-dev libpng-dev
   fonts-liberation2
 )
-if [ "${1:-all}" != demo ]; then
+if [ "${1:-all}" = windows ]; then
+  packages=(build-essential cmake python3 "${windows_packages[@]}")
+elif [ "${1:-all}" != demo ]; then
   packages+=(
     # test frameworks, sanitizers and fuzzing
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev
@@ -21,6 +30,8 @@ if [ "${1:-all}" != demo ]; then
     zlib1g-dev libspng-dev libdeflate-dev
     # end-to-end tests and making the bundled show
     xvfb xdotool x11-apps imagemagick lame sox python3 python3-numpy python3-pil
+    # the Windows build and its tests under Wine
+    "${windows_packages[@]}"
   )
 fi
 

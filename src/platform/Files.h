@@ -1,7 +1,7 @@
 // Files service: opens the demo's data files by the path strings the demo
 // itself uses. Those strings were written for a system whose directory
 // separator is the backslash ("res\steak_control.track"), so a backslash in
-// them is taken as a directory separator here.
+// them is a directory separator everywhere.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-// The path as this system's file calls want it: every '\' becomes '/'.
+// The path as this system's file calls want it: on Linux every '\' becomes
+// '/'; on Windows the path stays as it is.
 std::string NativeDataPath(const char* path);
 
 // fopen on NativeDataPath(path); null when the file cannot be opened.

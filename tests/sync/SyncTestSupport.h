@@ -1,13 +1,12 @@
 // Helpers shared by the sync tests: scratch folders, files, hand-built tracks.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -17,9 +16,15 @@
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sync-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
+    // create_directory is false for a name that exists: another test's folder
+    // is never taken over.
+    std::random_device random;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    for (int attempt = 0;; ++attempt) {
+      if (attempt == 100) std::abort();
+      path_ = temp / ("sync-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(path_)) break;
+    }
   }
   ~ScratchDir() {
     std::error_code ec;

@@ -1,7 +1,5 @@
-// Files service on POSIX stdio.
+// Files service on POSIX: the demo's backslashes become slashes.
 #include "platform/Files.h"
-
-#include <new>
 
 std::string NativeDataPath(const char* path) {
   std::string native(path ? path : "");
@@ -9,36 +7,4 @@ std::string NativeDataPath(const char* path) {
     if (c == '\\') c = '/';
   }
   return native;
-}
-
-std::FILE* OpenDataFile(const char* path, const char* mode) {
-  return std::fopen(NativeDataPath(path).c_str(), mode);
-}
-
-FileRead ReadDataFile(const char* path, std::vector<unsigned char>& bytes, std::size_t limit) {
-  bytes.clear();
-  std::FILE* file = OpenDataFile(path, "rb");
-  if (!file) return FileRead::CannotOpen;
-  FileRead result = FileRead::Ok;
-  unsigned char chunk[65536];
-  std::size_t got;
-  try {
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-      if (got > limit - bytes.size()) {
-        result = FileRead::TooLarge;
-        break;
-      }
-      bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-  } catch (const std::bad_alloc&) {
-    result = FileRead::TooLarge;
-  }
-  if (result == FileRead::TooLarge) {
-    bytes.clear();
-    bytes.shrink_to_fit();
-  } else if (std::ferror(file)) {
-    result = FileRead::ReadError;
-  }
-  std::fclose(file);
-  return result;
 }

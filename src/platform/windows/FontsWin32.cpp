@@ -1,0 +1,95 @@
+// Fonts service on GDI and WGL.
+//
+// How: GDI finds the font by its face name (so the "file" FindFontFile hands
+// over is that name); CreateFontA makes the bold face in the ANSI character
+// set, which is Windows-1252, and wglUseFontOutlinesA turns it, selected into
+// the screen's device context, into 256 display lists of filled, extruded
+// glyph polygons plus the glyph metrics, in units of the em square. The font
+// and the device context are let go once the lists exist: the lists keep
+// everything they need.
+//
+// What it cannot do:
+// - The geometry counts of OutlineFontStats are not known: the system builds
+//   the lists without saying how; they stay zero.
+// - The system decides the flattening of curves (deviation 0: its finest).
+#include <windows.h>
+
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Fonts.h"
+
+namespace {
+
+// The height only chooses which of the face's sizes GDI reads the outlines
+// at; wglUseFontOutlinesA scales them to the em square either way.
+constexpr int kFontHeight = -12;
+
+// Every list compiled, drawing nothing: callers may call any code's list.
+void CompileEmptyLists(GLuint listBase) {
+  for (GLuint c = 0; c < 256; ++c) {
+    glNewList(listBase + c, GL_COMPILE);
+    glEndList();
+  }
+}
+
+}  // namespace
+
+std::string FindFontFile(const char* family, bool) {
+  if (!family || !*family) {
+    std::fprintf(stderr, "demo: fonts: no font family given; text will not be drawn\n");
+    return "";
+  }
+  return family;
+}
+
+bool BuildOutlineFontLists(const std::string& fontFile, GLuint listBase, float extrusion,
+                           FontGlyphMetrics metrics[256], OutlineFontStats* stats) {
+  for (int c = 0; c < 256; ++c) metrics[c] = FontGlyphMetrics{};
+  if (stats) *stats = OutlineFontStats{};
+  if (listBase == 0) {
+    std::fprintf(stderr, "demo: fonts: no display lists for the font\n");
+    return false;
+  }
+  HFONT font = fontFile.empty()
+                   ? nullptr
+                   : CreateFontA(kFontHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                                 OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                                 DEFAULT_PITCH | FF_DONTCARE, fontFile.c_str());
+  if (!font) {
+    if (!fontFile.empty())
+      std::fprintf(stderr, "demo: fonts: cannot create font \"%s\"; text will not be drawn\n",
+                   fontFile.c_str());
+    CompileEmptyLists(listBase);
+    return false;
+  }
+  HDC screen = GetDC(nullptr);
+  HGDIOBJ previous = SelectObject(screen, font);
+  // GDI substitutes a face it has for one it lacks; the text then still
+  // draws, only with other widths.
+  char face[LF_FACESIZE] = {};
+  if (GetTextFaceA(screen, sizeof face, face) > 0 && _stricmp(face, fontFile.c_str()) != 0) {
+    std::fprintf(stderr, "demo: fonts: \"%s\" resolved to \"%s\"; text widths will differ\n",
+                 fontFile.c_str(), face);
+  }
+  GLYPHMETRICSFLOAT glyphs[256] = {};
+  const bool built =
+      wglUseFontOutlinesA(screen, 0, 256, listBase, 0.0f, extrusion, WGL_FONT_POLYGONS, glyphs);
+  SelectObject(screen, previous);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(font);
+  if (!built) {
+    std::fprintf(stderr, "demo: fonts: no outlines for \"%s\" (error %lu); text will not be drawn\n",
+                 fontFile.c_str(), GetLastError());
+    CompileEmptyLists(listBase);
+    return false;
+  }
+  for (int c = 0; c < 256; ++c) {
+    const GLYPHMETRICSFLOAT& g = glyphs[c];
+    metrics[c] = {g.gmfBlackBoxX,        g.gmfBlackBoxY, g.gmfptGlyphOrigin.x,
+                  g.gmfptGlyphOrigin.y, g.gmfCellIncX,  g.gmfCellIncY};
+  }
+  return true;
+}

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine the way the Windows tests need it:
+#   wine_run.sh PREFIX [--x WxH] PROGRAM.exe [ARGS...]
+# PREFIX is the Wine prefix to use (kept under the build folder and reused:
+# creating one takes a while, so the first run makes it under a lock and the
+# others wait for it). With --x the program gets a virtual X server of its
+# own of that size, and the prefix's Wine server is stopped afterwards, so
+# that the next program of that prefix starts with its own screen. Wine's
+# debug chatter is off, and the .NET and HTML runtimes are not offered.
+# The program's exit status is this script's.
+set -u
+prefix=$1
+shift
+size=""
+if [ "${1:-}" = --x ]; then
+  size=$2
+  shift 2
+fi
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=$(command -v wine || command -v wine64) || { echo "wine_run: wine is not installed" >&2; exit 1; }
+
+mkdir -p "$(dirname "$prefix")"
+if [ ! -f "$prefix/system.reg" ]; then
+  (
+    flock 9
+    [ -f "$prefix/system.reg" ] || "$wine" wineboot --init >/dev/null 2>&1
+  ) 9>"$prefix.lock"
+fi
+
+if [ -z "$size" ]; then
+  exec "$wine" "$@"
+fi
+
+tmp=$(mktemp -d)
+cleanup() {
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null
+  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+Xvfb -displayfd 9 -screen 0 "${size}x24" +extension GLX -nolisten tcp -noreset \
+  9>"$tmp/display" 2>"$tmp/xvfb.err" &
+xvfb=$!
+for _ in $(seq 100); do
+  [ -s "$tmp/display" ] && break
+  sleep 0.1
+done
+[ -s "$tmp/display" ] || { echo "wine_run: Xvfb did not start: $(cat "$tmp/xvfb.err")" >&2; exit 1; }
+export DISPLAY=":$(tr -d '[:space:]' <"$tmp/display")"
+"$wine" "$@"
