@@ -1,0 +1,418 @@
+// Audio service on Windows: the Audio Compression Manager's MPEG layer-3
+// codec decodes (AudioAcmMp3.cpp), waveOut plays.
+//
+// Links: winmm, msacm32.
+//
+// The device is opened at the music's own rate and channel count, 16 bits a
+// sample, so the decoded audio goes to it as it is; AudioOpenOutput opens it
+// at the asked rate in stereo to learn whether there is one, and a stream of
+// another format reopens it. The device starts paused: nothing is heard
+// before AudioStartOutput, whatever has been queued.
+//
+// A feeder thread keeps BufferCount buffers queued: waveOut signals an event
+// whenever it is done with one, and the thread decodes into every free
+// buffer and hands it back. Everything the thread touches is guarded by one
+// critical section, which the public calls take too.
+//
+// The clock. waveOutGetPosition says how many samples the device has played
+// since the stream started, so the audio still queued is not counted. It
+// moves in the steps of the device's mixer, with jitter; the readers get the
+// smoothed clock of AudioClock.h over it, never more than what was queued,
+// never past the music's end once decoding has reached it.
+//
+// Limitations: a device that cannot play the music's own rate is not offered
+// a converted one (the stream then runs silently); devices report the played
+// position, which may lead what the listener hears by the mixer's own
+// latency. Without a device, or without a decodable file, the stream plays
+// silently on the monotonic clock, to the length its frames give.
+#include "platform/Audio.h"
+
+// clang-format off
+#include <windows.h>
+#include <mmsystem.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/AudioClock.h"
+#include "platform/Files.h"
+#include "platform/windows/AudioAcmMp3.h"
+
+namespace {
+
+// Four buffers of about 46 ms at 44100 Hz: 0.14 s queued ahead of the one
+// playing rides over a late feeder, and the queue is short enough that a
+// restart is heard at once.
+constexpr int BufferCount = 4;
+constexpr DWORD BufferFrames = 2048;
+// The feeder also looks around this often, in case an event was missed.
+constexpr DWORD FeederWakeMs = 50;
+
+int64_t NowNs() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  // Whole seconds and the rest apart, so that the product cannot overflow.
+  const int64_t seconds = now.QuadPart / frequency.QuadPart;
+  const int64_t rest = now.QuadPart % frequency.QuadPart;
+  return seconds * 1000000000 + rest * 1000000000 / frequency.QuadPart;
+}
+
+std::string WaveOutError(MMRESULT result) {
+  char text[MAXERRORLENGTH] = {};
+  if (waveOutGetErrorTextA(result, text, sizeof text) != MMSYSERR_NOERROR) {
+    return "waveOut error " + std::to_string(result);
+  }
+  return text;
+}
+
+struct AudioService {
+  CRITICAL_SECTION lock;
+
+  // The device.
+  HWAVEOUT device = nullptr;
+  WAVEFORMATEX format{};
+  HANDLE bufferDone = nullptr;  // signalled by waveOut
+  WAVEHDR headers[BufferCount] = {};
+  std::vector<char> buffers[BufferCount];
+  bool queued[BufferCount] = {};
+  bool outputStarted = false;
+
+  // The feeder thread.
+  HANDLE feeder = nullptr;
+  volatile LONG stopFeeder = 0;
+
+  // The stream.
+  uint32_t handle = 0;  // 0: no stream
+  AcmMp3Decoder* decoder = nullptr;
+  long musicRate = SilentRate;
+  int musicChannels = SilentChannels;
+  double lengthSeconds = -1.0;  // -1: unknown
+  bool silent = true;           // no device or no decodable file
+  bool playing = false;
+  bool decoderDone = false;
+  int64_t queuedFrames = 0;     // music frames handed to the device since the start
+  int64_t musicEndFrames = -1;  // all of them, once decoding ended
+
+  // The clock.
+  SmoothedClock smooth;
+  int64_t silentSinceNs = -1;  // silent streams: when playing began (-1: not yet)
+  double lastSeconds = 0.0;    // the position never goes back
+
+  AudioService() { InitializeCriticalSection(&lock); }
+  ~AudioService() { DeleteCriticalSection(&lock); }
+};
+
+struct Locked {
+  explicit Locked(AudioService& s) : s(s) { EnterCriticalSection(&s.lock); }
+  ~Locked() { LeaveCriticalSection(&s.lock); }
+  AudioService& s;
+};
+
+// Never freed while the process runs, except by ShutdownAudio after the
+// feeder has ended: exit-time destructors cannot pull it from under the
+// thread.
+AudioService* Service = nullptr;
+bool AtExitRegistered = false;
+// Handles stay unique across restarts, so a stale one never names a new stream.
+uint32_t LastHandle = 0;
+
+AudioService& TheService() {
+  if (!Service) Service = new AudioService;
+  if (!AtExitRegistered) {
+    AtExitRegistered = true;
+    std::atexit(ShutdownAudio);
+  }
+  return *Service;
+}
+
+// Called with the lock held.
+void ResetClock(AudioService& s) {
+  s.smooth = SmoothedClock{};
+  s.silentSinceNs = -1;
+  s.lastSeconds = 0.0;
+}
+
+// Silent streams start counting once both the output runs and the stream
+// plays. Called with the lock held.
+void StartSilentClockIfReady(AudioService& s) {
+  if (s.silent && s.playing && s.outputStarted && s.silentSinceNs < 0) s.silentSinceNs = NowNs();
+}
+
+// Decodes into every buffer the device is done with and queues it. Called
+// with the lock held.
+void FillFreeBuffers(AudioService& s) {
+  if (!s.device || !s.decoder || s.silent || !s.playing) return;
+  for (int i = 0; i < BufferCount && !s.decoderDone; ++i) {
+    WAVEHDR& h = s.headers[i];
+    if (s.queued[i] && !(h.dwFlags & WHDR_DONE)) continue;
+    s.queued[i] = false;
+    const size_t got = DecodeAcmMp3(s.decoder, reinterpret_cast<uint8_t*>(h.lpData), s.buffers[i].size());
+    if (got < s.buffers[i].size()) {
+      s.decoderDone = true;
+      if (!AcmMp3Failure(s.decoder).empty()) {
+        std::fprintf(stderr, "demo: audio: %s; the music stops here\n", AcmMp3Failure(s.decoder).c_str());
+      }
+    }
+    if (got > 0) {
+      h.dwBufferLength = DWORD(got);
+      h.dwFlags &= ~DWORD(WHDR_DONE);
+      if (waveOutWrite(s.device, &h, sizeof h) == MMSYSERR_NOERROR) {
+        s.queued[i] = true;
+        s.queuedFrames += int64_t(got / s.format.nBlockAlign);
+      } else {
+        s.decoderDone = true;
+      }
+    }
+    if (s.decoderDone) s.musicEndFrames = s.queuedFrames;
+  }
+}
+
+DWORD WINAPI Feed(void* parameter) {
+  AudioService& s = *static_cast<AudioService*>(parameter);
+  while (!InterlockedCompareExchange(&s.stopFeeder, 0, 0)) {
+    WaitForSingleObject(s.bufferDone, FeederWakeMs);
+    Locked locked(s);
+    FillFreeBuffers(s);
+  }
+  return 0;
+}
+
+// Takes every buffer back from the device; the position starts from 0 again.
+// Called with the lock held.
+void ReclaimBuffers(AudioService& s) {
+  if (!s.device) return;
+  waveOutReset(s.device);
+  for (bool& q : s.queued) q = false;
+  s.queuedFrames = 0;
+  s.musicEndFrames = -1;
+  s.decoderDone = false;
+}
+
+void CloseDevice(AudioService& s) {
+  if (!s.device) return;
+  waveOutReset(s.device);
+  for (int i = 0; i < BufferCount; ++i) {
+    if (s.headers[i].dwFlags & WHDR_PREPARED) waveOutUnprepareHeader(s.device, &s.headers[i], sizeof(WAVEHDR));
+    s.headers[i] = WAVEHDR{};
+    s.queued[i] = false;
+  }
+  waveOutClose(s.device);
+  s.device = nullptr;
+}
+
+// Opens the device paused at this format with its buffers prepared. Called
+// with the lock held.
+MMRESULT OpenDevice(AudioService& s, long rate, int channels) {
+  WAVEFORMATEX format{};
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = WORD(channels);
+  format.nSamplesPerSec = DWORD(rate);
+  format.wBitsPerSample = 16;
+  format.nBlockAlign = WORD(channels * DecodedSampleBytes);
+  format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+  HWAVEOUT device = nullptr;
+  const MMRESULT result = waveOutOpen(&device, WAVE_MAPPER, &format, DWORD_PTR(s.bufferDone), 0, CALLBACK_EVENT);
+  if (result != MMSYSERR_NOERROR) return result;
+  waveOutPause(device);
+  s.device = device;
+  s.format = format;
+  for (int i = 0; i < BufferCount; ++i) {
+    s.buffers[i].assign(size_t(BufferFrames) * format.nBlockAlign, 0);
+    WAVEHDR& h = s.headers[i];
+    h = WAVEHDR{};
+    h.lpData = s.buffers[i].data();
+    h.dwBufferLength = DWORD(s.buffers[i].size());
+    const MMRESULT prepared = waveOutPrepareHeader(device, &h, sizeof h);
+    if (prepared != MMSYSERR_NOERROR) {
+      CloseDevice(s);
+      return prepared;
+    }
+  }
+  if (s.outputStarted) waveOutRestart(device);  // started before it was opened
+  return MMSYSERR_NOERROR;
+}
+
+void FreeStream(AudioService& s) {
+  ReclaimBuffers(s);
+  CloseAcmMp3Decoder(s.decoder);
+  s.decoder = nullptr;
+  s.playing = false;
+  s.silent = true;
+  s.lengthSeconds = -1.0;
+  s.musicRate = SilentRate;
+  s.musicChannels = SilentChannels;
+}
+
+}  // namespace
+
+bool AudioOpenOutput(int frequency) {
+  AudioService& s = TheService();
+  Locked locked(s);
+  if (s.device) return true;
+  if (!s.bufferDone) s.bufferDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  const MMRESULT result = s.bufferDone ? OpenDevice(s, frequency > 0 ? frequency : 44100, 2)
+                                       : MMRESULT(MMSYSERR_NOMEM);
+  if (result != MMSYSERR_NOERROR) {
+    std::fprintf(stderr, "demo: audio: no audio output device (%s); the music runs silently on the system clock\n",
+                 WaveOutError(result).c_str());
+    return false;
+  }
+  if (!s.feeder) {
+    s.stopFeeder = 0;
+    s.feeder = CreateThread(nullptr, 0, Feed, &s, 0, nullptr);
+    if (!s.feeder) {
+      CloseDevice(s);
+      std::fprintf(stderr, "demo: audio: cannot start the audio thread; the music runs silently on the system clock\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+uint32_t AudioOpenStream(const char* path) {
+  AudioService& s = TheService();
+  const char* shown = path ? path : "";
+  std::string why;
+  std::vector<unsigned char> file;
+  AcmMp3Decoder* decoder = nullptr;
+  switch (ReadDataFile(shown, file, LargestMusicFileBytes)) {
+    case FileRead::Ok:
+      decoder = OpenAcmMp3Decoder(std::move(file), why);
+      break;
+    case FileRead::CannotOpen:
+      why = "cannot open the file";
+      break;
+    case FileRead::ReadError:
+      why = "cannot read the file";
+      break;
+    case FileRead::TooLarge:
+      why = "the file is too large";
+      break;
+  }
+
+  Locked locked(s);
+  FreeStream(s);
+  s.handle = ++LastHandle;
+  if (decoder) {
+    s.musicRate = AcmMp3Rate(decoder);
+    s.musicChannels = AcmMp3Channels(decoder);
+    s.lengthSeconds = AcmMp3FramesSeconds(decoder);
+    if (s.device && (long(s.format.nSamplesPerSec) != s.musicRate || s.format.nChannels != s.musicChannels)) {
+      CloseDevice(s);
+      const MMRESULT result = OpenDevice(s, s.musicRate, s.musicChannels);
+      if (result != MMSYSERR_NOERROR) {
+        why = "the output cannot play " + std::to_string(s.musicRate) + " Hz, " +
+              std::to_string(s.musicChannels) + " channel(s): " + WaveOutError(result);
+      }
+    }
+    if (s.device) {
+      s.decoder = decoder;
+      s.silent = false;
+    } else {
+      CloseAcmMp3Decoder(decoder);  // no device: only the length and the format were wanted
+    }
+  }
+  if (!why.empty()) {
+    std::fprintf(stderr, "demo: audio: cannot play '%s' (%s); the show runs silently on the system clock\n",
+                 shown, why.c_str());
+  }
+  ResetClock(s);
+  return s.handle;
+}
+
+void AudioStartOutput() {
+  AudioService& s = TheService();
+  Locked locked(s);
+  if (s.outputStarted) return;
+  s.outputStarted = true;
+  if (s.device) waveOutRestart(s.device);
+  StartSilentClockIfReady(s);
+}
+
+void AudioPlayFromStart(uint32_t stream) {
+  AudioService& s = TheService();
+  Locked locked(s);
+  if (stream == 0 || stream != s.handle) return;
+  if (s.decoder) {
+    ReclaimBuffers(s);
+    if (!RewindAcmMp3Decoder(s.decoder)) {
+      std::fprintf(stderr, "demo: audio: %s; the show runs silently on the system clock\n",
+                   AcmMp3Failure(s.decoder).c_str());
+      CloseAcmMp3Decoder(s.decoder);
+      s.decoder = nullptr;
+      s.silent = true;
+    }
+  }
+  s.playing = true;
+  ResetClock(s);
+  StartSilentClockIfReady(s);
+  FillFreeBuffers(s);
+}
+
+uint64_t AudioPositionBytes(uint32_t stream) {
+  if (!Service || stream == 0 || stream != Service->handle) return 0;
+  AudioService& s = *Service;
+  Locked locked(s);
+  const int64_t now = NowNs();
+  double seconds = 0.0;
+  if (s.silent) {
+    seconds = SilentClockSeconds(s.silentSinceNs, now, s.lengthSeconds);
+  } else if (s.device && s.playing) {
+    MMTIME played{};
+    played.wType = TIME_SAMPLES;
+    double frames = 0.0;
+    if (waveOutGetPosition(s.device, &played, sizeof played) == MMSYSERR_NOERROR) {
+      // A driver may answer in bytes instead.
+      if (played.wType == TIME_SAMPLES) frames = double(played.u.sample);
+      else if (played.wType == TIME_BYTES) frames = double(played.u.cb / s.format.nBlockAlign);
+    }
+    // Never more than was queued: what the device says it played is bounded
+    // by what it was given.
+    frames = std::min(frames, double(s.queuedFrames));
+    s.smooth.rate = double(s.format.nSamplesPerSec);
+    seconds = AdvanceSmoothedClock(s.smooth, frames, now, double(s.musicEndFrames)) / s.smooth.rate;
+  }
+  seconds = std::max(seconds, s.lastSeconds);
+  s.lastSeconds = seconds;
+  return MusicSecondsToBytes(seconds, s.musicRate, s.musicChannels);
+}
+
+double AudioBytesToSeconds(uint32_t stream, uint64_t bytes) {
+  long rate = SilentRate;
+  int channels = SilentChannels;
+  if (Service && stream != 0 && stream == Service->handle) {
+    Locked locked(*Service);
+    rate = Service->musicRate;
+    channels = Service->musicChannels;
+  }
+  return MusicBytesToSeconds(bytes, rate, channels);
+}
+
+void ShutdownAudio() {
+  if (!Service) return;
+  AudioService& s = *Service;
+  if (s.feeder) {
+    InterlockedExchange(&s.stopFeeder, 1);
+    SetEvent(s.bufferDone);
+    WaitForSingleObject(s.feeder, INFINITE);
+    CloseHandle(s.feeder);
+    s.feeder = nullptr;
+  }
+  {
+    Locked locked(s);
+    FreeStream(s);
+    CloseDevice(s);
+  }
+  if (s.bufferDone) CloseHandle(s.bufferDone);
+  Service = nullptr;
+  delete &s;
+}
