@@ -18,6 +18,7 @@
 
 // clang-format off
 #include <windows.h>
+#include <mmsystem.h>
 #include <mmreg.h>
 #include <msacm.h>
 // clang-format on
