@@ -38,7 +38,8 @@ struct TargetRect {
 };
 
 // ---------------------------------------------------------------------------
-// Picture loader (giflib, libjpeg-turbo, our own BMP reader)
+// Picture loader (Linux: giflib, libjpeg-turbo, our own BMP reader; Windows:
+// OleLoadPicture and IPicture::Render)
 
 // A decoded picture: its pixels and which of them are transparent.
 struct Picture;
@@ -80,7 +81,7 @@ void RenderPicture(const Picture* picture, const PixelTarget& target, const Targ
 void ReleasePicture(Picture* picture);
 
 // ---------------------------------------------------------------------------
-// PNG bitmap decoder (libpng)
+// PNG bitmap decoder (Linux: libpng; Windows: the WIC PNG decoder)
 
 // A bitmap of the PNG decoder: width * height pixels, 4 bytes each in the
 // order blue, green, red, alpha with the colours premultiplied by alpha; rows
@@ -93,7 +94,8 @@ struct PremultipliedBitmap {
 
 struct PngBitmapDecoder;
 
-// A decoder object, or null when none can be created; errno then says why.
+// A decoder object, or null when none can be created; the system's last error
+// (errno, GetLastError on Windows) then says why.
 PngBitmapDecoder* CreatePngBitmapDecoder();
 
 // Reads the PNG signature and header of size bytes at data (which must stay
@@ -109,12 +111,13 @@ bool DecodePngBitmapFrame(PngBitmapDecoder* decoder, PremultipliedBitmap& bitmap
 
 void ReleasePngBitmapDecoder(PngBitmapDecoder* decoder);
 
-// The one diagnostic the image loading writes: "failed", a line break, errno
-// (read after the first write) in decimal, a blank and a line break, on stdout.
+// The one diagnostic the image loading writes: "failed", a line break, the
+// last error (errno, GetLastError on Windows; read after the first write) in
+// decimal, a blank and a line break, on stdout.
 void WriteDecoderCreationFailure();
 
 // For tests: while set, CreatePngBitmapDecoder fails as it does when memory
-// runs out (errno ENOMEM).
+// runs out (errno ENOMEM, on Windows ERROR_NOT_ENOUGH_MEMORY).
 void SetPngBitmapDecoderCreationFails(bool fails);
 
 // Draws the whole bitmap stretched over rect (nearest neighbour), clipped to
