@@ -9,8 +9,8 @@ set -euo pipefail
 
 windows_packages=(
   # cross-building for Windows, GoogleTest's sources for its tests, Wine and
-  # a virtual X server to run them
-  mingw-w64 googletest wine wine64 xvfb
+  # a virtual X server to run them, and what drives and inspects it
+  mingw-w64 googletest wine wine64 xvfb xdotool x11-apps imagemagick python3
 )
 packages=(
   # toolchain

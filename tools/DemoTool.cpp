@@ -1,6 +1,10 @@
 // demotool: the command-line companion for people who write shows.
 #include <cstdio>
 #include <cstring>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "Commands.h"
 
@@ -23,6 +27,12 @@ const char* const Usage =
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Line feeds alone, as on every other system: what demotool prints is
+  // piped into other tools and compared byte for byte between systems.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
   if (argc < 2) {
     std::fputs(Usage, stderr);
     return 2;

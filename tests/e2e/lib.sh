@@ -15,11 +15,14 @@
 #   e2e_make_show [res]      make a temp show folder in E2E_SHOW; with "res" the
 #                            source tree's res/ is copied in, else res/ is empty.
 #   e2e_start_demo [ARGS..]  start $DEMO_BIN in $E2E_SHOW with SDL_AUDIODRIVER=dummy
-#                            (or $E2E_AUDIODRIVER when set);
+#                            (or $E2E_AUDIODRIVER when set), through the command
+#                            in $E2E_LAUNCHER when set (Wine for demo.exe);
 #                            pid in E2E_DEMO_PID, stdout/stderr in $E2E_TMP/demo.out
 #                            and demo.err.
 #   e2e_wait_window [SECS]   wait until the demo's window is mapped (default 20 s);
 #                            its id goes to E2E_WINDOW. Fails if the demo dies.
+#                            Found by its process, or by its window class when
+#                            E2E_WINDOW_CLASS is set.
 #   e2e_window_geometry      print "X Y W H" of E2E_WINDOW.
 #   e2e_key KEYSYM           move the pointer into the middle of the screen and
 #                            press and release a key (xdotool names: Escape, space, a).
@@ -62,6 +65,8 @@ E2E_DEMO_PID=""
 E2E_SHOW=""
 E2E_WINDOW=""
 E2E_EXIT_CODE=""
+E2E_LAUNCHER=${E2E_LAUNCHER:-}
+E2E_WINDOW_CLASS=${E2E_WINDOW_CLASS:-}
 : "${DEMO_SOURCE_DIR:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 : "${DEMO_BIN:=$DEMO_SOURCE_DIR/build/demo}"
 : "${DEMOTOOL_BIN:=$DEMO_SOURCE_DIR/build/demotool}"
@@ -123,7 +128,7 @@ e2e_make_show() {
 e2e_start_demo() {
   [ -x "$DEMO_BIN" ] || e2e_fail "demo binary not found: $DEMO_BIN"
   [ -n "$E2E_SHOW" ] || e2e_make_show
-  (cd "$E2E_SHOW" && exec env SDL_AUDIODRIVER="${E2E_AUDIODRIVER:-dummy}" "$DEMO_BIN" "$@" \
+  (cd "$E2E_SHOW" && exec env SDL_AUDIODRIVER="${E2E_AUDIODRIVER:-dummy}" $E2E_LAUNCHER "$DEMO_BIN" "$@" \
     >"$E2E_TMP/demo.out" 2>"$E2E_TMP/demo.err") &
   E2E_DEMO_PID=$!
 }
@@ -134,7 +139,11 @@ e2e_wait_window() {
   local secs=${1:-20} i ids
   for i in $(seq $((secs * 10))); do
     e2e_still_running || e2e_fail "demo ended before its window appeared"
-    ids=$(xdotool search --onlyvisible --pid "$E2E_DEMO_PID" 2>/dev/null)
+    if [ -n "$E2E_WINDOW_CLASS" ]; then
+      ids=$(xdotool search --onlyvisible --classname "$E2E_WINDOW_CLASS" 2>/dev/null)
+    else
+      ids=$(xdotool search --onlyvisible --pid "$E2E_DEMO_PID" 2>/dev/null)
+    fi
     if [ -n "$ids" ]; then
       E2E_WINDOW=$(echo "$ids" | head -n 1)
       return 0

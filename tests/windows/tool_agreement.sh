@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# demotool.exe under Wine gives what the Linux demotool gives, byte for byte:
+# `track eval` of every track of the bundled show at rows between, on and
+# beyond its keys; `png` of files of the PNG suite and the show's PNG
+# (stdout, exit status and the raw RGBA written); `inflate` of zlib streams of
+# every compression level, a damaged one and one over --limit.
+#   tool_agreement.sh LINUX_DEMOTOOL WINDOWS_DEMOTOOL WINE_RUN PREFIX
+# Exit status 0 when everything agrees; the first cases that differ are
+# listed on stderr. Skipped (77) when there is no Linux demotool to compare
+# with (a Windows build without the Linux one beside it).
+set -u
+linux=$1 windows=$2 wine_run=$3 prefix=$4
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+if [ ! -x "$linux" ]; then
+  echo "tool_agreement: no Linux demotool at $linux; build it first" >&2
+  exit 77
+fi
+[ -f "$windows" ] || { echo "tool_agreement: no $windows" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tool-agreement.XXXXXX")
+export WINEPREFIX=$prefix WINEDEBUG=-all
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+cp "$windows" demotool.exe
+
+differences=0
+cases=0
+# compare NAME ARGS...: both tools in this folder on the same relative paths;
+# what each writes with -o goes to out.linux / out.windows.
+compare() {
+  local name=$1
+  shift
+  local args=("$@") la=() wa=() a
+  for a in "${args[@]}"; do
+    la+=("${a//@OUT@/out.linux}")
+    wa+=("${a//@OUT@/out.windows}")
+  done
+  rm -f out.linux out.windows
+  "$linux" "${la[@]}" >stdout.linux 2>/dev/null
+  local ls=$?
+  bash "$wine_run" "$prefix" demotool.exe "${wa[@]}" >stdout.windows 2>/dev/null
+  local ws=$?
+  cases=$((cases + 1))
+  local why=""
+  [ "$ls" = "$ws" ] || why="exit status $ls on Linux, $ws on Windows"
+  [ -z "$why" ] && ! cmp -s stdout.linux stdout.windows && why="stdout differs: $(diff stdout.linux stdout.windows | head -n 4 | tr '\n' ' ')"
+  if [ -z "$why" ] && { [ -e out.linux ] || [ -e out.windows ]; }; then
+    cmp -s out.linux out.windows || why="output files differ"
+  fi
+  if [ -n "$why" ]; then
+    differences=$((differences + 1))
+    [ "$differences" -le 10 ] && echo "DIFFERS: $name: $why" >&2
+  fi
+}
+
+# Tracks: every row from -1 past the last key, in steps that land on keys,
+# between them and on values that need the last bits of a float.
+mkdir -p res
+cp "$source_dir"/res/steak_*.track res/
+rows=(-1 0 0.25 0.5 1 1.5 2.75 3.14159 7.999 10 19.5 40 99.9 160.125 333.3333 640 1000.5 1234.567 2000 2400.01 2641 3000 99999)
+for track in res/steak_*.track; do
+  compare "track eval $track" track eval "$track" "${rows[@]}"
+done
+compare "track dump" track dump res/steak_control.track
+compare "track check" track check res/steak_*.track
+
+# PNG: every colour type and depth of the suite, interlaced and not, odd
+# sizes, filters, compression levels, ancillary chunks, broken files, and the
+# show's own image. (Not the whole suite: each run starts Wine, a second or
+# more on a busy machine.)
+suite=$source_dir/tests/png/pngsuite
+for png in "$suite"/basn*.png "$suite"/basi[0346]*08.png "$suite"/basi6a16.png \
+  "$suite"/s0[1579]i3p*.png "$suite"/f0[0-4]n2c08.png "$suite"/z0[069]n2c08.png \
+  "$suite"/tbwn3p08.png "$suite"/ccwn2c08.png "$suite"/x*.png "$source_dir"/res/grlsch.png; do
+  [ -f "$png" ] || continue
+  cp "$png" in.png
+  compare "png $(basename "$png")" png in.png -o @OUT@
+done
+
+# zlib streams: stored, fast, default and best compression of text, noise,
+# and broken streams.
+python3 - <<'PY' || exit 1
+import random, zlib
+random.seed(7)
+text = b"".join(b"row %d value %f\n" % (i, i * 0.37) for i in range(20000))
+noise = bytes(random.getrandbits(8) for _ in range(50000))
+for level in (0, 1, 6, 9):
+    open(f"text{level}.z", "wb").write(zlib.compress(text, level))
+open("noise.z", "wb").write(zlib.compress(noise, 9))
+damaged = bytearray(zlib.compress(text, 6))
+damaged[len(damaged) // 2] ^= 0x55
+open("damaged.z", "wb").write(bytes(damaged))
+open("truncated.z", "wb").write(zlib.compress(text, 6)[:-100])
+PY
+for z in text*.z noise.z damaged.z truncated.z; do
+  compare "inflate $z" inflate "$z" -o @OUT@
+done
+compare "inflate over the limit" inflate text6.z --limit 1K -o @OUT@
+
+echo "$cases cases, $differences differ"
+[ "$differences" = 0 ]
