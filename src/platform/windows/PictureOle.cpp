@@ -22,7 +22,8 @@
 //
 // Limits: what OLE decodes: its GIF gives the first image; its JPEG, no
 // CMYK colour management; BMP as the system reads it. Pictures of more than
-// MaxPicturePixels are refused.
+// MaxPicturePixels are refused. OLE does not say whether a file was whole:
+// a cut file may give a picture as far as OLE could read it.
 #include "platform/Pictures.h"
 
 // clang-format off
@@ -159,8 +160,14 @@ class TargetWindow {
 
 }  // namespace
 
-Picture* LoadPicture(const uint8_t* data, size_t size) {
+Picture* LoadPicture(const uint8_t* data, size_t size, PictureStatus* status) {
+  PictureStatus ignored;
+  if (!status) status = &ignored;
+  // OLE says only whether it made a picture, not whether the file was whole:
+  // a picture is Whole, a refusal of a known signature Unreadable.
+  *status = PictureStatus::NotAPicture;
   if (!OfferedToOle(data, size)) return nullptr;
+  *status = PictureStatus::Unreadable;
   // S_FALSE (already joined) must be undone too; a thread in another kind of
   // apartment (RPC_E_CHANGED_MODE) can use COM as it is.
   const bool joinedCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -197,6 +204,7 @@ Picture* LoadPicture(const uint8_t* data, size_t size) {
   picture->transparent = loaded->get_Attributes(&attributes) == S_OK && (attributes & PICTURE_TRANSPARENT);
   picture->width = bitmap.bmWidth;
   picture->height = bitmap.bmHeight;
+  *status = PictureStatus::Whole;
   return picture;
 }
 
