@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # demotool.exe under Wine gives what the Linux demotool gives, byte for byte:
-# `track eval` of every track of the bundled show at rows between, on and
-# beyond its keys; `png` of files of the PNG suite and the show's PNG
+# `track eval` of tracks of the bundled show at rows between, on and beyond
+# their keys; `png` of files of the PNG suite and the show's PNG
 # (stdout, exit status and the raw RGBA written); `inflate` of zlib streams of
-# every compression level, a damaged one and one over --limit.
+# several compression levels, damaged and cut ones and one over --limit.
 #   tool_agreement.sh LINUX_DEMOTOOL WINDOWS_DEMOTOOL WINE_RUN PREFIX
 # Exit status 0 when everything agrees; the first cases that differ are
 # listed on stderr. Skipped (77) when there is no Linux demotool to compare
@@ -58,33 +58,35 @@ compare() {
 mkdir -p res
 cp "$source_dir"/res/steak_*.track res/
 rows=(-1 0 0.25 0.5 1 1.5 2.75 3.14159 7.999 10 19.5 40 99.9 160.125 333.3333 640 1000.5 1234.567 2000 2400.01 2641 3000 99999)
-for track in res/steak_*.track; do
+for track in res/steak_control.track res/steak_back.r.track res/steak_back.scale.track \
+  res/steak_back.rotz.track res/steak_scroll.x.track; do
   compare "track eval $track" track eval "$track" "${rows[@]}"
 done
 compare "track dump" track dump res/steak_control.track
 compare "track check" track check res/steak_*.track
 
-# PNG: every colour type and depth of the suite, interlaced and not, odd
-# sizes, filters, compression levels, ancillary chunks, broken files, and the
-# show's own image. (Not the whole suite: each run starts Wine, a second or
-# more on a busy machine.)
+# PNG: grey, RGB, palette, grey with alpha and RGBA at 1 to 16 bits,
+# interlaced and not, odd sizes, filters, compression levels, transparency,
+# broken files, and the show's own image. (Not the whole suite: each run
+# starts a Windows process, a second or more on a busy machine.)
 suite=$source_dir/tests/png/pngsuite
-for png in "$suite"/basn*.png "$suite"/basi[0346]*08.png "$suite"/basi6a16.png \
-  "$suite"/s0[1579]i3p*.png "$suite"/f0[0-4]n2c08.png "$suite"/z0[069]n2c08.png \
-  "$suite"/tbwn3p08.png "$suite"/ccwn2c08.png "$suite"/x*.png "$source_dir"/res/grlsch.png; do
-  [ -f "$png" ] || continue
-  cp "$png" in.png
+for name in basn0g01 basn0g16 basn2c08 basn2c16 basn3p01 basn3p08 basn4a16 basn6a08 basn6a16 \
+  basi0g04 basi3p02 basi6a16 s09i3p02 f04n2c08 z09n2c08 tbwn3p08 \
+  xcrn0g04 xd0n2c08 xhdn0g08 xs1n0g01 xdtn0g01 grlsch; do
+  png=$suite/$name.png
+  [ "$name" = grlsch ] && png=$source_dir/res/grlsch.png
+  cp "$png" in.png || exit 1
   compare "png $(basename "$png")" png in.png -o @OUT@
 done
 
-# zlib streams: stored, fast, default and best compression of text, noise,
-# and broken streams.
+# zlib streams: stored and best compression of text, noise, and broken
+# streams.
 python3 - <<'PY' || exit 1
 import random, zlib
 random.seed(7)
 text = b"".join(b"row %d value %f\n" % (i, i * 0.37) for i in range(20000))
 noise = bytes(random.getrandbits(8) for _ in range(50000))
-for level in (0, 1, 6, 9):
+for level in (0, 6, 9):
     open(f"text{level}.z", "wb").write(zlib.compress(text, level))
 open("noise.z", "wb").write(zlib.compress(noise, 9))
 damaged = bytearray(zlib.compress(text, 6))
@@ -92,7 +94,7 @@ damaged[len(damaged) // 2] ^= 0x55
 open("damaged.z", "wb").write(bytes(damaged))
 open("truncated.z", "wb").write(zlib.compress(text, 6)[:-100])
 PY
-for z in text*.z noise.z damaged.z truncated.z; do
+for z in text0.z text9.z noise.z damaged.z truncated.z; do
   compare "inflate $z" inflate "$z" -o @OUT@
 done
 compare "inflate over the limit" inflate text6.z --limit 1K -o @OUT@
