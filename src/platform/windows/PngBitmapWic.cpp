@@ -28,6 +28,11 @@ struct PngBitmapDecoder {
   IStream* stream = nullptr;
   bool joinedCom = false;
   bool initialized = false;
+  // WIC refused the file although its signature and header are there: some
+  // WIC decoders read the whole image on Initialize, so a PNG cut in its
+  // image data fails there instead of when decoded. It is still a PNG, of
+  // one frame that cannot be decoded.
+  bool damaged = false;
 };
 
 namespace {
@@ -85,12 +90,20 @@ bool InitializePngBitmapDecoder(PngBitmapDecoder* decoder, const uint8_t* data, 
     decoder->stream = nullptr;
     return false;
   }
-  decoder->initialized = SUCCEEDED(decoder->decoder->Initialize(decoder->stream, WICDecodeMetadataCacheOnLoad));
+  decoder->initialized = true;
+  if (FAILED(decoder->decoder->Initialize(decoder->stream, WICDecodeMetadataCacheOnLoad))) {
+    // The signature and a whole IHDR chunk (length 13, its type, its data
+    // and CRC) make it a PNG whose image is damaged; anything less is none.
+    constexpr size_t HeaderEnd = 8 + 4 + 4 + 13 + 4;
+    decoder->damaged = size >= HeaderEnd && std::memcmp(data + 12, "IHDR", 4) == 0;
+    decoder->initialized = decoder->damaged;
+  }
   return decoder->initialized;
 }
 
 uint32_t PngBitmapFrameCount(const PngBitmapDecoder* decoder) {
   if (!decoder || !decoder->initialized) return 0;
+  if (decoder->damaged) return 1;
   UINT count = 0;
   if (FAILED(decoder->decoder->GetFrameCount(&count))) return 0;
   return count;
@@ -98,7 +111,7 @@ uint32_t PngBitmapFrameCount(const PngBitmapDecoder* decoder) {
 
 bool DecodePngBitmapFrame(PngBitmapDecoder* decoder, PremultipliedBitmap& bitmap) {
   bitmap = PremultipliedBitmap{};
-  if (!decoder || !decoder->initialized) return false;
+  if (!decoder || !decoder->initialized || decoder->damaged) return false;
   IWICBitmapFrameDecode* frame = nullptr;
   if (FAILED(decoder->decoder->GetFrame(0, &frame)) || !frame) return false;
   IWICBitmapSource* converted = nullptr;
