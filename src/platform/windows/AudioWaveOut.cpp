@@ -98,6 +98,12 @@ struct AudioService {
   double lengthSeconds = -1.0;  // -1: unknown
   bool silent = true;           // no device or no decodable file
   bool playing = false;
+  bool paused = false;
+  double pausedSeconds = 0.0;   // where a paused stream stands
+  // Where the device's count starts, in seconds of music: the device counts
+  // from 0 whenever its buffers are taken back, and a stream played from a
+  // place or moved starts there.
+  double offsetSeconds = 0.0;
   bool decoderDone = false;
   int64_t queuedFrames = 0;     // music frames handed to the device since the start
   int64_t musicEndFrames = -1;  // all of them, once decoding ended
@@ -246,10 +252,72 @@ void FreeStream(AudioService& s) {
   CloseAcmMp3Decoder(s.decoder);
   s.decoder = nullptr;
   s.playing = false;
+  s.paused = false;
+  s.offsetSeconds = 0.0;
   s.silent = true;
   s.lengthSeconds = -1.0;
   s.musicRate = SilentRate;
   s.musicChannels = SilentChannels;
+}
+
+// Moves the stream to `seconds` (clamped to the music): the device's buffers
+// are taken back and the decoder goes on from there. The codec cannot jump
+// into the middle of the music, so it is rewound and what lies before the
+// place is decoded and dropped. Called with the lock held.
+void Reposition(AudioService& s, double seconds) {
+  if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
+  seconds = std::max(seconds, 0.0);
+  if (s.decoder) {
+    ReclaimBuffers(s);
+    bool ok = RewindAcmMp3Decoder(s.decoder);
+    const size_t frameBytes = size_t(s.musicChannels) * DecodedSampleBytes;
+    uint64_t skip = uint64_t(seconds * double(s.musicRate)) * frameBytes;
+    std::vector<uint8_t> scratch(size_t(BufferFrames) * frameBytes);
+    while (ok && skip > 0) {
+      const size_t got = DecodeAcmMp3(s.decoder, scratch.data(), size_t(std::min<uint64_t>(skip, scratch.size())));
+      if (got == 0) break;  // the place is past what decodes: the music has ended there
+      skip -= got;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "demo: audio: %s; the show runs silently on the system clock\n",
+                   AcmMp3Failure(s.decoder).c_str());
+      CloseAcmMp3Decoder(s.decoder);
+      s.decoder = nullptr;
+      s.silent = true;
+    }
+  }
+  ResetClock(s);
+  s.offsetSeconds = seconds;
+  s.lastSeconds = seconds;
+  s.pausedSeconds = seconds;
+}
+
+// The position heard, in seconds of music. Called with the lock held.
+double HeardSeconds(AudioService& s) {
+  if (s.paused) return s.pausedSeconds;
+  const int64_t now = NowNs();
+  double seconds = s.offsetSeconds;
+  if (s.silent) {
+    seconds += SilentClockSeconds(s.silentSinceNs, now, -1.0);
+  } else if (s.device && s.playing) {
+    MMTIME played{};
+    played.wType = TIME_SAMPLES;
+    double frames = 0.0;
+    if (waveOutGetPosition(s.device, &played, sizeof played) == MMSYSERR_NOERROR) {
+      // A driver may answer in bytes instead.
+      if (played.wType == TIME_SAMPLES) frames = double(played.u.sample);
+      else if (played.wType == TIME_BYTES) frames = double(played.u.cb / s.format.nBlockAlign);
+    }
+    // Never more than was queued: what the device says it played is bounded
+    // by what it was given.
+    frames = std::min(frames, double(s.queuedFrames));
+    s.smooth.rate = double(s.format.nSamplesPerSec);
+    seconds += AdvanceSmoothedClock(s.smooth, frames, now, double(s.musicEndFrames)) / s.smooth.rate;
+  }
+  if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
+  seconds = std::max(seconds, s.lastSeconds);
+  s.lastSeconds = seconds;
+  return seconds;
 }
 
 }  // namespace
@@ -338,52 +406,50 @@ void AudioStartOutput() {
   StartSilentClockIfReady(s);
 }
 
-void AudioPlayFromStart(uint32_t stream) {
-  AudioService& s = TheService();
+void AudioPlayFromStart(uint32_t stream) { AudioPlayFrom(stream, 0.0); }
+
+void AudioPlayFrom(uint32_t stream, double seconds) {
+  if (!Service || stream == 0 || stream != Service->handle) return;
+  AudioService& s = *Service;
   Locked locked(s);
-  if (stream == 0 || stream != s.handle) return;
-  if (s.decoder) {
-    ReclaimBuffers(s);
-    if (!RewindAcmMp3Decoder(s.decoder)) {
-      std::fprintf(stderr, "demo: audio: %s; the show runs silently on the system clock\n",
-                   AcmMp3Failure(s.decoder).c_str());
-      CloseAcmMp3Decoder(s.decoder);
-      s.decoder = nullptr;
-      s.silent = true;
-    }
-  }
   s.playing = true;
-  ResetClock(s);
+  s.paused = false;
+  Reposition(s, seconds);
   StartSilentClockIfReady(s);
   FillFreeBuffers(s);
+}
+
+void AudioSeek(uint32_t stream, double seconds) {
+  if (!Service || stream == 0 || stream != Service->handle) return;
+  AudioService& s = *Service;
+  Locked locked(s);
+  Reposition(s, seconds);
+  StartSilentClockIfReady(s);
+  FillFreeBuffers(s);
+}
+
+void AudioPause(uint32_t stream) {
+  if (!Service || stream == 0 || stream != Service->handle || Service->paused) return;
+  AudioService& s = *Service;
+  Locked locked(s);
+  // The position as heard right now is where the music will go on from.
+  s.pausedSeconds = HeardSeconds(s);
+  s.paused = true;
+  s.playing = false;  // the feeder rests
+  ReclaimBuffers(s);
+}
+
+void AudioResume(uint32_t stream) {
+  if (!Service || stream == 0 || stream != Service->handle || !Service->paused) return;
+  // What the device still held was never heard: go on from the held place.
+  AudioPlayFrom(stream, Service->pausedSeconds);
 }
 
 uint64_t AudioPositionBytes(uint32_t stream) {
   if (!Service || stream == 0 || stream != Service->handle) return 0;
   AudioService& s = *Service;
   Locked locked(s);
-  const int64_t now = NowNs();
-  double seconds = 0.0;
-  if (s.silent) {
-    seconds = SilentClockSeconds(s.silentSinceNs, now, s.lengthSeconds);
-  } else if (s.device && s.playing) {
-    MMTIME played{};
-    played.wType = TIME_SAMPLES;
-    double frames = 0.0;
-    if (waveOutGetPosition(s.device, &played, sizeof played) == MMSYSERR_NOERROR) {
-      // A driver may answer in bytes instead.
-      if (played.wType == TIME_SAMPLES) frames = double(played.u.sample);
-      else if (played.wType == TIME_BYTES) frames = double(played.u.cb / s.format.nBlockAlign);
-    }
-    // Never more than was queued: what the device says it played is bounded
-    // by what it was given.
-    frames = std::min(frames, double(s.queuedFrames));
-    s.smooth.rate = double(s.format.nSamplesPerSec);
-    seconds = AdvanceSmoothedClock(s.smooth, frames, now, double(s.musicEndFrames)) / s.smooth.rate;
-  }
-  seconds = std::max(seconds, s.lastSeconds);
-  s.lastSeconds = seconds;
-  return MusicSecondsToBytes(seconds, s.musicRate, s.musicChannels);
+  return MusicSecondsToBytes(HeardSeconds(s), s.musicRate, s.musicChannels);
 }
 
 double AudioBytesToSeconds(uint32_t stream, uint64_t bytes) {

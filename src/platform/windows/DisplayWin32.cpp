@@ -25,7 +25,7 @@
 // What it cannot do:
 // - The desktop is the primary monitor's mode; other monitors stay as they are.
 // - Keycodes are given for the keys the demo might act on (letters, digits,
-//   Escape, Return, Tab, Backspace, Space, Delete, arrows, F1 to F12); any other
+//   Escape, Return, Tab, Backspace, Space, Delete, Home, arrows, F1 to F12); any other
 //   key comes with keycode 0.
 #include <windows.h>
 
@@ -86,6 +86,17 @@ HWND CreatePopup(int width, int height) {
   return CreateWindowExA(WS_EX_APPWINDOW, kClassName, "",
                          WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, width,
                          height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+// A framed, movable window whose drawable part is width x height, placed by
+// the system.
+HWND CreateFramed(int width, int height) {
+  const DWORD style = WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+  RECT frame{0, 0, width, height};
+  AdjustWindowRectEx(&frame, style, FALSE, WS_EX_APPWINDOW);
+  return CreateWindowExA(WS_EX_APPWINDOW, kClassName, "demo", style, CW_USEDEFAULT, CW_USEDEFAULT,
+                         frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
 }
 
 // The window's samples as the GL sees them: what is reported is what runs.
@@ -203,10 +214,11 @@ int KeyFromVirtualKey(WPARAM vk) {
     case VK_BACK: return '\b';
     case VK_SPACE: return ' ';
     case VK_DELETE: return 0x7F;
-    case VK_RIGHT: return 0x4000004F;
-    case VK_LEFT: return 0x40000050;
-    case VK_DOWN: return 0x40000051;
-    case VK_UP: return 0x40000052;
+    case VK_HOME: return KeyHome;
+    case VK_RIGHT: return KeyRight;
+    case VK_LEFT: return KeyLeft;
+    case VK_DOWN: return KeyDown;
+    case VK_UP: return KeyUp;
     default: return 0;
   }
 }
@@ -252,7 +264,9 @@ bool QueryDesktopMode(DesktopMode* mode) {
   return true;
 }
 
-bool CreateDemoWindow(int width, int height, int samples) {
+namespace {
+
+bool OpenWindow(int width, int height, int samples, bool framed) {
   if (!classRegistered || window) return window != nullptr;
   if (width <= 0 || height <= 0) {
     std::fprintf(stderr, "demo: display: cannot open a %dx%d window\n", width, height);
@@ -267,12 +281,12 @@ bool CreateDemoWindow(int width, int height, int samples) {
   const char* fallbackReason = nullptr;
   int format = ProbePixelFormat(samples, &fallbackReason);
 
-  window = CreatePopup(width, height);
+  window = framed ? CreateFramed(width, height) : CreatePopup(width, height);
   if (!window) {
     std::fprintf(stderr, "demo: display: cannot create the window (error %lu)\n", GetLastError());
     return false;
   }
-  SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  if (!framed) SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   windowDc = GetDC(window);
   const PIXELFORMATDESCRIPTOR base = BasePixelFormat();
   if (format == 0) format = ChoosePixelFormat(windowDc, &base);
@@ -290,6 +304,21 @@ bool CreateDemoWindow(int width, int height, int samples) {
                  fallbackReason ? fallbackReason : "");
   }
   return true;
+}
+
+}  // namespace
+
+bool CreateDemoWindow(int width, int height, int samples) { return OpenWindow(width, height, samples, false); }
+
+bool CreateOrdinaryWindow(int width, int height, int samples) { return OpenWindow(width, height, samples, true); }
+
+int DisplayRefreshRate() {
+  if (!window) return 0;
+  DEVMODEA current{};
+  current.dmSize = sizeof current;
+  if (!EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &current)) return 0;
+  // 0 and 1 stand for the hardware's default rate, which the system does not name.
+  return current.dmDisplayFrequency > 1 ? static_cast<int>(current.dmDisplayFrequency) : 0;
 }
 
 int DemoWindowSamples() { return windowSamples; }
