@@ -23,7 +23,12 @@ mkdir -p "$(dirname "$prefix")"
 if [ ! -f "$prefix/system.reg" ]; then
   (
     flock 9
-    [ -f "$prefix/system.reg" ] || "$wine" wineboot --init >/dev/null 2>&1
+    if [ ! -f "$prefix/system.reg" ]; then
+      "$wine" wineboot --init >/dev/null 2>&1
+      # The server that made the prefix belongs to no X server of ours: the
+      # first program with a window must start one of its own.
+      wineserver -k 2>/dev/null
+    fi
   ) 9>"$prefix.lock"
 fi
 
