@@ -19,6 +19,10 @@ packages=(
   libsdl2-dev libmpg123-dev libfreetype-dev libfontconfig-dev libglu1-mesa-dev
   libgl1-mesa-dev libgl1-mesa-dri libegl-mesa0 libjpeg62-turbo-dev libgif-dev libpng-dev
   fonts-liberation2
+  # offscreen rendering and video capture
+  libegl-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  # demotool's track plots
+  libcairo2-dev
 )
 if [ "${1:-all}" = windows ]; then
   packages=(build-essential cmake python3 "${windows_packages[@]}")
@@ -29,7 +33,7 @@ elif [ "${1:-all}" != demo ]; then
     # oracles for tests and benchmarks
     zlib1g-dev libspng-dev libdeflate-dev
     # end-to-end tests and making the bundled show
-    xvfb xdotool x11-apps imagemagick lame sox python3 python3-numpy python3-pil
+    xvfb xdotool x11-apps imagemagick ffmpeg lame sox python3 python3-numpy python3-pil
     # the Windows build and its tests under Wine
     "${windows_packages[@]}"
   )

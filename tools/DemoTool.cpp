@@ -18,6 +18,7 @@ const char* const Usage =
     "  track dump FILE             print a binary track file as track text\n"
     "  track eval FILE ROW...      print the track's value at each fractional row\n"
     "  track check FILE...         report problems in binary track files\n"
+    "  track plot SOURCE -o FILE   draw a show's tracks as a PNG or SVG picture\n"
     "  inflate FILE [-o OUT] [--limit BYTES]\n"
     "                              decompress one zlib stream with the demo's inflater\n"
     "  png FILE [-o OUT]           decode a PNG file with the demo's decoder (raw RGBA out)\n"

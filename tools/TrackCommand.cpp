@@ -22,6 +22,8 @@ const char* const TrackUsage =
     "  dump FILE             print a binary track file as track text\n"
     "  eval FILE ROW...      print the track's value at each fractional row (%.9g)\n"
     "  check FILE...         report what the demo would tolerate silently; exit 1 if anything\n"
+    "  plot SOURCE -o FILE   draw the tracks of SOURCE (text or a folder) as FILE.png or .svg;\n"
+    "                        [--from TIME] [--to TIME] [--tracks NAME,...], see plot --help\n"
     "\n"
     "Track text: '# comment', 'track NAME', then one key per line: ROW VALUE KIND,\n"
     "KIND being step, linear, smooth, ramp or an integer from -128 to 127.\n"
@@ -191,6 +193,14 @@ int RunTrackCommand(int argc, char** argv) {
   if (command == "dump") return Dump(argc - 1, argv + 1);
   if (command == "eval") return Eval(argc - 1, argv + 1);
   if (command == "check") return Check(argc - 1, argv + 1);
+  if (command == "plot") {
+#ifdef DEMO_NO_PLOT
+    std::fputs("demotool track plot: not available in this build\n", stderr);
+    return ExitUsage;
+#else
+    return RunTrackPlot(argc - 1, argv + 1);
+#endif
+  }
   std::fprintf(stderr, "demotool track: unknown command '%s'\n\n%s", command.c_str(), TrackUsage);
   return ExitUsage;
 }

@@ -25,3 +25,21 @@ enum class FileRead { Ok, CannotOpen, ReadError, TooLarge };
 // never trusted for an allocation.
 FileRead ReadDataFile(const char* path, std::vector<unsigned char>& bytes,
                       std::size_t limit = SIZE_MAX);
+
+// An output written under a temporary name beside its final path and renamed
+// over it only once complete, so that a failure never leaves a partial file
+// under the final name (nor replaces a good older one).
+struct PendingFile {
+  std::string finalPath;
+  std::string tempPath;  // empty once committed or discarded
+};
+
+// Creates the temporary file (empty, with the permissions a new file at path
+// would get). False with the reason in error when the folder cannot be
+// written to or path names a folder.
+bool CreatePendingFile(const std::string& path, PendingFile& file, std::string& error);
+// Renames the temporary file to the final path. False with the reason in
+// error (the temporary file is removed then).
+bool CommitPendingFile(PendingFile& file, std::string& error);
+// Removes the temporary file; nothing when there is none.
+void DiscardPendingFile(PendingFile& file);

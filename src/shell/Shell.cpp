@@ -8,6 +8,10 @@
 #include "render/DemoFrame.h"
 #include "render/ImagePlanes.h"
 #include "shell/EditSession.h"
+#ifndef DEMO_NO_OFFSCREEN
+#include "shell/Capture.h"
+#include "shell/RenderStill.h"
+#endif
 #include "shell/Options.h"
 #include "shell/Projection.h"
 #include "shell/RunStats.h"
@@ -62,10 +66,15 @@ void RunMessageLoop(bool (*frame)()) {
 }
 
 int RunDemo(const DemoOptions& options) {
+#ifndef DEMO_NO_OFFSCREEN
+  if (options.mode == DemoMode::Render) return RenderStill(options);
+  if (options.mode == DemoMode::Capture) return CaptureVideo(options);
+#else
   if (options.mode == DemoMode::Render || options.mode == DemoMode::Capture) {
-    std::fprintf(stderr, "demo: render: offscreen rendering is not part of this build yet\n");
+    std::fprintf(stderr, "demo: startup: --render and --capture are not available in this build\n");
     return 1;
   }
+#endif
   if (options.stats) EnableRunStats();
   const bool editing = !options.editFile.empty();
   if (editing && !CheckEditFile(options.editFile)) return 1;

@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,27 @@ constexpr const char* LoadingTexts[] = {
     "Loading.....",  "Loading......",  "Loading.......",  "Loading........",
 };
 
+// The show's image requests, with the path strings they point into (the
+// prefetcher keeps only the pointers, so this outlives it).
+struct ShowImageRequests {
+  std::vector<std::string> paths;
+  std::vector<ImageRequest> requests;
+  ShowImageRequests() {
+    paths.reserve(ShowImageCount);
+    for (const ShowImage& image : ShowImages) {
+      paths.push_back(std::string(ShowFolder) + "/" + image.file);
+      requests.push_back({paths.back().c_str(), image.slot});
+    }
+  }
+  ShowImageRequests(const ShowImageRequests&) = delete;
+};
+
+void EnableTexturingAndBlending() {
+  glEnable(GL_TEXTURE_2D);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
 }  // namespace
 
 void DrawLoadingFrame(const char* text) {
@@ -45,23 +67,14 @@ void InitDemo(const ShowStart& start) {
   // The images are read, decoded and drawn into their squares on a worker
   // thread, one ahead of the uploads, from now on: behind the font, the
   // loading frames and each upload.
-  // The paths outlive the prefetcher, which keeps only pointers to them.
-  std::vector<std::string> paths;
-  paths.reserve(ShowImageCount);
-  std::vector<ImageRequest> requests;
-  for (const ShowImage& image : ShowImages) {
-    paths.push_back(std::string(ShowFolder) + "/" + image.file);
-    requests.push_back({paths.back().c_str(), image.slot});
-  }
-  ImagePrefetcher images(std::move(requests), CurrentRenderEdge());
+  const ShowImageRequests show;
+  ImagePrefetcher images(show.requests, CurrentRenderEdge());
 
   MarkStartUpStep("font and texture names");
   CreateOutlineFont();
   glGenTextures(TextureSlots, TextureTable);
   DrawLoadingFrame(LoadingTexts[0]);
-  glEnable(GL_TEXTURE_2D);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  EnableTexturingAndBlending();
   // The frame with n dots stays on screen while the image of slot n - 2 loads;
   // the last one stays up through the music and the tracks as well.
   for (const ShowImage& image : ShowImages) {
@@ -74,4 +87,14 @@ void InitDemo(const ShowStart& start) {
   InitMusicAndTracks(start.readTrackFiles);
   StartMusicPlayback(start.fromRow);
   MarkStartUpStep("first show frame");
+}
+
+void InitShowOffscreen() {
+  const ShowImageRequests show;
+  ImagePrefetcher images(show.requests, CurrentRenderEdge());
+  CreateOutlineFont();
+  glGenTextures(TextureSlots, TextureTable);
+  EnableTexturingAndBlending();
+  for (size_t i = 0; i < ShowImageCount; ++i) UploadPreparedImage(images.Next());
+  RequestShowTracks();
 }

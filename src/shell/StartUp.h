@@ -11,6 +11,11 @@ struct ShowStart {
 };
 void InitDemo(const ShowStart& start = {});
 
+// The start-up of stills and captures: InitDemo's font, textures, blend state,
+// images and tracks in the same order, but no loading frame is drawn and no
+// music is opened or played.
+void InitShowOffscreen();
+
 // Draws and presents one loading frame with text centred (none when null).
 void DrawLoadingFrame(const char* text);
 

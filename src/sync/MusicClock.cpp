@@ -15,13 +15,17 @@ constexpr int OutputFrequency = 44100;
 
 }  // namespace
 
+std::string ShowMusicPath() { return std::string(ShowFolder) + "/" + MusicFileName; }
+
 void InitMusicAndTracks(bool readTrackFiles) {
   // Neither failure stops the show: without a device or a file the stream
   // runs silently on the monotonic clock, and the audio layer says so.
   AudioOpenOutput(OutputFrequency);
-  const std::string music = std::string(ShowFolder) + "/" + MusicFileName;
-  MusicStream = AudioOpenStream(music.c_str());
+  MusicStream = AudioOpenStream(ShowMusicPath().c_str());
+  RequestShowTracks(readTrackFiles);
+}
 
+void RequestShowTracks(bool readTrackFiles) {
   CreateTrackSet("sync");
   Track* (*const request)(const char*) = readTrackFiles ? GetTrack : RegisterTrack;
   for (std::size_t i = 0; i < FrameTrackCount; ++i) FrameTrackHandles[i] = request(FrameTracks[i].name);

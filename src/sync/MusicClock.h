@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "show/ShowTable.h"
 
@@ -17,10 +18,16 @@ extern uint32_t MusicStream;
 // InitMusicAndTracks and kept for the whole run.
 extern Track* FrameTrackHandles[FrameTrackCount];
 
-// Opens the audio output and the show's music, creates the "sync" registry and
-// requests the frame tracks in the show table's order. Without readTrackFiles
-// the tracks are registered without keys, for tracks that come from elsewhere.
+// The show's music file, inside ShowFolder.
+std::string ShowMusicPath();
+
+// Opens the audio output and the show's music, then RequestShowTracks.
 void InitMusicAndTracks(bool readTrackFiles = true);
+// Creates the "sync" registry and requests the frame tracks in the show
+// table's order, with no sound (what stills and captures need). Without
+// readTrackFiles the tracks are registered without keys, for tracks that come
+// from elsewhere.
+void RequestShowTracks(bool readTrackFiles = true);
 // Starts the output and the playback of MusicStream from its beginning, or
 // from fromRow when the show is to start part-way.
 void StartMusicPlayback(double fromRow = 0.0);

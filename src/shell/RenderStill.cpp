@@ -1,0 +1,63 @@
+#include "shell/RenderStill.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/MusicProbe.h"
+#include "platform/OffscreenGl.h"
+#include "platform/PngWriter.h"
+#include "shell/OffscreenShow.h"
+#include "shell/Options.h"
+#include "sync/MusicClock.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "demo: render: %s\n", message.c_str());
+  CloseOffscreenGl();
+  return 1;
+}
+
+// Whether the output can be created at all, asked before minutes of start-up
+// are spent; the file itself is written only once the picture exists.
+bool CheckWritable(const std::string& path, std::string& error) {
+  PendingFile probe;
+  if (!CreatePendingFile(path, probe, error)) return false;
+  DiscardPendingFile(probe);
+  return true;
+}
+
+}  // namespace
+
+int RenderStill(const DemoOptions& request) {
+  std::string error;
+  if (!CheckWritable(request.outputFile, error)) return Fail(error);
+  if (request.renderRow < 0.0) return Fail("the time " + RowAsTime(request.renderRow) + " is before the start");
+  if (!OpenOffscreenShow(request.size.width, request.size.height, "render")) return 1;
+
+  // The demo's clock stops at the end of the music, so no frame lies beyond it.
+  MusicFileInfo music;
+  if (ProbeMusicFile(ShowMusicPath().c_str(), music, error) && request.renderRow > music.seconds * RowsPerSecond) {
+    return Fail("the time " + RowAsTime(request.renderRow) + " is past the end of the music (" +
+                RowAsTime(music.seconds * RowsPerSecond) + ")");
+  }
+  if (!CatchUpWithViewer(request.renderRow, request.framesPerSecond) || !DrawOffscreenFrame(request.renderRow)) {
+    return Fail("the show has ended (control code 777) by " + RowAsTime(request.renderRow));
+  }
+
+  std::vector<uint8_t> pixels(static_cast<size_t>(request.size.width) * request.size.height * 4);
+  QueueOffscreenReadback();
+  if (!TakeOffscreenReadback(pixels.data())) return Fail("the picture could not be read back");
+  CloseOffscreenGl();
+
+  PendingFile file;
+  if (!CreatePendingFile(request.outputFile, file, error)) return Fail(error);
+  if (!WritePngBottomUp(file.tempPath, pixels.data(), request.size.width, request.size.height, error)) {
+    DiscardPendingFile(file);
+    return Fail("cannot write '" + request.outputFile + "': " + error);
+  }
+  if (!CommitPendingFile(file, error)) return Fail(error);
+  return 0;
+}

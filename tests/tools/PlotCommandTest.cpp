@@ -1,0 +1,80 @@
+// demotool track plot, run as a person runs it: the same picture from track
+// text and from the folder it builds, both file kinds, and refusals that say
+// what is wrong and leave no file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "tools/ToolRunner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class PlotCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("plot-cmd-" + std::to_string(getpid()));
+    fs::create_directories(dir / "out");
+    fs::create_directories(dir / "text");
+    std::ofstream(dir / "show.tracks") << "track control\n0 7 step\n100 8 step\n200 777 step\n"
+                                          "track back.x\n0 0 linear\n50 1.5 smooth\n150 -1 ramp\n190 2 9\n";
+    std::ofstream(dir / "broken.tracks") << "track control\n0 7 step\n0 8 step\n";
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string Path(const char* name) const { return (dir / name).string(); }
+
+  fs::path dir;
+};
+
+TEST_F(PlotCommandTest, TextAndItsBuiltFolderGiveTheSamePicture) {
+  // The title names the source: the text and the folder share a name.
+  fs::copy_file(dir / "show.tracks", dir / "text/show");
+  ASSERT_EQ(RunDemotool("track build " + Path("show.tracks") + " " + Path("show"), false).status, 0);
+  const std::string range = " --to 12 --tracks control,back.x";
+  ToolRun fromText = RunDemotool("track plot " + Path("text/show") + " -o " + Path("out/text.png") + range, true);
+  ToolRun fromFolder = RunDemotool("track plot " + Path("show") + " -o " + Path("out/folder.png") + range, true);
+  ASSERT_EQ(fromText.status, 0) << fromText.output;
+  ASSERT_EQ(fromFolder.status, 0) << fromFolder.output;
+  const std::string png = Slurp(dir / "out/text.png");
+  ASSERT_GT(png.size(), 1000u);
+  EXPECT_EQ(png.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
+  EXPECT_TRUE(png == Slurp(dir / "out/folder.png")) << "the folder's picture differs from the text's";
+
+  ASSERT_EQ(RunDemotool("track plot " + Path("show") + " -o " + Path("out/all.svg"), false).status, 0);
+  EXPECT_NE(Slurp(dir / "out/all.svg").find("<svg"), std::string::npos);
+}
+
+TEST_F(PlotCommandTest, RefusalsSayWhatIsWrongAndWriteNothing) {
+  const struct {
+    std::string args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"track plot " + Path("broken.tracks") + " -o " + Path("out/a.png"), 1, "broken.tracks:3:"},
+      {"track plot " + Path("show.tracks") + " -o " + Path("out/a.jpg"), 2, ".png or .svg"},
+      {"track plot " + Path("show.tracks") + " -o " + Path("out/a.png") + " --tracks control,scroll.z", 2, "scroll.z"},
+      {"track plot " + Path("show.tracks") + " -o " + Path("out/a.png") + " --from 10 --to 5", 2, "--to"},
+      {"track plot " + Path("show.tracks") + " -o " + Path("out/a.png") + " --from soon", 2, "not a time"},
+      {"track plot " + Path("nothing.tracks") + " -o " + Path("out/a.png"), 2, "no such file"},
+      {"track plot " + Path("show.tracks") + " -o " + Path("missing/a.png"), 2, "cannot write"},
+      {"track plot " + Path("show.tracks"), 2, "-o FILE"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = RunDemotool(c.args, true);
+    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.output;
+    EXPECT_NE(run.output.find(c.says), std::string::npos) << c.args << "\n" << run.output;
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+}  // namespace
