@@ -22,6 +22,7 @@
 #include "shell/Projection.h"
 #include "shell/Shell.h"
 #include "shell/StartUp.h"
+#include "shell/StartUpTesting.h"
 
 namespace {
 
@@ -89,12 +90,11 @@ int main(int argc, char** argv) {
   // The image steps are told apart by the watcher: frame n+1 is presented
   // right before image n loads, so an image's time runs from its loaded
   // predecessor to itself.
-  StartUpWatcher.loadingFrameDrawn = OnLoadingFrame;
-  StartUpWatcher.imageLoaded = OnImageLoaded;
+  WatchStartUp({OnLoadingFrame, OnImageLoaded});
   stepStart = Clock::now();
   InitDemo();
   EndStep("");
-  StartUpWatcher = {};
+  WatchStartUp({});
   const Clock::time_point firstFrameStart = Clock::now();
   DemoFrame();
   glFinish();

@@ -134,7 +134,7 @@ int RunCheckCommand(int argc, char** argv) {
   const std::string dir = argc == 1 ? argv[0] : ShowFolder;
   std::FILE* probe = std::fopen((dir + "/.").c_str(), "r");
   if (!probe) {
-    std::fprintf(stderr, "demotool check: cannot open the folder '%s'\n", dir.c_str());
+    std::fprintf(stderr, "demotool: check: cannot open the folder '%s'\n", dir.c_str());
     return 2;
   }
   std::fclose(probe);

@@ -10,14 +10,14 @@ bool ParseFileAndOutput(int argc, char** argv, const char* command, const char*&
   for (int i = 0; i < argc; ++i) {
     if (!std::strcmp(argv[i], "-o")) {
       if (i + 1 >= argc) {
-        std::fprintf(stderr, "demotool %s: -o needs a file name\n", command);
+        std::fprintf(stderr, "demotool: %s: -o needs a file name\n", command);
         return false;
       }
       output = argv[++i];
     } else if (!input) {
       input = argv[i];
     } else {
-      std::fprintf(stderr, "demotool %s: unexpected argument '%s'\n", command, argv[i]);
+      std::fprintf(stderr, "demotool: %s: unexpected argument '%s'\n", command, argv[i]);
       return false;
     }
   }

@@ -58,7 +58,7 @@ int RunInflateCommand(int argc, char** argv) {
     }
     if (!std::strcmp(argv[i], "--limit")) {
       if (i + 1 >= argc || !ParseLimit(argv[i + 1], limit)) {
-        std::fprintf(stderr, "demotool inflate: --limit needs a byte count such as 4096, 64M or 2G\n");
+        std::fprintf(stderr, "demotool: inflate: --limit needs a byte count such as 4096, 64M or 2G\n");
         return 2;
       }
       ++i;

@@ -73,36 +73,36 @@ std::string Describe(const char* path, const TrackFileFinding& finding) {
 
 int Build(int argc, char** argv) {
   if (argc != 2) {
-    std::fputs("demotool track build: expected SOURCE OUTDIR\n", stderr);
+    std::fputs("demotool: track build: expected SOURCE OUTDIR\n", stderr);
     return ExitUsage;
   }
   const char* source = argv[0];
   const std::filesystem::path outDir = argv[1];
   std::string text;
   if (!ReadTextFile(source, text)) {
-    std::fprintf(stderr, "demotool track build: cannot read %s: %s\n", source, std::strerror(errno));
+    std::fprintf(stderr, "demotool: track build: cannot read %s: %s\n", source, std::strerror(errno));
     return ExitUsage;
   }
   std::vector<TrackTextError> errors;
   const std::vector<TrackSource> tracks = ParseTrackText(text, errors);
   if (!errors.empty()) {
     for (const TrackTextError& e : errors) std::fprintf(stderr, "%s:%d: %s\n", source, e.line, e.message.c_str());
-    std::fprintf(stderr, "demotool track build: %zu error(s); nothing written\n", errors.size());
+    std::fprintf(stderr, "demotool: track build: %zu error(s); nothing written\n", errors.size());
     return ExitFindings;
   }
-  if (tracks.empty()) std::fprintf(stderr, "demotool track build: %s defines no tracks\n", source);
+  if (tracks.empty()) std::fprintf(stderr, "demotool: track build: %s defines no tracks\n", source);
 
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
   if (ec || !std::filesystem::is_directory(outDir)) {
-    std::fprintf(stderr, "demotool track build: cannot create directory %s\n", outDir.string().c_str());
+    std::fprintf(stderr, "demotool: track build: cannot create directory %s\n", outDir.string().c_str());
     return ExitUsage;
   }
   for (const TrackSource& track : tracks) {
     const std::filesystem::path file = outDir / TrackFileName(track.name);
     const std::vector<uint8_t> bytes = EncodeTrackFile(track.keys.data(), int32_t(track.keys.size()));
     if (!WriteBytes(file.string(), bytes)) {
-      std::fprintf(stderr, "demotool track build: cannot write %s: %s\n", file.string().c_str(),
+      std::fprintf(stderr, "demotool: track build: cannot write %s: %s\n", file.string().c_str(),
                    std::strerror(errno));
       return ExitUsage;
     }
@@ -113,17 +113,17 @@ int Build(int argc, char** argv) {
 
 int Dump(int argc, char** argv) {
   if (argc != 1) {
-    std::fputs("demotool track dump: expected one FILE\n", stderr);
+    std::fputs("demotool: track dump: expected one FILE\n", stderr);
     return ExitUsage;
   }
   std::vector<uint8_t> bytes;
   if (!ReadWholeTrackFile(argv[0], bytes)) {
-    std::fprintf(stderr, "demotool track dump: cannot read %s (missing, unreadable or over 256 MiB)\n", argv[0]);
+    std::fprintf(stderr, "demotool: track dump: cannot read %s (missing, unreadable or over 256 MiB)\n", argv[0]);
     return ExitUsage;
   }
   const TrackFileScan scan = ScanTrackBytes(bytes.data(), bytes.size());
   for (const TrackFileFinding& finding : scan.findings)
-    std::fprintf(stderr, "warning: %s\n", Describe(argv[0], finding).c_str());
+    std::fprintf(stderr, "demotool: track dump: warning: %s\n", Describe(argv[0], finding).c_str());
   const std::string text = FormatTrackText(TrackNameOfFile(argv[0]), scan.keys.data(), int32_t(scan.keys.size()));
   std::fputs(text.c_str(), stdout);
   return 0;
@@ -131,7 +131,7 @@ int Dump(int argc, char** argv) {
 
 int Eval(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs("demotool track eval: expected FILE ROW...\n", stderr);
+    std::fputs("demotool: track eval: expected FILE ROW...\n", stderr);
     return ExitUsage;
   }
   std::vector<double> rows;
@@ -140,14 +140,14 @@ int Eval(int argc, char** argv) {
     errno = 0;
     const double row = std::strtod(argv[i], &end);
     if (end == argv[i] || *end != '\0' || errno == ERANGE) {
-      std::fprintf(stderr, "demotool track eval: bad row '%s'\n", argv[i]);
+      std::fprintf(stderr, "demotool: track eval: bad row '%s'\n", argv[i]);
       return ExitUsage;
     }
     rows.push_back(row);
   }
   Track track{nullptr, nullptr, 0};
   if (LoadTrackFile(argv[0], &track) == TrackLoad::CannotOpen) {
-    std::fprintf(stderr, "demotool track eval: cannot open %s\n", argv[0]);
+    std::fprintf(stderr, "demotool: track eval: cannot open %s\n", argv[0]);
     return ExitUsage;
   }
   for (double row : rows) std::printf("%.9g\n", double(TrackValue(&track, row)));
@@ -157,14 +157,14 @@ int Eval(int argc, char** argv) {
 
 int Check(int argc, char** argv) {
   if (argc < 1) {
-    std::fputs("demotool track check: expected FILE...\n", stderr);
+    std::fputs("demotool: track check: expected FILE...\n", stderr);
     return ExitUsage;
   }
   int status = 0;
   for (int i = 0; i < argc; ++i) {
     std::vector<uint8_t> bytes;
     if (!ReadWholeTrackFile(argv[i], bytes)) {
-      std::fprintf(stderr, "%s: cannot read (missing, unreadable or over 256 MiB)\n", argv[i]);
+      std::fprintf(stderr, "demotool: track check: %s: cannot read (missing, unreadable or over 256 MiB)\n", argv[i]);
       status = ExitUsage;
       continue;
     }
@@ -195,12 +195,12 @@ int RunTrackCommand(int argc, char** argv) {
   if (command == "check") return Check(argc - 1, argv + 1);
   if (command == "plot") {
 #ifdef DEMO_NO_PLOT
-    std::fputs("demotool track plot: not available in this build\n", stderr);
+    std::fputs("demotool: track: plot is not available in this build\n", stderr);
     return ExitUsage;
 #else
     return RunTrackPlot(argc - 1, argv + 1);
 #endif
   }
-  std::fprintf(stderr, "demotool track: unknown command '%s'\n\n%s", command.c_str(), TrackUsage);
+  std::fprintf(stderr, "demotool: track: unknown command '%s'\n\n%s", command.c_str(), TrackUsage);
   return ExitUsage;
 }

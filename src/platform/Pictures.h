@@ -116,9 +116,6 @@ void ReleasePngBitmapDecoder(PngBitmapDecoder* decoder);
 // decimal, a blank and a line break, on stdout.
 void WriteDecoderCreationFailure();
 
-// For tests: while set, CreatePngBitmapDecoder fails as it does when memory
-// runs out (errno ENOMEM, on Windows ERROR_NOT_ENOUGH_MEMORY).
-void SetPngBitmapDecoderCreationFails(bool fails);
 
 // Draws the whole bitmap stretched over rect (nearest neighbour), clipped to
 // the target, copying all four bytes of each pixel as they are.

@@ -13,12 +13,13 @@
 #include "platform/Display.h"
 #include "render/OutlineFont.h"
 #include "shell/RunStats.h"
+#include "shell/StartUpTesting.h"
 #include "show/ShowTable.h"
 #include "sync/MusicClock.h"
 
-StartUpWatch StartUpWatcher;
-
 namespace {
+
+StartUpWatch StartUpWatcher;
 
 // One more dot for each step of the start-up: "Loading." is presented before
 // the blend state is set, each later text right before its image loads.
@@ -49,6 +50,8 @@ void EnableTexturingAndBlending() {
 }
 
 }  // namespace
+
+void WatchStartUp(const StartUpWatch& watch) { StartUpWatcher = watch; }
 
 void DrawLoadingFrame(const char* text) {
   glClearColor(1.0f, 0.2f, 0.5f, 1.0f);

@@ -18,13 +18,3 @@ void InitShowOffscreen();
 
 // Draws and presents one loading frame with text centred (none when null).
 void DrawLoadingFrame(const char* text);
-
-// Lets a test watch the start-up from outside; both hooks are null in the demo.
-// loadingFrameDrawn runs after a loading frame is drawn and before it is
-// presented, so the picture can still be read back; imageLoaded runs after the
-// image of a slot has been loaded.
-struct StartUpWatch {
-  void (*loadingFrameDrawn)(const char* text) = nullptr;
-  void (*imageLoaded)(int slot) = nullptr;
-};
-extern StartUpWatch StartUpWatcher;

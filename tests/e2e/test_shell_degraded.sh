@@ -12,8 +12,8 @@ e2e_make_show
   >"$E2E_TMP/nodisplay.out" 2>"$E2E_TMP/nodisplay.err")
 code=$?
 [ "$code" = 1 ] || e2e_fail "no display: exit code $code, expected 1"
-[ "$(grep -c '^demo: no display' "$E2E_TMP/nodisplay.err")" = 1 ] ||
-  e2e_fail "no display: no single 'demo: no display' line in: $(cat "$E2E_TMP/nodisplay.err")"
+[ "$(grep -c '^demo: display: no display' "$E2E_TMP/nodisplay.err")" = 1 ] ||
+  e2e_fail "no display: no single 'demo: display: no display' line in: $(cat "$E2E_TMP/nodisplay.err")"
 
 # A font configuration that knows no fonts at all.
 printf '<?xml version="1.0"?>\n<fontconfig><cachedir>%s/fc-cache</cachedir></fontconfig>\n' \
@@ -23,7 +23,7 @@ e2e_start_xvfb 640 360
 e2e_start_demo
 e2e_wait_window 30
 e2e_wait_pixel 0 0 $BLUE 8 30
-grep -q 'no font found for "Arial"' "$E2E_TMP/demo.err" || e2e_fail "no word about the missing font"
+grep -q '^demo: font: no font found for "Arial"' "$E2E_TMP/demo.err" || e2e_fail "no word about the missing font"
 e2e_key Escape
 e2e_wait_exit 2 || e2e_fail "still running after Escape"
 [ "$E2E_EXIT_CODE" = 0 ] || e2e_fail "exit code $E2E_EXIT_CODE after Escape without fonts"

@@ -6,6 +6,7 @@
 
 #include "image/SystemImage.h"
 #include "platform/PictureFixtures.h"
+#include "platform/PicturesTesting.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "platform/Pictures.h"
+#include "platform/PicturesTesting.h"
 #include "platform/PictureFixtures.h"
 
 namespace {

@@ -314,11 +314,36 @@ TEST_F(OutlineFontTest, PrintTextLeavesTheGlStateAsItFoundIt) {
 }
 
 TEST_F(OutlineFontTest, WidthIsTheSinglePrecisionSumInTextOrder) {
-  std::string text;
-  for (int i = 0; i < 1295; ++i) text += static_cast<char>(32 + (i * 7919) % 90);
-  float expected = 0.0f;
-  for (unsigned char c : text) expected = expected + OutlineFont.metrics[c].cellIncX;
-  EXPECT_EQ(TextWidth(text.c_str()), expected);
+  // The font's own advances are multiples of 1/2048, whose sums are exact in
+  // any precision; these advances round, so a double sum, a sum in another
+  // order or a sum of rounded advances each give a different width.
+  const GlyphMetric savedA = OutlineFont.metrics['a'], savedB = OutlineFont.metrics['b'];
+  OutlineFont.metrics['a'].cellIncX = 0.1f;
+  OutlineFont.metrics['b'].cellIncX = 1000.3f;
+  struct Case {
+    std::string text;
+  };
+  const Case cases[] = {{"b" + std::string(999, 'a')}, {std::string(999, 'a') + "b"}, {std::string(1295, 'a')}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 3));
+    float single = 0.0f;
+    double wide = 0.0, reversed = 0.0;
+    for (unsigned char ch : c.text) {
+      single = single + OutlineFont.metrics[ch].cellIncX;
+      wide += OutlineFont.metrics[ch].cellIncX;
+    }
+    for (auto it = c.text.rbegin(); it != c.text.rend(); ++it) {
+      reversed = static_cast<float>(reversed + OutlineFont.metrics[static_cast<unsigned char>(*it)].cellIncX);
+    }
+    // The case tells the sums apart at all.
+    ASSERT_NE(single, static_cast<float>(wide));
+    if (c.text.front() != c.text.back()) {
+      ASSERT_NE(single, static_cast<float>(reversed));
+    }
+    EXPECT_EQ(TextWidth(c.text.c_str()), single);
+  }
+  OutlineFont.metrics['a'] = savedA;
+  OutlineFont.metrics['b'] = savedB;
   // Bytes are taken as unsigned: 0xE9 uses its own metrics, not a negative index.
   EXPECT_EQ(TextWidth("\xE9"), OutlineFont.metrics[0xE9].cellIncX);
 }

@@ -17,6 +17,7 @@
 #include "platform/Display.h"
 #include "shell/Projection.h"
 #include "shell/StartUp.h"
+#include "shell/StartUpTesting.h"
 #include "support/GlTestContext.h"
 #include "sync/MusicClock.h"
 
@@ -104,10 +105,9 @@ TEST_F(StartUpTest, LoadingFramesAndImagesAlternateInSlotOrderBeforeTheMusicStar
   SetupProjection(DesktopMode{Width, Height, 24});
   glEnable(GL_DEPTH_TEST);
 
-  StartUpWatcher.loadingFrameDrawn = OnFrame;
-  StartUpWatcher.imageLoaded = OnImage;
+  WatchStartUp({OnFrame, OnImage});
   InitDemo();
-  StartUpWatcher = {};
+  WatchStartUp({});
 
   const std::vector<std::string> expected = {
       "frame:Loading.",         "frame:Loading..",       "image:0", "frame:Loading...",
@@ -157,9 +157,9 @@ TEST_F(StartUpTest, ALoadingFrameWithoutTextShowsOnlyTheLoadingColour) {
   ASSERT_TRUE(testsupport::MakeGlContext(Width, Height));
   SetupProjection(DesktopMode{Width, Height, 24});
   events.clear();
-  StartUpWatcher.loadingFrameDrawn = OnFrame;
+  WatchStartUp({OnFrame, nullptr});
   DrawLoadingFrame(nullptr);
-  StartUpWatcher = {};
+  WatchStartUp({});
   ASSERT_EQ(events.size(), 1u);
   EXPECT_TRUE(events[0].loadingColourInCorner);
   EXPECT_FALSE(events[0].whiteInMiddle);

@@ -100,7 +100,7 @@ bool OpenDisplay() {
   // A borderless desktop-sized window must stay up when focus moves elsewhere.
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    std::fprintf(stderr, "demo: no display: %s\n", SDL_GetError());
+    std::fprintf(stderr, "demo: display: no display: %s\n", SDL_GetError());
     return false;
   }
   // With no X server SDL settles for its offscreen driver by itself, and the
@@ -111,7 +111,7 @@ bool OpenDisplay() {
   const bool headless = driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0);
   if (headless && !(asked && SDL_strcasecmp(asked, driver) == 0)) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    std::fprintf(stderr, "demo: no display to show the demo on (is DISPLAY set?)\n");
+    std::fprintf(stderr, "demo: display: no display to show the demo on (is DISPLAY set?)\n");
     return false;
   }
   videoUp = true;
@@ -123,7 +123,7 @@ bool OpenDisplay() {
 bool QueryDesktopMode(DesktopMode* mode) {
   SDL_DisplayMode current;
   if (!videoUp || SDL_GetDesktopDisplayMode(0, &current) != 0) {
-    std::fprintf(stderr, "demo: cannot read the desktop mode: %s\n",
+    std::fprintf(stderr, "demo: display: cannot read the desktop mode: %s\n",
                  videoUp ? SDL_GetError() : "no display");
     return false;
   }
@@ -138,7 +138,7 @@ namespace {
 bool OpenWindow(int width, int height, int samples, bool ordinary) {
   if (!videoUp || window) return window != nullptr;
   if (width <= 0 || height <= 0) {
-    std::fprintf(stderr, "demo: cannot open a %dx%d window\n", width, height);
+    std::fprintf(stderr, "demo: display: cannot open a %dx%d window\n", width, height);
     return false;
   }
   // The ladder of formats: the wish, then half the samples down to 2, then
@@ -153,7 +153,7 @@ bool OpenWindow(int width, int height, int samples, bool ordinary) {
     }
   }
   if (!window) {
-    std::fprintf(stderr, "demo: no window with an OpenGL context: %s\n", SDL_GetError());
+    std::fprintf(stderr, "demo: display: no window with an OpenGL context: %s\n", SDL_GetError());
     return false;
   }
   int buffers = 0;
@@ -161,7 +161,7 @@ bool OpenWindow(int width, int height, int samples, bool ordinary) {
   SDL_GL_GetAttribute(SDL_GL_MULTISAMPLESAMPLES, &windowSamples);
   if (buffers == 0) windowSamples = 0;
   if (windowSamples < samples) {
-    std::fprintf(stderr, "demo: %d samples per pixel not available, using %d\n", samples,
+    std::fprintf(stderr, "demo: display: %d samples per pixel not available, using %d\n", samples,
                  windowSamples);
   }
   SDL_RaiseWindow(window);

@@ -6,6 +6,7 @@
 // 255. No gamma or colour-profile conversion is applied. libpng's own messages
 // are silenced: a damaged file is reported to the caller as a failed call.
 #include "platform/Pictures.h"
+#include "platform/PicturesTesting.h"
 
 #include <png.h>
 

@@ -12,6 +12,7 @@
 // When no decoder object can be created, GetLastError says why, as the
 // diagnostic WriteDecoderCreationFailure prints it.
 #include "platform/Pictures.h"
+#include "platform/PicturesTesting.h"
 
 // clang-format off
 #include <windows.h>
