@@ -338,7 +338,7 @@ int RunTrackPlot(int argc, char** argv) {
     }
     const bool takesValue = arg == "-o" || arg == "--from" || arg == "--to" || arg == "--tracks";
     if (takesValue && i + 1 >= argc) {
-      std::fprintf(stderr, "demotool track plot: %s needs a value\n\n%s", arg.c_str(), PlotUsage);
+      std::fprintf(stderr, "demotool: track plot: %s needs a value\n\n%s", arg.c_str(), PlotUsage);
       return ExitUsage;
     }
     if (arg == "-o") {
@@ -348,32 +348,32 @@ int RunTrackPlot(int argc, char** argv) {
     } else if (arg == "--from" || arg == "--to") {
       double row = 0.0;
       if (!ParseShowTime(argv[++i], &row)) {
-        std::fprintf(stderr, "demotool track plot: %s '%s': not a time (61.5, 1:01.5 or r1230)\n", arg.c_str(), argv[i]);
+        std::fprintf(stderr, "demotool: track plot: %s '%s': not a time (61.5, 1:01.5 or r1230)\n", arg.c_str(), argv[i]);
         return ExitUsage;
       }
       (arg == "--from" ? fromRow : toRow) = row;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "demotool track plot: unknown option '%s'\n\n%s", arg.c_str(), PlotUsage);
+      std::fprintf(stderr, "demotool: track plot: unknown option '%s'\n\n%s", arg.c_str(), PlotUsage);
       return ExitUsage;
     } else if (source.empty()) {
       source = arg;
     } else {
-      std::fprintf(stderr, "demotool track plot: one SOURCE only ('%s' is one too many)\n", arg.c_str());
+      std::fprintf(stderr, "demotool: track plot: one SOURCE only ('%s' is one too many)\n", arg.c_str());
       return ExitUsage;
     }
   }
   if (source.empty() || output.empty()) {
-    std::fprintf(stderr, "demotool track plot: expected SOURCE and -o FILE\n\n%s", PlotUsage);
+    std::fprintf(stderr, "demotool: track plot: expected SOURCE and -o FILE\n\n%s", PlotUsage);
     return ExitUsage;
   }
   const bool svg = EndsWith(output, ".svg");
   if (!svg && !EndsWith(output, ".png")) {
-    std::fprintf(stderr, "demotool track plot: '%s' must end in .png or .svg\n", output.c_str());
+    std::fprintf(stderr, "demotool: track plot: '%s' must end in .png or .svg\n", output.c_str());
     return ExitUsage;
   }
 
   std::vector<PlotTrack> tracks;
-  const int loaded = LoadPlotTracks(source, tracks, "demotool track plot");
+  const int loaded = LoadPlotTracks(source, tracks, "demotool: track plot");
   if (loaded != 0) return loaded;
   if (!only.empty()) {
     std::vector<PlotTrack> chosen;
@@ -383,7 +383,7 @@ int RunTrackPlot(int argc, char** argv) {
       const std::string name = only.substr(start, comma - start);
       const auto found = std::find_if(tracks.begin(), tracks.end(), [&](const PlotTrack& t) { return t.name == name; });
       if (found == tracks.end()) {
-        std::fprintf(stderr, "demotool track plot: no track '%s' in %s\n", name.c_str(), source.c_str());
+        std::fprintf(stderr, "demotool: track plot: no track '%s' in %s\n", name.c_str(), source.c_str());
         return ExitUsage;
       }
       chosen.push_back(*found);
@@ -392,7 +392,7 @@ int RunTrackPlot(int argc, char** argv) {
     tracks = std::move(chosen);
   }
   if (tracks.empty()) {
-    std::fprintf(stderr, "demotool track plot: %s holds no tracks\n", source.c_str());
+    std::fprintf(stderr, "demotool: track plot: %s holds no tracks\n", source.c_str());
     return ExitFindings;
   }
   for (PlotTrack& track : tracks) track.Bind();
@@ -404,7 +404,7 @@ int RunTrackPlot(int argc, char** argv) {
   TimeAxis axis{fromRow.value_or(0.0), 0.0};
   axis.toRow = toRow.value_or(std::max(axis.fromRow + 200.0, lastRow + std::max(20.0, (lastRow - axis.fromRow) * 0.02)));
   if (!(axis.toRow > axis.fromRow)) {
-    std::fprintf(stderr, "demotool track plot: --to must come after --from\n");
+    std::fprintf(stderr, "demotool: track plot: --to must come after --from\n");
     return ExitUsage;
   }
 
@@ -418,7 +418,7 @@ int RunTrackPlot(int argc, char** argv) {
   std::string error;
   PendingFile file;
   if (!CreatePendingFile(output, file, error)) {
-    std::fprintf(stderr, "demotool track plot: %s\n", error.c_str());
+    std::fprintf(stderr, "demotool: track plot: %s\n", error.c_str());
     return ExitUsage;
   }
   cairo_surface_t* surface =
@@ -432,11 +432,11 @@ int RunTrackPlot(int argc, char** argv) {
   cairo_surface_destroy(surface);
   if (!ok) {
     DiscardPendingFile(file);
-    std::fprintf(stderr, "demotool track plot: cannot write '%s': %s\n", output.c_str(), why.c_str());
+    std::fprintf(stderr, "demotool: track plot: cannot write '%s': %s\n", output.c_str(), why.c_str());
     return ExitUsage;
   }
   if (!CommitPendingFile(file, error)) {
-    std::fprintf(stderr, "demotool track plot: %s\n", error.c_str());
+    std::fprintf(stderr, "demotool: track plot: %s\n", error.c_str());
     return ExitUsage;
   }
   std::printf("%s: %zu track(s), %s to %s\n", output.c_str(), tracks.size(), FormatShowTime(axis.fromRow / RowsPerSecond).c_str(),
