@@ -193,8 +193,15 @@ e2e_wait_exit() {
   return 124
 }
 
+# A window that goes away while the screen is read (a probe window, a window
+# being replaced) fails the read with BadDrawable: read again a few times.
 e2e_screenshot() {
-  xwd -root -silent | convert xwd:- "png:$1" || e2e_fail "screenshot failed"
+  local try
+  for try in 1 2 3; do
+    xwd -root -silent 2>/dev/null | convert xwd:- "png:$1" 2>/dev/null && return 0
+    sleep 0.2
+  done
+  e2e_fail "screenshot failed"
 }
 
 e2e_pixel() {
