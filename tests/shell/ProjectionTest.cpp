@@ -5,6 +5,7 @@
 
 #include "platform/Display.h"
 #include "shell/Projection.h"
+#include "shell/Shell.h"
 
 namespace {
 
@@ -84,3 +85,47 @@ TEST(SetupProjection, ViewportAndPerspectiveOnTheGlContext) {
 }
 
 }  // namespace
+
+// The fixed state as the frames rely on it: a second draw at the same depth
+// wins (the text's faces and the tiles' edges meet at equal depths), a draw
+// behind is hidden, and colours blend smoothly between vertices.
+TEST(SetFixedGlState, EqualDepthDrawsOverFartherHidesColoursBlend) {
+  ASSERT_TRUE(OpenDisplay());
+  ASSERT_TRUE(CreateDemoWindow(64, 64, 0));
+  glViewport(0, 0, 64, 64);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glShadeModel(GL_FLAT);
+  glDisable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LESS);
+  glClearDepth(0.0);
+  SetFixedGlState();
+
+  const auto quad = [](float z, float r0, float g0, float b0, float r1, float g1, float b1) {
+    glBegin(GL_QUADS);
+    glColor3f(r0, g0, b0);
+    glVertex3f(-1, -1, z);
+    glVertex3f(-1, 1, z);
+    glColor3f(r1, g1, b1);
+    glVertex3f(1, 1, z);
+    glVertex3f(1, -1, z);
+    glEnd();
+  };
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  quad(0.2f, 1, 0, 0, 1, 0, 0);  // red
+  quad(0.2f, 0, 1, 0, 0, 0, 1);  // the same depth: drawn over, green on the left to blue on the right
+  quad(0.6f, 1, 1, 1, 1, 1, 1);  // behind: hidden
+  unsigned char left[4], middle[4];
+  glReadPixels(2, 32, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, left);
+  glReadPixels(32, 32, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, middle);
+  EXPECT_EQ(left[0], 0);
+  EXPECT_GT(left[1], 230);
+  EXPECT_LT(left[2], 25);
+  EXPECT_EQ(middle[0], 0) << "white from behind, or red kept at the same depth";
+  EXPECT_NEAR(middle[1], 128, 12) << "smooth shading blends the two colours";
+  EXPECT_NEAR(middle[2], 128, 12);
+  CloseDisplay();
+}
