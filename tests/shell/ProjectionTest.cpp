@@ -76,7 +76,9 @@ TEST(SetupProjection, ViewportAndPerspectiveOnTheGlContext) {
   glGetFloatv(GL_MODELVIEW_MATRIX, m);
   const double f = 1.0 / std::tan(22.5 * M_PI / 180.0);  // 45 degrees vertical
   const double nearZ = 0.1f, farZ = 100.0;
-  EXPECT_NEAR(p[0], f / 1.77777f, 1e-5);
+  // The aspect is the single-precision 1.77777f, not 16/9: the two put p[0]
+  // 6e-6 apart, a float's rounding here is about 1e-7.
+  EXPECT_NEAR(p[0], f / 1.77777f, 1e-6);
   EXPECT_NEAR(p[5], f, 1e-5);
   EXPECT_NEAR(p[10], (farZ + nearZ) / (nearZ - farZ), 1e-5);
   EXPECT_NEAR(p[14], 2 * farZ * nearZ / (nearZ - farZ), 1e-6);
