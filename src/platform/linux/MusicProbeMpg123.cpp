@@ -9,6 +9,21 @@
 #include "platform/Files.h"
 #include "platform/MusicProbe.h"
 
+namespace {
+
+// A decoder handle for the probe and for decoding, or null with the reason.
+mpg123_handle* NewMp3Handle(std::string& error) {
+#if MPG123_API_VERSION < 46
+  mpg123_init();
+#endif
+  int status = MPG123_OK;
+  mpg123_handle* handle = mpg123_new(nullptr, &status);
+  if (!handle) error = "no mp3 decoder available";
+  return handle;
+}
+
+}  // namespace
+
 bool ProbeMusicFile(const char* path, MusicFileInfo& info, std::string& error) {
   info = {};
   std::FILE* probe = OpenDataFile(path, "rb");
@@ -18,15 +33,8 @@ bool ProbeMusicFile(const char* path, MusicFileInfo& info, std::string& error) {
   }
   std::fclose(probe);
 
-#if MPG123_API_VERSION < 46
-  mpg123_init();
-#endif
-  int status = MPG123_OK;
-  mpg123_handle* handle = mpg123_new(nullptr, &status);
-  if (!handle) {
-    error = "no mp3 decoder available";
-    return false;
-  }
+  mpg123_handle* handle = NewMp3Handle(error);
+  if (!handle) return false;
   bool ok = false;
   if (mpg123_open(handle, NativeDataPath(path).c_str()) != MPG123_OK) {
     error = mpg123_strerror(handle);
@@ -42,6 +50,7 @@ bool ProbeMusicFile(const char* path, MusicFileInfo& info, std::string& error) {
       // Only the length matters: count decoded bytes, let the format ride.
       std::vector<unsigned char> buffer(1 << 16);
       size_t total = 0;
+      int status = MPG123_OK;
       for (;;) {
         size_t done = 0;
         status = mpg123_read(handle, buffer.data(), buffer.size(), &done);
@@ -85,15 +94,8 @@ struct MusicDecoder {
 
 MusicDecoder* OpenMusicDecoder(const char* path, MusicFileInfo& info, std::string& error) {
   info = {};
-#if MPG123_API_VERSION < 46
-  mpg123_init();
-#endif
-  int status = MPG123_OK;
-  mpg123_handle* handle = mpg123_new(nullptr, &status);
-  if (!handle) {
-    error = "no mp3 decoder available";
-    return nullptr;
-  }
+  mpg123_handle* handle = NewMp3Handle(error);
+  if (!handle) return nullptr;
   // Float output at whatever rate and channel count the file has; the format
   // has to be settled before the file is opened.
   mpg123_format_none(handle);
