@@ -33,8 +33,11 @@ for arch in x86_64 i686; do
   # tests would need 32-bit Wine, so it is built without them.
   arch_tests=$tests
   [ "$arch" = x86_64 ] || arch_tests=OFF
+  # Optimised as the Linux build is, without its debug information: the
+  # executables ship in the zip, and the build takes a third less time.
   cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEMO_BUILD_TESTS="$arch_tests" "${launcher[@]}" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DDEMO_BUILD_TESTS="$arch_tests" "${launcher[@]}" >/dev/null
   cmake --build "$dir" -j "$jobs"
 done
 

@@ -30,7 +30,9 @@ struct Report {
   }
 };
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// gnu_printf: the Windows build prints through MinGW's C99 printf, which
+// knows %zu; plain printf there would mean the system's older dialect.
+std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 std::string Format(const char* format, ...) {
   char text[512];
   va_list args;

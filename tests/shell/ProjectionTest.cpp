@@ -129,5 +129,4 @@ TEST(SetFixedGlState, EqualDepthDrawsOverFartherHidesColoursBlend) {
   EXPECT_EQ(middle[0], 0) << "white from behind, or red kept at the same depth";
   EXPECT_NEAR(middle[1], 128, 12) << "smooth shading blends the two colours";
   EXPECT_NEAR(middle[2], 128, 12);
-  CloseDisplay();
 }

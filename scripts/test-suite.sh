@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The whole test suite, built once with AddressSanitizer and
+# UndefinedBehaviorSanitizer into build-asan and run there: the unit tests
+# with LeakSanitizer on, then the display tests and the end-to-end tests (the
+# sanitized demo and demotool under Xvfb) with it off; before them the music
+# clock and audio tests (the sync suite) under ThreadSanitizer, built into
+# build-tsan. ./test runs it last. Exits non-zero when anything failed.
+#   scripts/test-suite.sh [--help]
+# Environment: SUITE_JOBS, parallel jobs for building and testing (default:
+# one per core).
+set -euo pipefail
+root=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
+cd "$root"
+case "${1:-}" in
+  -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  "") ;;
+  *) echo "test-suite.sh: no arguments expected, got '$1'" >&2; exit 2 ;;
+esac
+jobs=${SUITE_JOBS:-$(nproc)}
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+fail() {
+  echo "test-suite: $1 failed; the end of its output:" >&2
+  tail -n 60 "$log" >&2
+  exit 1
+}
+
+# Line tables are all the sanitizers' reports need, and full debug
+# information would cost a third of the build.
+flags="-O2 -g1 -DNDEBUG"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEMO_SANITIZE=ON -DDEMO_BENCH=OFF \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="$flags" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags" >"$log" 2>&1 ||
+  fail "configuring build-asan"
+echo "test-suite: building the suite with ASan and UBSan into build-asan"
+cmake --build build-asan -j "$jobs" >"$log" 2>&1 || fail "building build-asan"
+
+tsan_flags="-fsanitize=thread -fno-omit-frame-pointer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEMO_BENCH=OFF \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="$flags" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags" \
+  -DCMAKE_C_FLAGS="$tsan_flags" -DCMAKE_CXX_FLAGS="$tsan_flags" \
+  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >"$log" 2>&1 || fail "configuring build-tsan"
+cmake --build build-tsan -j "$jobs" --target sync_tests >"$log" 2>&1 || fail "building sync_tests with TSan"
+# The clock's pace against the wall clock is left to the ASan run: under
+# ThreadSanitizer's cost the dummy audio thread can fall behind real time,
+# which says nothing about the threads' safety.
+start=$SECONDS
+TSAN_OPTIONS="halt_on_error=1:suppressions=$root/tests/sanitizers/tsan.supp" \
+  build-tsan/tests/sync/sync_tests --gtest_brief=1 --gtest_filter='-*RowsAdvanceTwentyPerSecondOfMusic*' \
+  >"$log" 2>&1 || fail "sync_tests under TSan"
+echo "test-suite: sync_tests (music clock and audio) clean under TSan" \
+  "($(grep -o 'PASSED *] [0-9]* tests' "$log" | grep -o '[0-9]* tests'), $((SECONDS - start)) s)"
+
+# Leaks inside the system's GL, font and display libraries (caches kept for
+# the process's life) are theirs, not ours: see the suppressions.
+export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+asan=abort_on_error=1:strict_string_checks=1
+# A window that closes takes Mesa's driver with it, and LeakSanitizer then
+# sees the driver's cached memory with no library to blame it on: the tests
+# that close a window (the display tests, and every end-to-end run of the
+# demo) run with leak checking off.
+closes_window='^Display|^e2e_'
+status=0
+echo "== the display and end-to-end tests (ASan and UBSan)"
+ASAN_OPTIONS=$asan:detect_leaks=0 ctest --test-dir build-asan -j "$jobs" -R "$closes_window" \
+  --output-on-failure || status=1
+echo "== the unit tests (ASan, UBSan and LSan)"
+ASAN_OPTIONS=$asan:detect_leaks=1 ctest --test-dir build-asan -j "$jobs" -E "$closes_window" \
+  --output-on-failure || status=1
+exit "$status"
