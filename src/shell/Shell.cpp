@@ -54,13 +54,15 @@ void SetFixedGlState() {
 }
 
 void RunMessageLoop(bool (*frame)()) {
-  DisplayMessage msg;  // kind Other: the loop is entered
-  while (msg.kind != MessageKind::Quit) {
-    if (TakeQuitSignal()) PostQuit();
-    if (PeekDisplayMessage(&msg)) {
-      WindowProc(msg);
-    } else if (!frame()) {
-      return;  // the show's end: that frame was not presented
+  for (;;) {
+    switch (PumpOneMessage()) {
+      case PumpResult::Quit:
+        return;
+      case PumpResult::Handled:
+        break;
+      case PumpResult::NoneWaiting:
+        if (!frame()) return;  // the show's end: that frame was not presented
+        break;
     }
   }
 }
@@ -102,7 +104,13 @@ int RunDemo(const DemoOptions& options) {
   start.fromRow = options.fromRow.value_or(0.0);
   // Edited tracks come from their text alone, never from the track files.
   start.readTrackFiles = !editing;
-  InitDemo(start);
+  if (!InitDemo(start)) {
+    // Ended during the loading screen: no music was started and no frame of
+    // the show drawn.
+    StopSound();
+    CloseDisplay();
+    return 0;
+  }
   if (editing) {
     BeginEditSession(options.editFile, surface.width, surface.height);
     ExtraKeyHandler = EditKey;

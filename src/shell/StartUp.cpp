@@ -14,6 +14,7 @@
 #include "render/OutlineFont.h"
 #include "shell/RunStats.h"
 #include "shell/StartUpTesting.h"
+#include "shell/WindowProc.h"
 #include "show/ShowTable.h"
 #include "sync/MusicClock.h"
 
@@ -43,6 +44,22 @@ struct ShowImageRequests {
   ShowImageRequests(const ShowImageRequests&) = delete;
 };
 
+// Handles everything waiting in the queue, as the show's loop would between
+// its frames; true when a quit came out of it. Loading takes seconds on a slow
+// machine, and a viewer who asks to leave then must not have to wait it out.
+bool QuitDuringLoading() {
+  for (;;) {
+    switch (PumpOneMessage()) {
+      case PumpResult::Quit:
+        return true;
+      case PumpResult::Handled:
+        break;
+      case PumpResult::NoneWaiting:
+        return false;
+    }
+  }
+}
+
 void EnableTexturingAndBlending() {
   glEnable(GL_TEXTURE_2D);
   glEnable(GL_BLEND);
@@ -66,7 +83,7 @@ void DrawLoadingFrame(const char* text) {
   SwapDemoWindow();
 }
 
-void InitDemo(const ShowStart& start) {
+bool InitDemo(const ShowStart& start) {
   // The images are read, decoded and drawn into their squares on a worker
   // thread, one ahead of the uploads, from now on: behind the font, the
   // loading frames and each upload.
@@ -77,19 +94,23 @@ void InitDemo(const ShowStart& start) {
   CreateOutlineFont();
   glGenTextures(TextureSlots, TextureTable);
   DrawLoadingFrame(LoadingTexts[0]);
+  if (QuitDuringLoading()) return false;
   EnableTexturingAndBlending();
   // The frame with n dots stays on screen while the image of slot n - 2 loads;
   // the last one stays up through the music and the tracks as well.
   for (const ShowImage& image : ShowImages) {
     if (RunStatsEnabled()) MarkStartUpStep((std::string("image ") + image.file).c_str());
     DrawLoadingFrame(LoadingTexts[image.slot + 1]);
+    if (QuitDuringLoading()) return false;
     UploadPreparedImage(images.Next());
     if (StartUpWatcher.imageLoaded) StartUpWatcher.imageLoaded(image.slot);
+    if (QuitDuringLoading()) return false;
   }
   MarkStartUpStep("music and tracks");
   InitMusicAndTracks(start.readTrackFiles);
   StartMusicPlayback(start.fromRow);
   MarkStartUpStep("first show frame");
+  return true;
 }
 
 void InitShowOffscreen() {

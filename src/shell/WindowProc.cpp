@@ -23,3 +23,11 @@ long WindowProc(const DisplayMessage& msg) {
       return DefaultMessageAction(msg);
   }
 }
+
+PumpResult PumpOneMessage() {
+  if (TakeQuitSignal()) PostQuit();
+  DisplayMessage msg;
+  if (!PeekDisplayMessage(&msg)) return PumpResult::NoneWaiting;
+  WindowProc(msg);
+  return msg.kind == MessageKind::Quit ? PumpResult::Quit : PumpResult::Handled;
+}

@@ -12,3 +12,11 @@ extern bool (*ExtraKeyHandler)(int key);
 // Handles one message; the result is the one the message's handling gives
 // (0 for everything the demo handles itself).
 long WindowProc(const DisplayMessage& msg);
+
+enum class PumpResult { NoneWaiting, Handled, Quit };
+
+// Takes one waiting message, if any, and handles it with WindowProc; a quit
+// request from outside the window (TakeQuitSignal) is posted first, so it
+// arrives as Quit behind what already waits. Quit: the message handled was
+// the quit, the demo is to end.
+PumpResult PumpOneMessage();

@@ -1,12 +1,16 @@
-// The start-up sequence in an offscreen context over a copy of the bundled
-// show: what each loading frame shows, the order of frames and image loads,
-// and the clock standing still until the music starts.
+// The start-up sequence in the demo's own window (SDL's offscreen driver) over
+// a copy of the bundled show: what each loading frame shows and that it is
+// presented, the order of frames and image loads, the clock standing still
+// until the music starts, and quit requests taken while loading.
 #include <GL/gl.h>
+#include <SDL.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -29,14 +33,24 @@ constexpr int Width = 320;
 constexpr int Height = 180;
 
 struct Event {
-  std::string what;  // "frame:<text>" or "image:<slot>"
+  std::string what;  // "frame:<text>", "presented" or "image:<slot>"
   double row;
   int slotsLoaded;   // slots 0..6 that hold a texture image at that moment
   bool loadingColourInCorner = false;
   bool whiteInMiddle = false;
+  bool asDrawn = false;  // presented: the picture swapped is the frame drawn
 };
 
 std::vector<Event> events;
+std::vector<uint8_t> lastDrawn;  // the pixels of the latest frame drawn
+bool watchingSwaps = false;
+// The event after which a quit request is made, and how.
+std::string quitAfter;
+void (*requestQuit)() = nullptr;
+
+void RequestQuitAfter(const std::string& what) {
+  if (requestQuit && what == quitAfter) requestQuit();
+}
 
 int TextureWidth(GLuint name) {
   GLint bound = 0;
@@ -75,10 +89,59 @@ void OnFrame(const char* text) {
   }
   e.whiteInMiddle = right > left && std::abs((left + right) - Width) <= 8;
   events.push_back(e);
+  lastDrawn = pixels;
+  RequestQuitAfter(e.what);
 }
 
 void OnImage(int slot) {
   events.push_back({"image:" + std::to_string(slot), CurrentRow(), SlotsLoaded()});
+  RequestQuitAfter(events.back().what);
+}
+
+}  // namespace
+
+// Every buffer swap of this program passes here first: a frame counts as
+// presented only when the demo's window is swapped with that frame in its back
+// buffer (the drawing hook alone would not notice a missing swap).
+extern "C" void SDL_GL_SwapWindow(SDL_Window* window) {
+  static const auto real =
+      reinterpret_cast<void (*)(SDL_Window*)>(dlsym(RTLD_NEXT, "SDL_GL_SwapWindow"));
+  if (watchingSwaps && window && window == SDL_GL_GetCurrentWindow()) {
+    Event e{"presented", CurrentRow(), SlotsLoaded()};
+    e.asDrawn = !lastDrawn.empty() && testsupport::ReadPixels(Width, Height) == lastDrawn;
+    events.push_back(e);
+  }
+  real(window);
+}
+
+namespace {
+
+void PushSdlEvent(SDL_Event e) { SDL_PushEvent(&e); }
+void PushEscape() {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.sym = SDLK_ESCAPE;
+  PushSdlEvent(e);
+}
+void PushRightButton() {
+  SDL_Event e{};
+  e.type = SDL_MOUSEBUTTONDOWN;
+  e.button.button = SDL_BUTTON_RIGHT;
+  PushSdlEvent(e);
+}
+void PushCloseRequest() {
+  SDL_Event e{};
+  e.type = SDL_QUIT;
+  PushSdlEvent(e);
+}
+void RaiseTerm() { std::raise(SIGTERM); }
+
+// The demo's own window and context, as the shell opens them.
+bool OpenDemoWindow() {
+  if (!OpenDisplay() || !CreateDemoWindow(Width, Height, 0)) return false;
+  SetupProjection(DesktopMode{Width, Height, 24});
+  glEnable(GL_DEPTH_TEST);
+  return true;
 }
 
 class StartUpTest : public ::testing::Test {
@@ -100,28 +163,35 @@ class StartUpTest : public ::testing::Test {
 };
 fs::path StartUpTest::showDir;
 
-TEST_F(StartUpTest, LoadingFramesAndImagesAlternateInSlotOrderBeforeTheMusicStarts) {
-  ASSERT_TRUE(testsupport::MakeGlContext(Width, Height));
-  SetupProjection(DesktopMode{Width, Height, 24});
-  glEnable(GL_DEPTH_TEST);
+// What a start-up that nobody interrupts goes through, in order.
+const std::vector<std::string> FullStartUp = {
+    "frame:Loading.",       "presented", "frame:Loading..",       "presented", "image:0",
+    "frame:Loading...",     "presented", "image:1",               "frame:Loading....",
+    "presented",            "image:2",   "frame:Loading.....",    "presented", "image:3",
+    "frame:Loading......",  "presented", "image:4",               "frame:Loading.......",
+    "presented",            "image:5",   "frame:Loading........", "presented", "image:6"};
 
+TEST_F(StartUpTest, LoadingFramesAndImagesAlternateInSlotOrderBeforeTheMusicStarts) {
+  ASSERT_TRUE(OpenDemoWindow());
+
+  events.clear();
   WatchStartUp({OnFrame, OnImage});
-  InitDemo();
+  watchingSwaps = true;
+  EXPECT_TRUE(InitDemo());
+  watchingSwaps = false;
   WatchStartUp({});
 
-  const std::vector<std::string> expected = {
-      "frame:Loading.",         "frame:Loading..",       "image:0", "frame:Loading...",
-      "image:1",                "frame:Loading....",     "image:2", "frame:Loading.....",
-      "image:3",                "frame:Loading......",   "image:4", "frame:Loading.......",
-      "image:5",                "frame:Loading........", "image:6"};
-  ASSERT_EQ(events.size(), expected.size());
+  ASSERT_EQ(events.size(), FullStartUp.size());
   int imagesSeen = 0;
   for (size_t i = 0; i < events.size(); ++i) {
     const Event& e = events[i];
-    SCOPED_TRACE(e.what);
-    EXPECT_EQ(e.what, expected[i]);
+    SCOPED_TRACE(testing::Message() << i << " " << e.what);
+    EXPECT_EQ(e.what, FullStartUp[i]);
     EXPECT_EQ(e.row, 0.0) << "the clock moved before playback started";
-    if (e.what.rfind("frame:", 0) == 0) {
+    if (e.what == "presented") {
+      EXPECT_TRUE(e.asDrawn) << "the picture swapped is not the loading frame drawn";
+      EXPECT_EQ(e.slotsLoaded, imagesSeen);
+    } else if (e.what.rfind("frame:", 0) == 0) {
       EXPECT_TRUE(e.loadingColourInCorner);
       EXPECT_TRUE(e.whiteInMiddle) << "no centred text";
       // A frame is presented before the image it announces is loaded.
@@ -151,6 +221,49 @@ TEST_F(StartUpTest, LoadingFramesAndImagesAlternateInSlotOrderBeforeTheMusicStar
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_GT(CurrentRow(), 0.0);
+}
+
+struct QuitCase {
+  const char* how;
+  void (*request)();
+  const char* after;  // the last event before the start-up gives up
+};
+
+TEST_F(StartUpTest, AQuitRequestDuringLoadingEndsTheStartUpAtOnce) {
+  ASSERT_TRUE(OpenDemoWindow());
+  InstallQuitSignals();
+  const QuitCase cases[] = {
+      {"Escape", PushEscape, "frame:Loading."},
+      {"right button", PushRightButton, "frame:Loading...."},
+      {"close request", PushCloseRequest, "image:3"},
+      {"SIGTERM", RaiseTerm, "image:6"},
+  };
+  for (const QuitCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.how << " after " << c.after);
+    events.clear();
+    quitAfter = c.after;
+    requestQuit = c.request;
+    WatchStartUp({OnFrame, OnImage});
+    watchingSwaps = true;
+    const bool started = InitDemo();
+    watchingSwaps = false;
+    WatchStartUp({});
+    requestQuit = nullptr;
+
+    EXPECT_FALSE(started);
+    // Everything up to the request happens as usual (a frame drawn is still
+    // presented), nothing after it.
+    const auto at = std::find(FullStartUp.begin(), FullStartUp.end(), c.after);
+    ASSERT_NE(at, FullStartUp.end());
+    std::vector<std::string> expected(FullStartUp.begin(), at + 1);
+    if (expected.back().rfind("frame:", 0) == 0) expected.push_back("presented");
+    std::vector<std::string> seen;
+    for (const Event& e : events) seen.push_back(e.what);
+    EXPECT_EQ(seen, expected);
+    EXPECT_FALSE(TakeQuitSignal()) << "the request was left for later";
+    DisplayMessage left;
+    EXPECT_FALSE(PeekDisplayMessage(&left)) << "messages left waiting";
+  }
 }
 
 TEST_F(StartUpTest, ALoadingFrameWithoutTextShowsOnlyTheLoadingColour) {

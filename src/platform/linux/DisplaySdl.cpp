@@ -99,6 +99,10 @@ bool OpenDisplay() {
   SDL_SetHint(SDL_HINT_POLL_SENTINEL, "0");
   // A borderless desktop-sized window must stay up when focus moves elsewhere.
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+  // SDL drops a click handled within moments of the window gaining focus. The
+  // queue is read in bursts while loading, so focus and a right click that
+  // came long apart are handled together there: the click would be lost.
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     std::fprintf(stderr, "demo: display: no display: %s\n", SDL_GetError());
     return false;
