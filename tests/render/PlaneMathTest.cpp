@@ -124,7 +124,12 @@ TEST(FadeStep, FastFramesStepAtMostOncePerTenthOfARow) {
 }
 
 // Hand-worked values (sin 5 = -0.9589243, sin 2 = 0.9092974, sin 8 = 0.9893582,
-// sin 19 = 0.1498772, sin 20 = 0.9129453, sin 1 = 0.8414710).
+// sin 19 = 0.1498772, sin 20 = 0.9129453, sin 1 = 0.8414710), each written as
+// the float its sums round to and compared exactly: the layouts' decimals are
+// single-precision values, and a tolerance would let their double neighbours
+// through. The last three cases are there because they round differently when
+// one of the decimals is taken in double precision; together the cases catch
+// that for every decimal but B's row start, whose rows round the same either way.
 struct TileCase {
   const char* name;
   PlaneRoutine routine;
@@ -134,33 +139,41 @@ struct TileCase {
   TileTransform expected;
 };
 
-TEST(TileTransform, MatchesHandWorkedValues) {
+TEST(TileTransform, MatchesHandWorkedValuesToTheLastBit) {
   const TileCase cases[] = {
       {"A origin tile, row 0", PlaneRoutine::A, 0.0, 0, 0, 1.0, {-1.43f, -0.66f, -1.0f, 0.1f, 0.1f}},
       {"A inner tile, row 0", PlaneRoutine::A, 0.0, 2, 3, 1.0,
-       {-0.77f, -0.22f, -1.0f, 0.10958924f, 0.10958924f}},
+       {-0.769999981f, -0.220000029f, -1.0f, 0.109589241f, 0.109589241f}},
       {"A far corner, row 0", PlaneRoutine::A, 0.0, 6, 13, 1.0,
-       {1.43f, 0.66f, -1.0f, 0.10149877f, 0.10149877f}},
+       {1.43000007f, 0.659999967f, -1.0f, 0.101498775f, 0.101498775f}},
       {"A half faded, row 0", PlaneRoutine::A, 0.0, 2, 3, 0.5,
-       {-0.77f, -0.22f, -1.0f, 0.05479462f, 0.05479462f}},
+       {-0.769999981f, -0.220000029f, -1.0f, 0.0547946207f, 0.0547946207f}},
       {"A origin tile, row 10", PlaneRoutine::A, 10.0, 0, 0, 1.0,
-       {-1.0092645f, -0.66f, -0.5792645f, 0.10958924f, 0.10909297f}},
+       {-1.00926447f, -0.66f, -0.579264522f, 0.109589241f, 0.109092973f}},
       {"B origin tile, row 0", PlaneRoutine::B, 0.0, 0, 0, 1.0, {-1.87f, -0.44f, -1.0f, 0.4f, 0.4f}},
       {"B tile (1,2), row 10", PlaneRoutine::B, 10.0, 1, 2, 1.0,
-       {-0.2492645f, 0.08f, -1.0f, 0.40989358f, 0.40958924f}},
+       {-0.249264479f, 0.0799999833f, -1.0f, 0.409893602f, 0.409589261f}},
       {"C origin tile, row 0", PlaneRoutine::C, 0.0, 0, 0, 1.0, {-1.87f, -0.44f, -1.0f, 0.4f, 0.4f}},
       {"C far corner, row 0", PlaneRoutine::C, 0.0, 7, 13, 1.0,
-       {11.13f, 1.1f, -1.0f, 0.40912945f, 0.40912945f}},
+       {11.1300001f, 1.10000002f, -1.0f, 0.409129471f, 0.409129471f}},
       {"C tile (1,2), row 10", PlaneRoutine::C, 10.0, 1, 2, 1.0,
-       {0.5507355f, -0.22f, -1.0f, 0.40989358f, 0.40958924f}},
+       {0.550735474f, -0.219999999f, -1.0f, 0.409893602f, 0.409589261f}},
+      // sin 300.0000045 = -0.9997559, sin 1510 = 0.8939426, sin 610.0000089 = 0.5064253.
+      {"A tile (1,9), row 3000", PlaneRoutine::A, 3000.0, 1, 9, 1.0,
+       {0.0501220562f, -0.440000027f, -0.500122011f, 0.108939424f, 0.105064258f}},
+      {"C tile (2,2), row 0", PlaneRoutine::C, 0.0, 2, 2, 1.0, {0.12999998f, 0.0f, -1.0f, 0.407568038f, 0.407568038f}},
+      // The grid's middle row lands a hair below zero, not on it.
+      {"A tile (3,2), row 10", PlaneRoutine::A, 10.0, 3, 2, 1.0,
+       {-0.569264472f, -2.98023224e-08f, -0.579264522f, 0.105440214f, 0.106569864f}},
   };
   for (const TileCase& c : cases) {
+    SCOPED_TRACE(c.name);
     const TileTransform t = TileTransformAt(c.routine, c.row, c.i, c.j, c.fade);
-    EXPECT_NEAR(t.tx, c.expected.tx, 2e-6) << c.name;
-    EXPECT_NEAR(t.ty, c.expected.ty, 2e-6) << c.name;
-    EXPECT_NEAR(t.tz, c.expected.tz, 2e-6) << c.name;
-    EXPECT_NEAR(t.sx, c.expected.sx, 2e-6) << c.name;
-    EXPECT_NEAR(t.sy, c.expected.sy, 2e-6) << c.name;
+    EXPECT_EQ(t.tx, c.expected.tx);
+    EXPECT_EQ(t.ty, c.expected.ty);
+    EXPECT_EQ(t.tz, c.expected.tz);
+    EXPECT_EQ(t.sx, c.expected.sx);
+    EXPECT_EQ(t.sy, c.expected.sy);
   }
 }
 
@@ -191,10 +204,12 @@ TEST(PlaneCallValues, SwayAndTiltFollowTheRow) {
   EXPECT_EQ(a0.turnZ, 0.0f);
 
   const PlaneCallValues b10 = ComputePlaneCallValues(PlaneRoutine::B, 10.0);
-  EXPECT_NEAR(b10.s, 0.84147099, 1e-7);
-  EXPECT_NEAR(b10.h, 0.42073549, 1e-7);
-  EXPECT_NEAR(b10.tiltX, 4.2073549f, 1e-5);
-  EXPECT_NEAR(b10.turnZ, 12.622065f, 1e-5);
+  // sin(10 * 0.1f), not sin 1: the phase step is the float nearest 0.1. The
+  // tolerance is a few double ulps; sin 1 is 8e-9 away.
+  EXPECT_NEAR(b10.s, 0.8414709928590282, 1e-15);
+  EXPECT_NEAR(b10.h, 0.4207354964295141, 1e-15);
+  EXPECT_EQ(b10.tiltX, 4.20735502f);
+  EXPECT_EQ(b10.turnZ, 12.6220646f);
   EXPECT_EQ(b10.depth, -1.0f);  // only plane A moves in depth
 
   // Past the half turn s is negative; A's depth uses abs(h) and comes forward.
