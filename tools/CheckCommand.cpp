@@ -65,7 +65,7 @@ void CheckImage(Report& report, const std::string& dir, const char* name) {
   ReleaseSystemImage(image);
 
   std::vector<unsigned char> bytes;
-  if (!ReadInputFile(path.c_str(), bytes)) {
+  if (!ReadInputFile("check", path.c_str(), bytes)) {
     report.Line(name, false, "unreadable");
     return;
   }

@@ -22,16 +22,16 @@ bool ParseFileAndOutput(int argc, char** argv, const char* command, const char*&
     }
   }
   if (!input) {
-    std::fprintf(stderr, "usage: demotool %s FILE [-o OUT]\n", command);
+    std::fprintf(stderr, "demotool: %s: expected FILE [-o OUT]\n", command);
     return false;
   }
   return true;
 }
 
-bool ReadInputFile(const char* path, std::vector<unsigned char>& bytes) {
+bool ReadInputFile(const char* command, const char* path, std::vector<unsigned char>& bytes) {
   FILE* f = std::fopen(path, "rb");
   if (!f) {
-    std::fprintf(stderr, "demotool: cannot open '%s': %s\n", path, std::strerror(errno));
+    std::fprintf(stderr, "demotool: %s: cannot open '%s': %s\n", command, path, std::strerror(errno));
     return false;
   }
   bytes.clear();
@@ -40,18 +40,18 @@ bool ReadInputFile(const char* path, std::vector<unsigned char>& bytes) {
   while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
   const bool failed = std::ferror(f);
   std::fclose(f);
-  if (failed) std::fprintf(stderr, "demotool: cannot read '%s'\n", path);
+  if (failed) std::fprintf(stderr, "demotool: %s: cannot read '%s'\n", command, path);
   return !failed;
 }
 
-bool WriteOutputFile(const char* path, const std::vector<unsigned char>& bytes) {
+bool WriteOutputFile(const char* command, const char* path, const std::vector<unsigned char>& bytes) {
   FILE* f = std::fopen(path, "wb");
   if (!f) {
-    std::fprintf(stderr, "demotool: cannot create '%s': %s\n", path, std::strerror(errno));
+    std::fprintf(stderr, "demotool: %s: cannot create '%s': %s\n", command, path, std::strerror(errno));
     return false;
   }
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   const bool closed = std::fclose(f) == 0;
-  if (!written || !closed) std::fprintf(stderr, "demotool: cannot write '%s'\n", path);
+  if (!written || !closed) std::fprintf(stderr, "demotool: %s: cannot write '%s'\n", command, path);
   return written && closed;
 }

@@ -71,7 +71,7 @@ int RunInflateCommand(int argc, char** argv) {
   if (!ParseFileAndOutput(static_cast<int>(rest.size()), rest.data(), "inflate", input, output)) return 2;
 
   std::vector<unsigned char> bytes;
-  if (!ReadInputFile(input, bytes)) return 1;
+  if (!ReadInputFile("inflate", input, bytes)) return 1;
   std::vector<unsigned char> out;
   const int error = decompressZlib(out, bytes.data(), bytes.data() + bytes.size(), limit);
   if (error) {
@@ -82,6 +82,6 @@ int RunInflateCommand(int argc, char** argv) {
     return 1;
   }
   std::printf("ok %zu\n", out.size());
-  if (output && !WriteOutputFile(output, out)) return 1;
+  if (output && !WriteOutputFile("inflate", output, out)) return 1;
   return 0;
 }

@@ -12,7 +12,7 @@ int RunPngCommand(int argc, char** argv) {
   if (!ParseFileAndOutput(argc, argv, "png", input, output)) return 2;
 
   std::vector<unsigned char> bytes;
-  if (!ReadInputFile(input, bytes)) return 1;
+  if (!ReadInputFile("png", input, bytes)) return 1;
   std::vector<unsigned char> rgba;
   PngState state;
   // An empty file goes in as the image loader hands it over: no pointer.
@@ -28,6 +28,6 @@ int RunPngCommand(int argc, char** argv) {
     return 1;
   }
   std::printf("ok %u %u\n", state.width, state.height);
-  if (output && !WriteOutputFile(output, rgba)) return 1;
+  if (output && !WriteOutputFile("png", output, rgba)) return 1;
   return 0;
 }

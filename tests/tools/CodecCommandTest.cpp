@@ -77,6 +77,36 @@ TEST_F(CodecCommandTest, InflateAndPngReportAndWrite) {
   }
 }
 
+TEST_F(CodecCommandTest, EveryStderrLineNamesTheCommand) {
+  const std::string suite = std::string(DEMO_PNGSUITE_DIR) + "/";
+  const struct {
+    const char* command;
+    std::string args;
+  } cases[] = {
+      {"inflate", "inflate " + (dir / "none.z").string()},
+      {"inflate", "inflate " + (dir / "text.z").string() + " -o " + (dir / "missing" / "a").string()},
+      {"inflate", "inflate"},
+      {"png", "png " + (dir / "none.png").string()},
+      {"png", "png " + suite + "basn6a08.png -o " + (dir / "missing" / "a").string()},
+      {"png", "png " + suite + "basn6a08.png -o"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const ToolRun run = RunDemotool(c.args, true);
+    EXPECT_NE(run.status, 0);
+    const std::string prefix = std::string("demotool: ") + c.command + ": ";
+    int lines = 0;
+    size_t start = 0;
+    for (size_t end; (end = run.output.find('\n', start)) != std::string::npos; start = end + 1) {
+      const std::string line = run.output.substr(start, end - start);
+      if (line.rfind("ok ", 0) == 0) continue;  // the report on stdout
+      ++lines;
+      EXPECT_EQ(line.substr(0, prefix.size()), prefix) << line;
+    }
+    EXPECT_EQ(lines, 1) << run.output;
+  }
+}
+
 TEST_F(CodecCommandTest, OutputFilesHoldTheDecodedBytes) {
   ASSERT_EQ(Demotool("inflate " + (dir / "text.z").string() + " -o " + (dir / "text.out").string()).status, 0);
   EXPECT_EQ(Slurp(dir / "text.out"), text);
