@@ -29,9 +29,13 @@ class OutlineFontTest : public testing::Test {
     glOrtho(Left, Right, Bottom, Top, -10, 10);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+    // Bare white glyphs: nothing left enabled by the frame tests that share
+    // this process's context may tint or cut them.
     glDisable(GL_LIGHTING);
     glDisable(GL_CULL_FACE);
     glDisable(GL_DEPTH_TEST);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glColor3f(1, 1, 1);

@@ -45,7 +45,21 @@ bool MakeGlContext(int width, int height, int samples) {
       return false;
     }
   } else {
-    SDL_SetWindowSize(window, width, height);
+    int oldWidth = 0, oldHeight = 0;
+    SDL_GetWindowSize(window, &oldWidth, &oldHeight);
+    if (oldWidth != width || oldHeight != height) {
+      // The offscreen driver's surface keeps the size it was made with when
+      // its window is resized: a new window of the new size takes the
+      // context over, with every list and texture made in it so far.
+      SDL_Window* resized = SDL_CreateWindow("test", 0, 0, width, height, SDL_WINDOW_OPENGL);
+      if (!resized || SDL_GL_MakeCurrent(resized, context) != 0) {
+        std::fprintf(stderr, "a %dx%d test window: %s\n", width, height, SDL_GetError());
+        if (resized) SDL_DestroyWindow(resized);
+        return false;
+      }
+      SDL_DestroyWindow(window);
+      window = resized;
+    }
   }
   SDL_GL_MakeCurrent(window, context);
   glViewport(0, 0, width, height);

@@ -11,7 +11,7 @@ namespace testsupport {
 // Creates (once) a window of the given size with a current GL context:
 // RGBA 8888, depth 24, stencil 8, double-buffered. Returns false, with the
 // reason on stderr, when no context can be had. A later call with another size
-// resizes the window and the viewport.
+// moves the context, with its lists and textures, to a window of that size.
 bool MakeGlContext(int width, int height, int samples = 0);
 
 // Reads the back buffer as RGBA rows top to bottom (glReadPixels flipped).
