@@ -254,16 +254,26 @@ inline int32_t KeyForRow(const Track* track, int32_t row) {
   return track->lastKey = LastKeyAtOrBefore(keys, count, row);
 }
 
-uint32_t BitsOf(float f) {
-  uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
+// The value between two ascending keys a and b at a row with
+// a.row <= floor(row) < b.row.
+inline float Interpolate(const TrackKey& a, const TrackKey& b, double row) {
+  // The row distance is exact in double: both rows are whole numbers of at
+  // most 31 bits, so their difference needs at most 33.
+  const double t = (row - double(a.row)) / (double(b.row) - double(a.row));
+  const double va = a.value;
+  const double delta = double(b.value) - va;
 
-float FloatOf(uint32_t bits) {
-  float f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
+  // Step gives the key's value as stored (va + 0 * delta would turn -0 into
+  // +0); any kind but the four gives 0.0. The Ramp factor is t to the power
+  // 2.0, which is exactly t * t. A branch on the kind measured faster than
+  // computing every factor and picking one, at random rows as in playback.
+  switch (a.kind) {
+    case KindStep: return a.value;
+    case KindLinear: return float(va + t * delta);
+    case KindSmooth: return float(va + (3.0 - (t + t)) * (t * t) * delta);
+    case KindRamp: return float(va + std::pow(t, 2.0) * delta);
+    default: return 0.0f;
+  }
 }
 
 }  // namespace
@@ -273,8 +283,11 @@ int32_t FindKey(const Track* track, int32_t row) {
   return LastKeyAtOrBefore(track->keys, track->keyCount, row);
 }
 
-float TrackValue(const Track* track, double row) {
-  if (!track || track->keyCount <= 0 || !track->keys) return 0.0f;
+namespace {
+
+// TrackValue for a row away from the remembered key: searched for, and kept
+// out of line so that the common case above stays small.
+__attribute__((noinline)) float TrackValueBySearch(const Track* track, double row) {
   const TrackKey* keys = track->keys;
   const int32_t last = track->keyCount - 1;
 
@@ -289,24 +302,31 @@ float TrackValue(const Track* track, double row) {
 
   const TrackKey& a = keys[i];
   const TrackKey& b = keys[i + 1];
-  // The row distance in 64 bits: keys at the far ends of the int32 range would
-  // overflow a 32-bit difference. Keys that do not ascend (never loaded from a
-  // file, but a hand-built track may hold them) hold their value.
-  const int64_t span = int64_t(b.row) - int64_t(a.row);
-  if (span <= 0) return a.kind >= KindStep && a.kind <= KindRamp ? a.value : 0.0f;
-  const double t = (row - double(a.row)) / double(span);
-  const double va = a.value;
-  const double delta = double(b.value) - va;
+  // Keys that do not ascend (never loaded from a file, but a hand-built track
+  // may hold them) hold their value.
+  if (b.row <= a.row) return a.kind >= KindStep && a.kind <= KindRamp ? a.value : 0.0f;
+  return Interpolate(a, b, row);
+}
 
-  // All three factors are computed and one is picked, and the result is
-  // chosen the same way, instead of branching on the kind: kinds vary from
-  // key to key, and a mispredicted branch costs more than the arithmetic.
-  // The Ramp factor is t to the power 2.0, which is exactly t * t.
-  const double factors[4] = {0.0, t, (3.0 - (t + t)) * (t * t), std::pow(t, 2.0)};
-  const double factor = factors[uint32_t(a.kind) & 3u];
-  const uint32_t interpolated = BitsOf(float(va + factor * delta));
-  // Step gives the key's value as stored (va + 0 * delta would turn -0 into
-  // +0); any kind but the four gives 0.0.
-  const uint32_t chosen = a.kind == KindStep ? BitsOf(a.value) : interpolated;
-  return FloatOf(uint32_t(a.kind) <= uint32_t(KindRamp) ? chosen : 0u);
+}  // namespace
+
+float TrackValue(const Track* track, double row) {
+  if (!track || track->keyCount <= 0 || !track->keys) return 0.0f;
+  const TrackKey* keys = track->keys;
+  const int32_t last = track->keyCount - 1;
+
+  // Playback: the row nearly always still lies between the key found last
+  // time and the next one. Comparing the fractional row with the two keys'
+  // rows says so without flooring or range checks (both are whole numbers, so
+  // a.row <= row < b.row holds exactly when floor(row) lies in between, and a
+  // NaN row fails it), and the answer is the one TrackValueBySearch would give.
+  const int32_t hint = track->lastKey;
+  if (uint32_t(hint) < uint32_t(last)) {
+    const TrackKey& a = keys[hint];
+    const TrackKey& b = keys[hint + 1];
+    if (row >= double(a.row) && row < double(b.row)) return Interpolate(a, b, row);
+  } else if (hint == last && row >= double(keys[last].row)) {
+    return keys[last].value;
+  }
+  return TrackValueBySearch(track, row);
 }

@@ -33,6 +33,7 @@ TEST(TrackValueTest, MatchesTheInterpolationKindsBitForBit) {
       {"step holds", Pair(KindStep), 10.0, 1.0f},
       {"step holds to the next row", Pair(KindStep), 19.999, 1.0f},
       {"step reaches next", Pair(KindStep), 20.0, 2.0f},
+      {"step keeps -0", {{10, -0.0f, KindStep}, {20, 2.0f, KindStep}}, 15.0, -0.0f},
       {"smooth middle", Pair(KindSmooth), 15.0, 1.5f},
       {"smooth quarter", Pair(KindSmooth), 12.5, 1.15625f},
       {"ramp middle", Pair(KindRamp), 15.0, 1.25f},
@@ -121,6 +122,39 @@ TEST(TrackValueTest, StaysWithinItsKeysAtEveryFraction) {
       const float got = TrackValue(&t.track, row);
       EXPECT_GE(got, std::min(va, vb)) << "kind " << kind << " row " << row;
       EXPECT_LE(got, std::max(va, vb)) << "kind " << kind << " row " << row;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A track keeps the key it found last and tries it first. Whatever order the
+// rows come in (playback steps, jumps back, rows outside every key, NaN), each
+// answer must equal the one a track without that memory gives.
+TEST(TrackValueTest, RememberedKeyNeverChangesTheAnswer) {
+  std::mt19937 rng(23);
+  const double specials[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(), 3e9, -3e9};
+  const float values[] = {-0.0f, 0.0f, 1.5f, -2.25f, 1e30f, std::numeric_limits<float>::infinity()};
+  for (int trial = 0; trial < 200; ++trial) {
+    std::vector<TrackKey> keys;
+    int32_t row = int32_t(rng() % 40) - 20;
+    for (int k = 0, n = 1 + int(rng() % 12); k < n; ++k) {
+      keys.push_back({row, values[rng() % 6], int32_t(rng() % 6) - 1});
+      row += 1 + int32_t(rng() % 9);
+    }
+    TestTrack remembering(keys);
+    double at = double(keys.front().row) - 3.0;
+    for (int step = 0; step < 400; ++step) {
+      const uint32_t pick = rng() % 16;
+      if (pick == 0) at = specials[rng() % 5];
+      else if (pick == 1 || !std::isfinite(at) || std::fabs(at) > 1e6) at = double(int32_t(rng() % 200) - 60) / 2.0;
+      else at += 1.0 / 3.0;
+      TestTrack fresh(keys);
+      ASSERT_EQ(FloatBits(TrackValue(&remembering.track, at)), FloatBits(TrackValue(&fresh.track, at)))
+          << "trial " << trial << " step " << step << " row " << at;
     }
   }
 }
