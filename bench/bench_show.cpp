@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/Display.h"
+#include "platform/Process.h"
 #include "render/DemoFrame.h"
 #include "render/FramePlan.h"
 #include "shell/Projection.h"
@@ -27,7 +28,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-const Clock::time_point processStart = Clock::now();  // static init: as early as we can see
+const Clock::time_point processStart = Clock::now();  // static init: where the system keeps no record
 
 struct Step {
   std::string name;
@@ -39,6 +40,14 @@ std::string stepName = "font and texture names";
 
 double MsSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+// From the process's real start where the system records it (before the
+// libraries were loaded, and before the demo's start over), else from the
+// statics.
+double MsSinceStart() {
+  const double ms = MsSinceProcessStart();
+  return ms >= 0.0 ? ms : MsSince(processStart);
 }
 
 void EndStep(const std::string& next) {
@@ -80,12 +89,13 @@ double Percentile(std::vector<double> v, double p) {
 
 int main(int argc, char** argv) {
   const double rowStep = argc > 1 ? std::atof(argv[1]) : 2.0;
+  PrepareDemoProcess(argv);  // as the demo does
   if (!OpenDisplay()) return 1;
   DesktopMode desktop;
   if (!QueryDesktopMode(&desktop) || !CreateDemoWindow(desktop.width, desktop.height, 4)) return 1;
   SetupProjection(desktop);
   SetFixedGlState();
-  const double windowMs = MsSince(processStart);
+  const double windowMs = MsSinceStart();
 
   // The image steps are told apart by the watcher: frame n+1 is presented
   // right before image n loads, so an image's time runs from its loaded
@@ -99,7 +109,7 @@ int main(int argc, char** argv) {
   DemoFrame();
   glFinish();
   const double firstFrameMs = MsSince(firstFrameStart);
-  const double totalMs = MsSince(processStart);
+  const double totalMs = MsSinceStart();
 
   std::printf("start-up at %dx%d, %d samples: %.1f ms from process start to the first demo frame\n",
               desktop.width, desktop.height, DemoWindowSamples(), totalMs);

@@ -1,4 +1,5 @@
 // The demo: one fullscreen window, music, and pictures in step with it.
+#include "platform/Process.h"
 #include "shell/Options.h"
 #include "shell/Shell.h"
 
@@ -6,5 +7,6 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   const std::optional<DemoOptions> options = ReadCommandLine(argc, argv, &exitCode);
   if (!options) return exitCode;
+  PrepareDemoProcess(argv);
   return RunDemo(*options);
 }

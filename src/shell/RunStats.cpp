@@ -4,13 +4,16 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/Process.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Taken while the program's statics are set up, before main: as near to the
-// process's start as portable code can see.
-const Clock::time_point ProcessStart = Clock::now();
+// Taken while the program's statics are set up, before main; moved back to
+// the process's real start, before its libraries were loaded, when the
+// system tells it.
+Clock::time_point ProcessStart = Clock::now();
 
 bool Enabled = false;
 std::vector<StartUpStep> Steps;
@@ -30,7 +33,16 @@ double Percentile(std::vector<double>& sorted, double p) {
 
 }  // namespace
 
-void EnableRunStats() { Enabled = true; }
+void EnableRunStats() {
+  Enabled = true;
+  const double sinceStart = MsSinceProcessStart();
+  if (sinceStart >= 0.0) {
+    const Clock::time_point now = Clock::now();
+    ProcessStart = std::min(ProcessStart, now - std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double, std::milli>(sinceStart)));
+    StepStart = ProcessStart;
+  }
+}
 bool RunStatsEnabled() { return Enabled; }
 
 void MarkStartUpStep(const char* name) {
