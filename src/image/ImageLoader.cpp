@@ -10,7 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <utility>
 
 #include "image/TextureMath.h"
 #include "image/TextureTable.h"
@@ -66,12 +68,20 @@ int CurrentRenderEdge() {
   return RenderEdge(maxTextureSize);
 }
 
-TexturePixels RenderSystemImage(const SystemImage& image, int renderEdge) {
+TexturePixels RenderSystemImage(const SystemImage& image, int renderEdge, TexturePixels reuse) {
   if (!image.picture || renderEdge <= 0) return {};
   const uint32_t edge = uint32_t(renderEdge);
   // The square starts zeroed, so whatever the picture leaves untouched (its
   // transparent pixels) is black and the key clears it.
-  TexturePixels square = AllocatePixels(edge, edge, GL_RGBA);
+  TexturePixels square;
+  if (!reuse.empty() && reuse.width == edge && reuse.height == edge) {
+    square = std::move(reuse);
+    square.internalFormat = GL_RGBA;
+    std::memset(square.data.get(), 0, size_t(edge) * edge * 4);
+  } else {
+    reuse = {};  // given back before a new square is taken
+    square = AllocatePixels(edge, edge, GL_RGBA);
+  }
   if (square.empty()) {
     std::fprintf(stderr, "demo: images: no memory for a %ux%u texture\n", edge, edge);
     return {};
@@ -126,7 +136,7 @@ TexturePixels DecodePngTexture(const char* path, const std::vector<unsigned char
   return texture;
 }
 
-PreparedImage PrepareImage(const char* path, int slot, int renderEdge) {
+PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePixels reuse) {
   if (!path) path = "";
   PreparedImage prepared;
   prepared.slot = slot;
@@ -147,7 +157,7 @@ PreparedImage PrepareImage(const char* path, int slot, int renderEdge) {
     if (image.pictureStatus == PictureStatus::Damaged) {
       std::fprintf(stderr, "demo: images: %s is damaged; it is drawn from what it holds\n", path);
     }
-    prepared.pixels = RenderSystemImage(image, renderEdge);
+    prepared.pixels = RenderSystemImage(image, renderEdge, std::move(reuse));
   } else {
     ReportSystemPngDecoder();
     if (image.pictureStatus == PictureStatus::Unreadable) {

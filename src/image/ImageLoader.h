@@ -17,7 +17,9 @@
 
 // Texture pixels: 8-bit R, G, B, A, the image's bottom row first. Allocated
 // zeroed by the system (calloc), so a picture's transparent pixels cost no
-// separate clearing pass over the system route's 64 MiB square.
+// separate clearing pass over the system route's 64 MiB square; a square
+// given back for reuse is cleared instead, which costs less than the fresh
+// memory's page faults.
 struct TexturePixels {
   struct Free {
     void operator()(uint8_t* p) const;
@@ -44,7 +46,9 @@ int CurrentRenderEdge();
 // system loader accepts is drawn over a renderEdge square and keyed; anything
 // else goes to our PNG decoder and is padded to powers of two. A missing,
 // empty or undecodable file gives one stderr line naming it and empty pixels.
-PreparedImage PrepareImage(const char* path, int slot, int renderEdge);
+// A system-route square may be drawn into `reuse` (the pixels of an image
+// already uploaded) when it has the size needed; it is dropped otherwise.
+PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePixels reuse = {});
 
 // Enable, bind, image, magnification filter, minification filter. Uploads
 // nothing for empty pixels. True when a texture image was handed to GL.
@@ -55,7 +59,7 @@ bool LoadImage(const char* path, int slot);
 
 // The system route for a SystemImage that holds a picture: draws it over a
 // renderEdge square and keys it. Empty pixels when it holds none.
-TexturePixels RenderSystemImage(const SystemImage& image, int renderEdge);
+TexturePixels RenderSystemImage(const SystemImage& image, int renderEdge, TexturePixels reuse = {});
 
 // The PNG route for a file's bytes: our decoder, then the power-of-two
 // nearest-neighbour padding. Empty pixels, with one line on stderr naming

@@ -18,7 +18,12 @@ ImagePrefetcher::~ImagePrefetcher() {
 
 void ImagePrefetcher::Work() {
   for (const ImageRequest& request : requests_) {
-    PreparedImage image = PrepareImage(request.path, request.slot, renderEdge_);
+    TexturePixels reuse;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      reuse = std::move(spare_);
+    }
+    PreparedImage image = PrepareImage(request.path, request.slot, renderEdge_, std::move(reuse));
     std::unique_lock<std::mutex> lock(mutex_);
     ready_ = std::move(image);
     changed_.notify_all();
@@ -42,4 +47,9 @@ PreparedImage ImagePrefetcher::Next() {
   ++taken_;
   changed_.notify_all();
   return image;
+}
+
+void ImagePrefetcher::GiveBack(TexturePixels pixels) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  spare_ = std::move(pixels);
 }

@@ -102,7 +102,9 @@ bool InitDemo(const ShowStart& start) {
     if (RunStatsEnabled()) MarkStartUpStep((std::string("image ") + image.file).c_str());
     DrawLoadingFrame(LoadingTexts[image.slot + 1]);
     if (QuitDuringLoading()) return false;
-    UploadPreparedImage(images.Next());
+    PreparedImage prepared = images.Next();
+    UploadPreparedImage(prepared);
+    images.GiveBack(std::move(prepared.pixels));
     if (StartUpWatcher.imageLoaded) StartUpWatcher.imageLoaded(image.slot);
     if (QuitDuringLoading()) return false;
   }
@@ -119,6 +121,10 @@ void InitShowOffscreen() {
   CreateOutlineFont();
   glGenTextures(TextureSlots, TextureTable);
   EnableTexturingAndBlending();
-  for (size_t i = 0; i < ShowImageCount; ++i) UploadPreparedImage(images.Next());
+  for (size_t i = 0; i < ShowImageCount; ++i) {
+    PreparedImage prepared = images.Next();
+    UploadPreparedImage(prepared);
+    images.GiveBack(std::move(prepared.pixels));
+  }
   RequestShowTracks();
 }

@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "image/ImageLoader.h"
@@ -267,6 +268,44 @@ TEST_F(ImageLoaderGl, SlotsOutsideTheTableAreRefused) {
   for (const int slot : {-1, TextureSlots}) {
     const std::string errors = Load("x.gif", fixtures::MakeGif(gif), slot);
     EXPECT_NE(errors.find("slot"), std::string::npos) << errors;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A square given back for reuse still holds the last image's pixels: what the
+// next picture leaves untouched (its transparent pixels) must come out as a
+// fresh square's zeroes. A reuse of the wrong size is dropped.
+TEST(PrepareImageReuse, GivesWhatAFreshSquareGives) {
+  fixtures::TempDir dir;
+  fixtures::GifImage gif;
+  gif.screenWidth = gif.width = 2;
+  gif.screenHeight = gif.height = 2;
+  gif.globalColours = {{0, 0, 0}, {255, 255, 255}, {90, 90, 90}, {10, 20, 30}};
+  gif.indices = {1, 2, 2, 3};
+  gif.transparentIndex = 2;
+  const std::string path = dir.File("t.gif");
+  ASSERT_TRUE(fixtures::WriteFile(path, fixtures::MakeGif(gif)));
+  constexpr int edge = 64;
+  const PreparedImage fresh = PrepareImage(path.c_str(), 0, edge);
+  ASSERT_FALSE(fresh.pixels.empty());
+  const size_t bytes = size_t(edge) * edge * 4;
+
+  for (const int reuseEdge : {edge, edge / 2}) {
+    SCOPED_TRACE(testing::Message() << "reused square of edge " << reuseEdge);
+    TexturePixels used;
+    used.data.reset(static_cast<uint8_t*>(std::malloc(size_t(reuseEdge) * reuseEdge * 4)));
+    std::memset(used.data.get(), 0xAB, size_t(reuseEdge) * reuseEdge * 4);
+    used.width = used.height = uint32_t(reuseEdge);
+    const uint8_t* const usedMemory = used.data.get();
+    const PreparedImage again = PrepareImage(path.c_str(), 0, edge, std::move(used));
+    ASSERT_EQ(again.pixels.width, fresh.pixels.width);
+    ASSERT_EQ(again.pixels.height, fresh.pixels.height);
+    EXPECT_EQ(again.pixels.internalFormat, fresh.pixels.internalFormat);
+    EXPECT_EQ(again.pixels.data.get() == usedMemory, reuseEdge == edge);
+    EXPECT_EQ(0, std::memcmp(again.pixels.data.get(), fresh.pixels.data.get(), bytes));
   }
 }
 
