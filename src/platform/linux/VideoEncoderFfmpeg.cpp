@@ -123,10 +123,9 @@ bool LoadFfmpeg(std::string& error) {
 #undef DEMO_FFMPEG_FIND
     if (failure.empty()) Ff = &functions;
   });
-  error = failure;
+  if (!Ff) error = failure;
   return Ff != nullptr;
 }
-
 
 // Fast enough that x264 keeps pace with a software renderer on two cores at
 // 1280x720; the constant-quality default (CRF 23) keeps the picture clean.
