@@ -16,9 +16,9 @@ double MsSince(Clock::time_point t) { return std::chrono::duration<double, std::
 TEST(ProcessTest, AgeRunsFromBeforeTheStaticsAndKeepsPaceWithTheClock) {
   const double before = MsSinceProcessStart();
   const double sinceStatics = MsSince(StaticsSetUp);
-  // The system's record is to the clock tick; loading the libraries takes
-  // well under ten seconds.
-  EXPECT_GE(before, sinceStatics - 10.0);
+  // The system's record is to its clock tick (10 ms on Linux, up to 16 ms on
+  // Windows); loading the libraries takes well under ten seconds.
+  EXPECT_GE(before, sinceStatics - 20.0);
   EXPECT_LT(before, sinceStatics + 10000.0);
 
   const Clock::time_point start = Clock::now();
