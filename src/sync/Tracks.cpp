@@ -286,7 +286,8 @@ int32_t FindKey(const Track* track, int32_t row) {
 namespace {
 
 // TrackValue for a row away from the remembered key: searched for, and kept
-// out of line so that the common case above stays small.
+// out of line so that TrackValue, which nearly always answers from the
+// remembered key, stays small.
 __attribute__((noinline)) float TrackValueBySearch(const Track* track, double row) {
   const TrackKey* keys = track->keys;
   const int32_t last = track->keyCount - 1;
