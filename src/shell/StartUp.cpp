@@ -60,6 +60,13 @@ bool QuitDuringLoading() {
   }
 }
 
+// Uploads the next prepared image and hands its pixels back for the one after.
+void UploadNextImage(ImagePrefetcher& images) {
+  PreparedImage prepared = images.Next();
+  UploadPreparedImage(prepared);
+  images.GiveBack(std::move(prepared.pixels));
+}
+
 void EnableTexturingAndBlending() {
   glEnable(GL_TEXTURE_2D);
   glEnable(GL_BLEND);
@@ -102,9 +109,7 @@ bool InitDemo(const ShowStart& start) {
     if (RunStatsEnabled()) MarkStartUpStep((std::string("image ") + image.file).c_str());
     DrawLoadingFrame(LoadingTexts[image.slot + 1]);
     if (QuitDuringLoading()) return false;
-    PreparedImage prepared = images.Next();
-    UploadPreparedImage(prepared);
-    images.GiveBack(std::move(prepared.pixels));
+    UploadNextImage(images);
     if (StartUpWatcher.imageLoaded) StartUpWatcher.imageLoaded(image.slot);
     if (QuitDuringLoading()) return false;
   }
@@ -121,10 +126,6 @@ void InitShowOffscreen() {
   CreateOutlineFont();
   glGenTextures(TextureSlots, TextureTable);
   EnableTexturingAndBlending();
-  for (size_t i = 0; i < ShowImageCount; ++i) {
-    PreparedImage prepared = images.Next();
-    UploadPreparedImage(prepared);
-    images.GiveBack(std::move(prepared.pixels));
-  }
+  for (size_t i = 0; i < ShowImageCount; ++i) UploadNextImage(images);
   RequestShowTracks();
 }
