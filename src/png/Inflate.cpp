@@ -510,10 +510,15 @@ enum class Step { Continue, EndOfBlock, Failed };
 // Decodes until the block ends, an error, or one of the ends comes near.
 // Returns Continue in the last case.
 //
-// Each round starts with at least 56 bits in the buffer and the next
-// literal/length entry already looked up: three literals (15 bits each at
-// most) or a length and a distance with their extra bits (48 at most) fit
-// without a refill, and the lookup for the next round overlaps the copy.
+// Each round starts with at least 56 bits in the buffer and its literal/length
+// entry already looked up, and decodes one entry: a literal, or a
+// length and a distance with their extra bits (48 bits at most).
+//
+// Whether an entry is a literal or a length is as good as random in real data,
+// so the branch on it is mispredicted often. Before that branch, each round
+// looks up what either side needs next from the bits after the entry's own:
+// the next literal/length entry and the distance entry. After a mispredict
+// the right one is already loaded, instead of starting its lookup only then.
 Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits& bits, Output& output,
               InflateError& error) {
   constexpr uint32_t literalMask = (1u << LiteralBits) - 1;
@@ -527,54 +532,45 @@ Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits
   const uint32_t* const literalEntries = literals.entry;
   const uint32_t* const distanceEntries = distances.entry;
   uint64_t buffer = bits.buffer;
+  // Only the low six bits of count are kept exact: whole entries are
+  // subtracted from it, flags and all, which cannot disturb those bits.
   unsigned count = bits.count;
   size_t next = bits.next;
   const unsigned char* const data = bits.data;
   Step result = Step::Continue;
 
   auto refill = [&] {
-    buffer |= Load64(data + next) << count;
-    next += (63 - count) >> 3;
+    buffer |= Load64(data + next) << (count & 63);
+    next += (~count & 63) >> 3;
     count |= 56;
   };
-  auto consume = [&](uint32_t entry) {
-    buffer >>= entry & ConsumedMask;
-    count -= entry & ConsumedMask;
-  };
-  // The value of an entry's extra bits, before the entry is consumed.
-  auto extraBits = [&](uint32_t entry) {
-    return static_cast<uint32_t>((buffer & ((uint64_t{1} << EntryConsumed(entry)) - 1)) >> EntryNeeded(entry));
+  // The value of an entry's extra bits in the buffer it was looked up in.
+  auto extraBits = [](uint64_t from, uint32_t entry) {
+    return static_cast<uint32_t>((from & ((uint64_t{1} << EntryConsumed(entry)) - 1)) >> EntryNeeded(entry));
   };
 
   if (output.position > room - FastOutputRoom || bits.next > inputEnd) return Step::Continue;
   refill();
   uint32_t entry = literalEntries[buffer & literalMask];
   while (dst <= fastEnd && next <= inputEnd) {
+    const uint64_t after = buffer >> EntryConsumed(entry);
+    const uint32_t nextLiteral = literalEntries[after & literalMask];
+    uint32_t distanceEntry = distanceEntries[after & distanceMask];
     if (entry & Literal) {
-      // Up to four literals of at most 11 bits; 11 bits are left for the
-      // next lookup.
-      auto put = [&] {
-        consume(entry);
-        *dst++ = static_cast<unsigned char>(entry >> 16);
-        entry = literalEntries[buffer & literalMask];
-      };
-      put();
-      if (entry & Literal) {
-        put();
-        if (entry & Literal) {
-          put();
-          if (entry & Literal) put();
-        }
-      }
-      refill();
+      *dst++ = static_cast<unsigned char>(entry >> 16);
+      buffer = after;
+      count -= entry;
+      refill();  // at least 45 bits were left: the lookup's 11 stay as they were
+      entry = nextLiteral;
       continue;
     }
     if (entry & Exceptional) {
       if (entry & Link) {
         entry = literalEntries[EntryValue(entry) + ((buffer >> LiteralBits) & ((1u << EntryNeeded(entry)) - 1))];
         if (entry & Literal) {
-          consume(entry);
           *dst++ = static_cast<unsigned char>(entry >> 16);
+          buffer >>= EntryConsumed(entry);
+          count -= entry;
           refill();
           entry = literalEntries[buffer & literalMask];
           continue;
@@ -586,7 +582,8 @@ Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits
         break;
       }
       if (entry & Special) {
-        consume(entry);
+        buffer >>= EntryConsumed(entry);
+        count -= entry;
         if (EntryValue(entry) == EndOfBlockValue) {
           result = Step::EndOfBlock;
           break;
@@ -595,39 +592,47 @@ Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits
         entry = literalEntries[buffer & literalMask];
         continue;
       }
+      // A length from a subtable: its distance follows its own bits.
+      distanceEntry = distanceEntries[(buffer >> EntryConsumed(entry)) & distanceMask];
     }
     // A length, then its distance.
-    const size_t length = EntryValue(entry) + extraBits(entry);
-    consume(entry);
-    entry = distanceEntries[buffer & distanceMask];
-    if (entry & Exceptional) {
-      if (entry & Link)
-        entry = distanceEntries[EntryValue(entry) + ((buffer >> DistanceBits) & ((1u << EntryNeeded(entry)) - 1))];
-      if (entry & NoCode) {
+    const size_t length = EntryValue(entry) + extraBits(buffer, entry);
+    buffer >>= EntryConsumed(entry);
+    count -= entry;
+    if (distanceEntry & Exceptional) {
+      if (distanceEntry & Link)
+        distanceEntry = distanceEntries[EntryValue(distanceEntry) +
+                                        ((buffer >> DistanceBits) & ((1u << EntryNeeded(distanceEntry)) - 1))];
+      if (distanceEntry & NoCode) {
         error = InflateError::NoSuchCode;
         result = Step::Failed;
         break;
       }
-      if (entry & Special) {
+      if (distanceEntry & Special) {
         error = InflateError::BadDistanceSymbol;
         result = Step::Failed;
         break;
       }
     }
-    const size_t distance = EntryValue(entry) + extraBits(entry);
-    consume(entry);
+    const size_t distance = EntryValue(distanceEntry) + extraBits(buffer, distanceEntry);
+    buffer >>= EntryConsumed(distanceEntry);
+    count -= distanceEntry;
     if (distance > static_cast<size_t>(dst - begin)) {
       error = InflateError::DistanceTooFar;
       result = Step::Failed;
       break;
     }
-    refill();
+    // The next lookup needs no refill: the one before this round left all 64
+    // bits of the buffer filled with input, whatever count says, and the
+    // match took at most 48 of them. The refill stays off the path from one
+    // entry to the next.
     entry = literalEntries[buffer & literalMask];
+    refill();
     CopyMatch(dst, distance, length);
     dst += length;
   }
   bits.buffer = buffer;
-  bits.count = count;
+  bits.count = count & 63;
   bits.next = next;
   output.position = static_cast<size_t>(dst - begin);
   return result;

@@ -639,6 +639,48 @@ TEST(InflateLimit, ExpandingStreamIsRefusedWithinTheLimit) {
   }
 }
 
+// The most bits one match can take: a 15-bit length code with 5 extra bits
+// and a 15-bit distance code with 13. The literals after it have codes of 11
+// and 12 bits, nearly all ones, so a decoder that ran short of bits after the
+// match would find other symbols. The run before the match shifts where the
+// match falls within a word of input.
+TEST(Inflate, LongestMatchThenALongCode) {
+  // 'a' 0, 256 10, 'c'..'k' 110 up to 11111111110, 'b' 111111111110, 284 and
+  // distance 29 fifteen bits each; the sets are incomplete, which is allowed.
+  std::vector<unsigned> literals(286, 0), distances(30, 0);
+  literals['a'] = 1;
+  literals[256] = 2;
+  for (unsigned c = 'c'; c <= 'k'; ++c) literals[c] = c - 'c' + 3;
+  literals['b'] = 12;
+  literals[284] = 15;
+  distances[29] = 15;
+  std::vector<unsigned> clLengths(19, 0);
+  for (unsigned l = 0; l <= 15; ++l) clLengths[l] = 5;
+  std::vector<ClItem> items;
+  for (unsigned l : literals) items.push_back({l, 0});
+  for (unsigned l : distances) items.push_back({l, 0});
+
+  for (size_t run = 24600; run < 24616; ++run) {
+    SCOPED_TRACE(run);
+    BitWriter w;
+    dynamicHeader(w, true, 286, 30, 19, clLengths, items);
+    for (size_t i = 0; i < run; ++i) w.canonical(literals, 'a');
+    w.canonical(literals, 284);
+    w.bits(0, 5);  // length 227
+    w.canonical(distances, 29);
+    w.bits(0, 13);  // distance 24577
+    w.canonical(literals, 'b');
+    for (int i = 0; i < 800; ++i) w.canonical(literals, i % 2 ? 'a' : 'k');
+    w.canonical(literals, 256);
+    Bytes expected(run + 227, 'a');
+    expected.push_back('b');
+    for (int i = 0; i < 800; ++i) expected.push_back(i % 2 ? 'a' : 'k');
+    Bytes out;
+    ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+    ASSERT_EQ(out, expected);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Differential against zlib.
 
