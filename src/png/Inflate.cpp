@@ -44,24 +44,25 @@ namespace {
 //               so that one shift takes them all
 //   bit 6       Link: look the next bits up in the subtable at value
 //   bit 7       NoCode: the walk meets an empty branch (11 when needed fits)
-//   bits 8..12  needed: bits the walk reads for this pattern, the code length
-//               for a symbol (for a link: the subtable's index bits)
-//   bit 13      Special: end of block or symbol 286/287 (literal/length),
+//   bits 8..13  needed: bits the walk reads for this pattern, the code length
+//               for a symbol (for a link: the subtable's index bits); six
+//               bits, so that a 64-bit shift by bits 8 and up needs no mask
+//   bit 14      Special: end of block or symbol 286/287 (literal/length),
 //               symbol 30 or 31 (distance)
-//   bit 14      Literal: the byte in bits 16..23
-//   bits 16..30 base length or distance, code-length symbol, end-of-block
+//   bit 15      Literal: the byte in bits 16..23
+//   bits 16..31 base length or distance, code-length symbol, end-of-block
 //               marker, or subtable offset
 constexpr uint32_t ConsumedMask = 63;
 constexpr uint32_t Link = 1u << 6;
 constexpr uint32_t NoCode = 1u << 7;
-constexpr uint32_t Special = 1u << 13;
+constexpr uint32_t Special = 1u << 14;
 constexpr uint32_t Exceptional = Link | NoCode | Special;
-constexpr uint32_t Literal = 1u << 14;
+constexpr uint32_t Literal = 1u << 15;
 constexpr uint32_t EndOfBlockValue = 1;  // value of the Special entry of symbol 256; 286 and 287 have 0
 
-inline uint32_t EntryValue(uint32_t e) { return (e >> 16) & 0x7FFF; }
+inline uint32_t EntryValue(uint32_t e) { return e >> 16; }
 inline unsigned EntryConsumed(uint32_t e) { return e & ConsumedMask; }
-inline unsigned EntryNeeded(uint32_t e) { return (e >> 8) & 31; }
+inline unsigned EntryNeeded(uint32_t e) { return (e >> 8) & 63; }
 inline unsigned EntryExtra(uint32_t e) { return EntryConsumed(e) - EntryNeeded(e); }
 inline uint32_t CodeEntry(unsigned length, unsigned extra = 0) { return length << 8 | (length + extra); }
 
