@@ -6,8 +6,8 @@
 
 double AdvanceSmoothedClock(SmoothedClock& clock, double deviceFrames, int64_t nowNs, double endFrames) {
   if (!clock.started) {
-    // Until the first audio is heard there is nothing to follow.
-    if (deviceFrames <= 0.0) return 0.0;
+    // Until the first audio from `from` is heard there is nothing to follow.
+    if (deviceFrames <= clock.from) return clock.from;
     clock.started = true;
     clock.frames = endFrames >= 0.0 ? std::min(deviceFrames, endFrames) : deviceFrames;
     clock.ns = nowNs;

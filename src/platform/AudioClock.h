@@ -27,13 +27,14 @@ constexpr double ClockSnapSeconds = 0.25;
 // is still followed.
 struct SmoothedClock {
   double rate = 0.0;  // device frames a second
+  double from = 0.0;  // where playing was put: the clock holds here until the device reports past it
   bool started = false;
   double frames = 0.0;  // last value, device frames
   int64_t ns = 0;       // when it was taken
 };
 
 // The smoothed position in device frames at nowNs, given the position the
-// device implies then. Stays 0 until the device reports audio heard; never
+// device implies then. Stays at `from` until the device reports past it; never
 // goes back; never passes endFrames when that is not negative (the music's
 // end, once known).
 double AdvanceSmoothedClock(SmoothedClock& clock, double deviceFrames, int64_t nowNs, double endFrames);

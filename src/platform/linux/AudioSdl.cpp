@@ -51,6 +51,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AudioClock.h"
 #include "platform/Files.h"
 #include "platform/MusicProbe.h"  // how damaged music is told
 
@@ -62,11 +63,6 @@ int64_t NowNs() {
       .count();
 }
 
-// Decoded audio is signed 16-bit; the file's own rate and channel count.
-constexpr int DecodedSampleBytes = 2;
-// What a stream without a file counts its bytes in.
-constexpr long SilentRate = 44100;
-constexpr int SilentChannels = 2;
 // About 23 ms per buffer at 44100 Hz. Drivers that pace themselves by
 // sleeping a buffer's duration in whole milliseconds (SDL's dummy driver does)
 // keep closer to real time with longer buffers: 23 ms of sleep for 23.2 ms of
@@ -74,10 +70,6 @@ constexpr int SilentChannels = 2;
 // A power of two: SDL 2.26 overruns the callback's buffer when the device's
 // own buffer is rounded to one and ours is not.
 constexpr Uint16 DeviceBufferFrames = 1024;
-// About six buffers: long enough to average out callback jitter, short
-// enough that a drifting device is followed within a few frames' worth.
-constexpr double ClockSmoothingSeconds = 0.15;
-constexpr double ClockSnapSeconds = 0.25;
 
 struct AudioService {
   bool sdlAudioInitialized = false;
@@ -117,10 +109,7 @@ struct AudioService {
   int64_t endFrames = -1;        // musicEndFrames as the callback last published it
   int64_t endHeardNs = -1;       // when the last music frame is heard (-1: not known yet)
   double lastSeconds = 0.0;      // the position never goes back
-  bool smoothStarted = false;    // the smoothed clock, in device frames
-  double smoothFrames = 0.0;
-  double smoothFrom = 0.0;       // where playing was put: held until heard past
-  int64_t smoothNs = 0;
+  SmoothedClock smooth;          // in device frames, from where playing was put
 };
 
 // Never freed while the process runs, except by ShutdownAudio after the
@@ -148,38 +137,7 @@ void ResetClock(AudioService& s) {
   s.endFrames = -1;
   s.endHeardNs = -1;
   s.lastSeconds = 0.0;
-  s.smoothStarted = false;
-  s.smoothFrames = 0.0;
-  s.smoothFrom = 0.0;
-}
-
-// The smoothed position in device frames for a reading at now, given the
-// position the callbacks imply. Called with the clock locked.
-double SmoothedFrames(AudioService& s, double deviceFrames, int64_t now) {
-  if (!s.smoothStarted) {
-    // Until the first buffer from the new place is heard there is nothing to
-    // follow: starting the nominal rate earlier would run ahead of the sound
-    // by the buffers still queued from before.
-    if (deviceFrames <= s.smoothFrom) return s.smoothFrom;
-    s.smoothStarted = true;
-    s.smoothFrames = deviceFrames;
-    s.smoothNs = now;
-    return deviceFrames;
-  }
-  const double rate = double(s.have.freq);
-  const double dt = std::max(double(now - s.smoothNs) * 1e-9, 0.0);
-  s.smoothNs = now;
-  double frames = s.smoothFrames + dt * rate;
-  const double gap = deviceFrames - frames;
-  if (std::abs(gap) > ClockSnapSeconds * rate) {
-    frames = deviceFrames;
-  } else {
-    frames += gap * std::min(1.0, dt / ClockSmoothingSeconds);
-  }
-  // Never past the music's end, never backwards.
-  if (s.endFrames >= 0) frames = std::min(frames, double(s.endFrames));
-  s.smoothFrames = std::max(frames, s.smoothFrames);
-  return s.smoothFrames;
+  s.smooth = SmoothedClock{};
 }
 
 // Silent streams start counting once both the output runs and the stream plays.
@@ -209,7 +167,10 @@ void Reposition(AudioService& s, double seconds) {
   std::lock_guard<std::mutex> lock(s.clock);
   const int64_t deviceFrame = s.have.freq > 0 ? int64_t(seconds * double(s.have.freq)) : 0;
   s.deliveredFrames = s.heardStart = s.pendingStart = deviceFrame;
-  s.smoothFrom = double(deviceFrame);
+  // Until the first buffer from the new place is heard there is nothing to
+  // follow: starting the nominal rate earlier would run ahead of the sound
+  // by the buffers still queued from before.
+  s.smooth.from = double(deviceFrame);
   s.lastSeconds = seconds;
   s.pausedSeconds = seconds;
   // A silent stream's clock restarts from here (StartSilentClockIfReady).
@@ -461,7 +422,8 @@ uint64_t AudioPositionBytes(uint32_t stream) {
     } else if (s.have.freq > 0) {
       const double elapsedFrames = double(now - s.heardSinceNs) * 1e-9 * double(s.have.freq);
       const double heard = double(s.heardStart) + std::min(std::max(elapsedFrames, 0.0), double(s.heardCount));
-      seconds = SmoothedFrames(s, heard, now) / double(s.have.freq);
+      s.smooth.rate = double(s.have.freq);
+      seconds = AdvanceSmoothedClock(s.smooth, heard, now, double(s.endFrames)) / s.smooth.rate;
       if (s.silentTailSeconds > 0.0 && s.endHeardNs >= 0 && now > s.endHeardNs) {
         // The music of a damaged file is over: its missing rest goes by silently.
         const double tail = std::min(double(now - s.endHeardNs) * 1e-9, s.silentTailSeconds);
@@ -473,8 +435,7 @@ uint64_t AudioPositionBytes(uint32_t stream) {
     seconds = std::max(seconds, s.lastSeconds);
     s.lastSeconds = seconds;
   }
-  const uint64_t frames = uint64_t(seconds * double(s.musicRate));
-  return frames * uint64_t(s.musicChannels * DecodedSampleBytes);
+  return MusicSecondsToBytes(seconds, s.musicRate, s.musicChannels);
 }
 
 double AudioBytesToSeconds(uint32_t stream, uint64_t bytes) {
@@ -484,7 +445,7 @@ double AudioBytesToSeconds(uint32_t stream, uint64_t bytes) {
     rate = Service->musicRate;
     channels = Service->musicChannels;
   }
-  return double(bytes) / (double(rate) * double(channels * DecodedSampleBytes));
+  return MusicBytesToSeconds(bytes, rate, channels);
 }
 
 void ShutdownAudio() {
