@@ -462,22 +462,14 @@ constexpr size_t CopyOverrun = 32;
 constexpr size_t FastOutputRoom = MaxMatchLength + CopyOverrun + 16;
 constexpr size_t FastInputRoom = 32;
 
-// The copy of a back-reference (distance <= dst - start) of length bytes,
-// writing whole words: up to CopyOverrun bytes past its end get scratch.
-inline void CopyMatch(unsigned char* dst, size_t distance, size_t length) {
+// The copy of a back-reference closer than 16 bytes (distance <= dst - start),
+// writing whole words: up to CopyOverrun bytes past its end get scratch. Out
+// of line: these copies are rare outside runs of repeated bytes or pixels,
+// and the fast loop's registers are better spent on the rest.
+__attribute__((noinline)) void CopyNearMatch(unsigned char* dst, size_t distance, size_t length) {
   unsigned char* const end = dst + length;
   const unsigned char* src = dst - distance;
-  if (distance >= 16) {
-    // Most copies are short: two unconditional stores cover them without a
-    // loop whose exit the branch predictor would have to guess.
-    std::memcpy(dst, src, 16);
-    std::memcpy(dst + 16, src + 16, 16);
-    while (dst + 32 < end) {
-      dst += 16;
-      src += 16;
-      std::memcpy(dst + 16, src + 16, 16);
-    }
-  } else if (distance >= 8) {
+  if (distance >= 8) {
     Store64(dst, Load64(src));
     Store64(dst + 8, Load64(src + 8));
     Store64(dst + 16, Load64(src + 16));
@@ -489,20 +481,46 @@ inline void CopyMatch(unsigned char* dst, size_t distance, size_t length) {
       dst += 8;
       src += 8;
     }
-  } else {
-    // The last `distance` bytes repeated into a word, stored at a stride that
-    // is a multiple of the distance so that every word starts on the pattern.
-    uint64_t pattern = Load64(src) & (~uint64_t{0} >> (64 - 8 * distance));
-    for (size_t width = distance; width < 8; width *= 2) pattern |= pattern << (8 * width);
-    static constexpr uint8_t strides[8] = {0, 8, 8, 6, 8, 5, 6, 7};  // 8 - 8 % distance, without a division
-    const size_t stride = strides[distance];
+    return;
+  }
+  // The last `distance` bytes repeated into a word.
+  uint64_t pattern = Load64(src) & (~uint64_t{0} >> (64 - 8 * distance));
+  for (size_t width = distance; width < 8; width *= 2) pattern |= pattern << (8 * width);
+  if (8 % distance == 0) {
+    // 1, 2 and 4: the word repeats itself, so two of it make 16 bytes.
+    unsigned char twice[16];
+    std::memcpy(twice, &pattern, 8);
+    std::memcpy(twice + 8, &pattern, 8);
+    do {
+      std::memcpy(dst, twice, 16);
+      dst += 16;
+    } while (dst < end);
+    return;
+  }
+  // 3, 5, 6 and 7: stored at a stride that is a multiple of the distance, so
+  // that every word starts on the pattern.
+  static constexpr uint8_t strides[8] = {0, 0, 0, 6, 0, 5, 6, 7};  // 8 - 8 % distance, without a division
+  const size_t stride = strides[distance];
+  do {
     Store64(dst, pattern);
-    Store64(dst + stride, pattern);
-    dst += 2 * stride;
-    while (dst < end) {
-      Store64(dst, pattern);
-      dst += stride;
-    }
+    dst += stride;
+  } while (dst < end);
+}
+
+// The copy of a back-reference (distance <= dst - start) of length bytes,
+// writing whole words: up to CopyOverrun bytes past its end get scratch.
+inline void CopyMatch(unsigned char* dst, size_t distance, size_t length) {
+  if (distance < 16) return CopyNearMatch(dst, distance, length);
+  unsigned char* const end = dst + length;
+  const unsigned char* src = dst - distance;
+  // Most copies are short: two unconditional stores cover them without a
+  // loop whose exit the branch predictor would have to guess.
+  std::memcpy(dst, src, 16);
+  std::memcpy(dst + 16, src + 16, 16);
+  while (dst + 32 < end) {
+    dst += 16;
+    src += 16;
+    std::memcpy(dst + 16, src + 16, 16);
   }
 }
 
