@@ -21,7 +21,7 @@
 //    build trees of their own shape; those blocks (damaged data only) decode
 //    symbol by symbol with the tree walk itself.
 //  * Inside the data, no end-of-data check can fire. A fast loop runs while at
-//    least 16 input bytes and 300 bytes of output room remain, with a 64-bit
+//    least 32 input bytes and 300 bytes of output room remain, with a 64-bit
 //    bit buffer refilled by whole words and word-sized match copies; near
 //    either end, a careful step decodes one symbol at a time with every check
 //    in the walk's order.
@@ -457,7 +457,7 @@ inline void Store64(unsigned char* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Bytes a fast step may write past the end of its copy, and the output room
 // the fast loop keeps: a longest copy and that overrun. Input: the loop
-// refills at most three times per round, 7 bytes each, with 8-byte loads.
+// refills once a round, moving on at most 7 bytes, with an 8-byte load.
 constexpr size_t CopyOverrun = 32;
 constexpr size_t FastOutputRoom = MaxMatchLength + CopyOverrun + 16;
 constexpr size_t FastInputRoom = 32;
