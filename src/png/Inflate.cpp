@@ -527,8 +527,7 @@ inline void CopyMatch(unsigned char* dst, size_t distance, size_t length) {
 enum class Step { Continue, EndOfBlock, Failed };
 
 // With BMI2, a shift by a register is one instruction that leaves the flags
-// alone, and clearing the bits above n is one more: the loop's extra-bit and
-// refill arithmetic gets shorter. Where the loader can pick a function when
+// alone: the loop's extra-bit and refill arithmetic gets shorter. Where the loader can pick a function when
 // the program starts (GNU ifunc), the loop is built both ways.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
 #define FAST_LOOP_CLONES __attribute__((target_clones("default", "bmi2")))
@@ -548,8 +547,8 @@ enum class Step { Continue, EndOfBlock, Failed };
 // looks up what either side needs next from the bits after the entry's own:
 // the next literal/length entry and the distance entry. After a mispredict
 // the right one is already loaded, instead of starting its lookup only then.
-FAST_LOOP_CLONES Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits& bits, Output& output,
-              InflateError& error) {
+FAST_LOOP_CLONES Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits& bits,
+                               Output& output, InflateError& error) {
   constexpr uint32_t literalMask = (1u << LiteralBits) - 1;
   constexpr uint32_t distanceMask = (1u << DistanceBits) - 1;
   const size_t room = std::min(output.out.size(), output.limit);
