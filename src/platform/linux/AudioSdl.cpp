@@ -42,7 +42,6 @@
 #include <mpg123.h>
 
 #include <algorithm>
-#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
