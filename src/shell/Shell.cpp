@@ -3,8 +3,12 @@
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "platform/Audio.h"
+#include "platform/Files.h"
+#include "platform/Mp3Frames.h"
 #include "render/DemoFrame.h"
 #include "render/ImagePlanes.h"
 #include "shell/EditSession.h"
@@ -18,6 +22,7 @@
 #include "shell/StartUp.h"
 #include "shell/WindowProc.h"
 #include "sync/MusicClock.h"
+#include "sync/ShowTime.h"
 
 DesktopMode Desktop;
 
@@ -27,9 +32,32 @@ namespace {
 // into state that is being torn down.
 void StopSound() { ShutdownAudio(); }
 
-bool TimedDemoFrame() {
+// The clock stops at the end of the music, so a show started past it would end
+// before its first frame, after the whole loading screen and without a word.
+// The length comes from the frame headers, which takes milliseconds where
+// decoding would take a tenth of a second; it counts the decoder's padding
+// too, so it never refuses a start the music reaches. Without music to
+// measure (or to play) the clock runs on and any start holds.
+bool StartsBeforeMusicEnds(double fromRow) {
+  std::vector<unsigned char> bytes;
+  Mp3Frames music;
+  std::string error;
+  if (ReadDataFile(ShowMusicPath().c_str(), bytes) != FileRead::Ok ||
+      !FindMp3Frames(bytes.data(), bytes.size(), music, error)) {
+    return true;
+  }
+  if (fromRow < music.Seconds() * RowsPerSecond) return true;
+  std::fprintf(stderr, "demo: startup: --from %s is past the end of the music (%s); nothing to play\n",
+               FormatShowTime(fromRow / RowsPerSecond).c_str(), FormatShowTime(music.Seconds()).c_str());
+  return false;
+}
+
+long ShowFramesPresented = 0;
+
+bool CountedDemoFrame() {
   if (!DemoFrame()) return false;
-  NoteShowFrame();
+  ++ShowFramesPresented;
+  if (RunStatsEnabled()) NoteShowFrame();
   return true;
 }
 
@@ -53,15 +81,15 @@ void SetFixedGlState() {
   glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
 }
 
-void RunMessageLoop(bool (*frame)()) {
+bool RunMessageLoop(bool (*frame)()) {
   for (;;) {
     switch (PumpOneMessage()) {
       case PumpResult::Quit:
-        return;
+        return false;
       case PumpResult::Handled:
         break;
       case PumpResult::NoneWaiting:
-        if (!frame()) return;  // the show's end: that frame was not presented
+        if (!frame()) return true;  // the show's end: that frame was not presented
         break;
     }
   }
@@ -77,6 +105,7 @@ int RunDemo(const DemoOptions& options) {
     return 1;
   }
 #endif
+  if (options.fromRow && !StartsBeforeMusicEnds(*options.fromRow)) return 1;
   if (options.stats) EnableRunStats();
   const bool editing = !options.editFile.empty();
   if (editing && !CheckEditFile(options.editFile)) return 1;
@@ -119,7 +148,10 @@ int RunDemo(const DemoOptions& options) {
     // A show started part-way shows what someone who had watched from the
     // start would see: the planes' fades are where that viewer's frames left them.
     if (start.fromRow > 0.0) JumpPlaneFadesTo(CurrentRow());
-    RunMessageLoop(options.stats ? TimedDemoFrame : DemoFrame);
+    if (RunMessageLoop(CountedDemoFrame) && ShowFramesPresented == 0) {
+      std::fprintf(stderr, "demo: the show has ended (control code 777) by %s; nothing to play\n",
+                   FormatShowTime(start.fromRow / RowsPerSecond).c_str());
+    }
   }
   PrintFrameStats();
   StopSound();

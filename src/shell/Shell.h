@@ -27,5 +27,6 @@ void SetFixedGlState();
 
 // Each pass handles exactly one waiting message or, when none waits, renders
 // exactly one frame; it never sleeps. Ends when a retrieved message is Quit
-// (after dispatching it) or when frame returns false (the show ended).
-void RunMessageLoop(bool (*frame)());
+// (after dispatching it), returning false, or when frame returns false (the
+// show ended), returning true.
+bool RunMessageLoop(bool (*frame)());

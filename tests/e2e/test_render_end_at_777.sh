@@ -41,4 +41,12 @@ e2e_note "exit code $code, ${elapsed_ms} ms after the music was opened"
 [ "$code" = 0 ] || e2e_fail "exit code $code, expected 0"
 [ "$elapsed_ms" -ge 2500 ] || e2e_fail "ended ${elapsed_ms} ms after the start: before row 60"
 [ "$elapsed_ms" -le 4500 ] || e2e_fail "ended ${elapsed_ms} ms after the start: well after row 60"
+
+# Started after row 60 the show ends before its first frame: it says why
+# rather than closing without a word.
+e2e_start_demo --from 4
+e2e_wait_exit 30 || e2e_fail "--from 4: still running 30 s later"
+[ "$E2E_EXIT_CODE" = 0 ] || e2e_fail "--from 4: exit code $E2E_EXIT_CODE, expected 0"
+grep -q '^demo: the show has ended (control code 777) by 0:04.00; nothing to play$' "$E2E_TMP/demo.err" ||
+  e2e_fail "--from 4: no word that the show had ended"
 echo "PASS"

@@ -15,6 +15,17 @@ code=$?
 [ "$(grep -c '^demo: display: no display' "$E2E_TMP/nodisplay.err")" = 1 ] ||
   e2e_fail "no display: no single 'demo: display: no display' line in: $(cat "$E2E_TMP/nodisplay.err")"
 
+# A start past the end of the music is refused at once, before the display
+# is even looked for, instead of ending silently after the loading screen.
+cp "$DEMO_SOURCE_DIR/res/"*.mp3 "$E2E_SHOW/res/"
+(cd "$E2E_SHOW" && exec env -u DISPLAY -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy timeout 20 "$DEMO_BIN" \
+  --from 9:00 2>"$E2E_TMP/late.err")
+code=$?
+[ "$code" = 1 ] || e2e_fail "--from 9:00: exit code $code, expected 1"
+grep -q '^demo: startup: --from 9:00.00 is past the end of the music (2:1[0-9].[0-9][0-9]); nothing to play$' \
+  "$E2E_TMP/late.err" || e2e_fail "--from 9:00: no word about the music's end in: $(cat "$E2E_TMP/late.err")"
+rm "$E2E_SHOW/res/"*.mp3
+
 # A font configuration that knows no fonts at all.
 printf '<?xml version="1.0"?>\n<fontconfig><cachedir>%s/fc-cache</cachedir></fontconfig>\n' \
   "$E2E_TMP" >"$E2E_TMP/no-fonts.conf"
