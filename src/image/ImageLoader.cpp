@@ -136,7 +136,7 @@ TexturePixels DecodePngTexture(const char* path, const std::vector<unsigned char
   return texture;
 }
 
-PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePixels reuse) {
+PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePixels* square) {
   if (!path) path = "";
   PreparedImage prepared;
   prepared.slot = slot;
@@ -157,7 +157,7 @@ PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePi
     if (image.pictureStatus == PictureStatus::Damaged) {
       std::fprintf(stderr, "demo: images: %s is damaged; it is drawn from what it holds\n", path);
     }
-    prepared.pixels = RenderSystemImage(image, renderEdge, std::move(reuse));
+    prepared.pixels = RenderSystemImage(image, renderEdge, square ? std::move(*square) : TexturePixels{});
   } else {
     ReportSystemPngDecoder();
     if (image.pictureStatus == PictureStatus::Unreadable) {

@@ -46,9 +46,11 @@ int CurrentRenderEdge();
 // system loader accepts is drawn over a renderEdge square and keyed; anything
 // else goes to our PNG decoder and is padded to powers of two. A missing,
 // empty or undecodable file gives one stderr line naming it and empty pixels.
-// A system-route square may be drawn into `reuse` (the pixels of an image
-// already uploaded) when it has the size needed; it is dropped otherwise.
-PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePixels reuse = {});
+// A system-route picture is drawn into *square (the pixels of an image
+// already uploaded) when that has the size needed, and the square is taken
+// either way; the PNG route and a file that cannot be read leave it with the
+// caller for a later picture.
+PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePixels* square = nullptr);
 
 // Enable, bind, image, magnification filter, minification filter. Uploads
 // nothing for empty pixels. True when a texture image was handed to GL.

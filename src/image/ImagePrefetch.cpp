@@ -17,13 +17,15 @@ ImagePrefetcher::~ImagePrefetcher() {
 }
 
 void ImagePrefetcher::Work() {
+  // A square that an image of the PNG route left unused stays here for the
+  // next picture of the system route.
+  TexturePixels square;
   for (const ImageRequest& request : requests_) {
-    TexturePixels reuse;
-    {
+    if (square.empty()) {
       std::lock_guard<std::mutex> lock(mutex_);
-      reuse = std::move(spare_);
+      square = std::move(spare_);
     }
-    PreparedImage image = PrepareImage(request.path, request.slot, renderEdge_, std::move(reuse));
+    PreparedImage image = PrepareImage(request.path, request.slot, renderEdge_, &square);
     std::unique_lock<std::mutex> lock(mutex_);
     ready_ = std::move(image);
     changed_.notify_all();
@@ -50,6 +52,9 @@ PreparedImage ImagePrefetcher::Next() {
 }
 
 void ImagePrefetcher::GiveBack(TexturePixels pixels) {
+  // Only a square is drawn into again; a PNG's padded pixels, or a square
+  // beyond the one already kept, are let go (after the lock).
+  if (pixels.width != uint32_t(renderEdge_) || pixels.height != uint32_t(renderEdge_)) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  spare_ = std::move(pixels);
+  if (spare_.empty()) spare_ = std::move(pixels);
 }

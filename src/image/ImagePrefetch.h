@@ -4,9 +4,10 @@
 // time, in the order asked, on the thread that owns the context.
 //
 // Memory: the worker starts an image only once the one before it has been
-// taken, so at most one texture's pixels are held by each thread. Pixels
-// given back after their upload are drawn into again: a fresh 64 MiB square
-// costs more in page faults than clearing a used one.
+// taken, so at most one texture's pixels are held by each thread. Squares
+// given back after their upload are drawn into again, and one that a PNG
+// between two pictures did not need is kept for the next: a fresh 64 MiB
+// square costs more in page faults than clearing a used one.
 #pragma once
 
 #include <condition_variable>
@@ -35,7 +36,8 @@ class ImagePrefetcher {
   // the last one, an image with empty pixels and slot -1.
   PreparedImage Next();
 
-  // Pixels whose upload is done, for the next image to be drawn into.
+  // Pixels whose upload is done, for the next picture to be drawn into when
+  // they are a square of the render edge.
   void GiveBack(TexturePixels pixels);
 
  private:

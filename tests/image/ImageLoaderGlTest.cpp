@@ -277,7 +277,8 @@ namespace {
 
 // A square given back for reuse still holds the last image's pixels: what the
 // next picture leaves untouched (its transparent pixels) must come out as a
-// fresh square's zeroes. A reuse of the wrong size is dropped.
+// fresh square's zeroes. A square of the wrong size is let go; one that the
+// PNG route does not need stays with the caller for the next picture.
 TEST(PrepareImageReuse, GivesWhatAFreshSquareGives) {
   fixtures::TempDir dir;
   fixtures::GifImage gif;
@@ -286,26 +287,39 @@ TEST(PrepareImageReuse, GivesWhatAFreshSquareGives) {
   gif.globalColours = {{0, 0, 0}, {255, 255, 255}, {90, 90, 90}, {10, 20, 30}};
   gif.indices = {1, 2, 2, 3};
   gif.transparentIndex = 2;
-  const std::string path = dir.File("t.gif");
-  ASSERT_TRUE(fixtures::WriteFile(path, fixtures::MakeGif(gif)));
+  const std::string gifPath = dir.File("t.gif");
+  ASSERT_TRUE(fixtures::WriteFile(gifPath, fixtures::MakeGif(gif)));
+  const std::string pngPath = dir.File("t.png");
+  ASSERT_TRUE(fixtures::WriteFile(pngPath, fixtures::MakePng(3, 1, fixtures::Noise(3 * 4, 7))));
   constexpr int edge = 64;
-  const PreparedImage fresh = PrepareImage(path.c_str(), 0, edge);
+  const PreparedImage fresh = PrepareImage(gifPath.c_str(), 0, edge);
   ASSERT_FALSE(fresh.pixels.empty());
   const size_t bytes = size_t(edge) * edge * 4;
 
-  for (const int reuseEdge : {edge, edge / 2}) {
-    SCOPED_TRACE(testing::Message() << "reused square of edge " << reuseEdge);
-    TexturePixels used;
-    used.data.reset(static_cast<uint8_t*>(std::malloc(size_t(reuseEdge) * reuseEdge * 4)));
-    std::memset(used.data.get(), 0xAB, size_t(reuseEdge) * reuseEdge * 4);
-    used.width = used.height = uint32_t(reuseEdge);
-    const uint8_t* const usedMemory = used.data.get();
-    const PreparedImage again = PrepareImage(path.c_str(), 0, edge, std::move(used));
-    ASSERT_EQ(again.pixels.width, fresh.pixels.width);
-    ASSERT_EQ(again.pixels.height, fresh.pixels.height);
-    EXPECT_EQ(again.pixels.internalFormat, fresh.pixels.internalFormat);
-    EXPECT_EQ(again.pixels.data.get() == usedMemory, reuseEdge == edge);
-    EXPECT_EQ(0, std::memcmp(again.pixels.data.get(), fresh.pixels.data.get(), bytes));
+  struct Case {
+    const std::string& path;
+    int squareEdge;
+    bool drawnIntoSquare;
+    bool squareKept;
+  };
+  for (const Case& c : {Case{gifPath, edge, true, false}, Case{gifPath, edge / 2, false, false},
+                        Case{pngPath, edge, false, true}}) {
+    SCOPED_TRACE(testing::Message() << c.path << " with a square of edge " << c.squareEdge);
+    TexturePixels square;
+    square.data.reset(static_cast<uint8_t*>(std::malloc(size_t(c.squareEdge) * c.squareEdge * 4)));
+    std::memset(square.data.get(), 0xAB, size_t(c.squareEdge) * c.squareEdge * 4);
+    square.width = square.height = uint32_t(c.squareEdge);
+    const uint8_t* const squareMemory = square.data.get();
+    const PreparedImage again = PrepareImage(c.path.c_str(), 0, edge, &square);
+    ASSERT_FALSE(again.pixels.empty());
+    EXPECT_EQ(again.pixels.data.get() == squareMemory, c.drawnIntoSquare);
+    EXPECT_EQ(square.data.get() == squareMemory, c.squareKept);
+    if (c.path == gifPath) {
+      ASSERT_EQ(again.pixels.width, fresh.pixels.width);
+      ASSERT_EQ(again.pixels.height, fresh.pixels.height);
+      EXPECT_EQ(again.pixels.internalFormat, fresh.pixels.internalFormat);
+      EXPECT_EQ(0, std::memcmp(again.pixels.data.get(), fresh.pixels.data.get(), bytes));
+    }
   }
 }
 
