@@ -16,7 +16,7 @@ packages=(
   # toolchain
   build-essential cmake pkg-config
   # libraries the platform layer stands on
-  libsdl2-dev libmpg123-dev libfreetype-dev libfontconfig-dev libglu1-mesa-dev
+  libsdl2-dev libx11-dev libmpg123-dev libfreetype-dev libfontconfig-dev libglu1-mesa-dev
   libgl1-mesa-dev libgl1-mesa-dri libegl-mesa0 libjpeg62-turbo-dev libgif-dev libpng-dev
   fonts-liberation2
   # offscreen rendering and video capture
@@ -33,7 +33,7 @@ elif [ "${1:-all}" != demo ]; then
     # oracles for tests and benchmarks
     zlib1g-dev libspng-dev libdeflate-dev
     # end-to-end tests and making the bundled show
-    xvfb xdotool x11-apps imagemagick ffmpeg lame sox python3 python3-numpy python3-pil
+    xvfb xdotool x11-apps x11-utils imagemagick ffmpeg lame sox python3 python3-numpy python3-pil
     # the Windows build and its tests under Wine
     "${windows_packages[@]}"
   )

@@ -1,7 +1,7 @@
 #!/bin/bash
-# The demo window covers the whole desktop, at 16:9 and at 4:3, shows the
-# demo's picture from edge to edge, frames it 16:9 (letterboxed on 4:3), and
-# Escape ends it at once with code 0.
+# The demo window covers the whole desktop, at 16:9 and at 4:3, asks to be
+# fullscreen, shows the demo's picture from edge to edge, frames it 16:9
+# (letterboxed on 4:3), and Escape ends it at once with code 0.
 #
 # In an empty show every track is 0, so the backdrop is a black 2 x 2 square
 # at depth 4: with the 45 degree view it spans 1 / (4 tan 22.5) = 60.35 % of
@@ -18,6 +18,10 @@ check_desktop() {
   e2e_wait_window 30
   geometry=$(e2e_window_geometry)
   [ "$geometry" = "0 0 $w $h" ] || e2e_fail "${w}x${h}: window geometry is $geometry"
+  # It asks a window manager for fullscreen, so that docks and panels kept
+  # above ordinary windows do not cover the picture.
+  xprop -id "$E2E_WINDOW" _NET_WM_STATE | grep -q '_NET_WM_STATE_FULLSCREEN' ||
+    e2e_fail "${w}x${h}: no fullscreen asked for: $(xprop -id "$E2E_WINDOW" _NET_WM_STATE)"
   # Wait for the first demo frame, then check every corner and edge middle:
   # the clear colour reaches them all, bars of a letterboxed picture included.
   e2e_wait_pixel 0 0 $BLUE 8 30

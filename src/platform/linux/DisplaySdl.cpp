@@ -26,6 +26,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/linux/FullscreenX11.h"
+
 static_assert(KeyEscape == SDLK_ESCAPE && KeyF4 == SDLK_F4 && KeyF10 == SDLK_F10,
               "the demo's keycodes are SDL's");
 static_assert(KeySpace == SDLK_SPACE && KeyHome == SDLK_HOME && KeyRight == SDLK_RIGHT &&
@@ -62,21 +64,24 @@ void RequestFormat(int samples, bool accelerated) {
 
 // One attempt at window plus context with the format asked for; on failure
 // nothing is left behind. A demo window as large as the desktop asks for
-// SDL's desktop fullscreen: without a mode change it covers the panels and
-// docks a desktop keeps above ordinary borderless windows. Smaller ones
-// (tests) stay plain borderless windows at (0, 0). An ordinary window has a
-// frame and a title, and the window manager places it.
+// desktop fullscreen: without a mode change it covers the panels and docks a
+// desktop keeps above ordinary borderless windows. On X11 it is asked for
+// before the window is mapped (FullscreenX11.cpp says why), elsewhere through
+// SDL. Smaller ones (tests) stay plain borderless windows at (0, 0). An
+// ordinary window has a frame and a title, and the window manager places it.
 bool TryWindow(int width, int height, bool ordinary) {
   if (ordinary) {
     window = SDL_CreateWindow("demo", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
                               SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
   } else {
-    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_SHOWN;
+    window = SDL_CreateWindow("", 0, 0, width, height,
+                              SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
     SDL_DisplayMode desktop;
-    if (SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w == width && desktop.h == height) {
-      flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    if (window && SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w == width &&
+        desktop.h == height && !AskFullscreenWhenMapped(window)) {
+      SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN_DESKTOP);
     }
-    window = SDL_CreateWindow("", 0, 0, width, height, flags);
+    if (window) SDL_ShowWindow(window);
   }
   if (!window) return false;
   context = SDL_GL_CreateContext(window);
