@@ -152,14 +152,25 @@ TEST(KeyBgrxToRgba, ExchangesRedAndBlueAndKeysOnGreenAndBlue) {
       {0, 0, 0, 0},     {200, 0, 0, 0},   {255, 0, 0, 0},     {0, 0, 1, 255},
       {0, 1, 0, 255},   {1, 0, 1, 255},   {255, 255, 255, 255}, {12, 34, 56, 255},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << int(c.r) << "," << int(c.g) << "," << int(c.b));
-    uint8_t pixel[4] = {c.b, c.g, c.r, 0x5A};  // as drawn: blue, green, red, reserved
-    KeyBgrxToRgba(pixel, 1);
-    EXPECT_EQ(pixel[0], c.r);
-    EXPECT_EQ(pixel[1], c.g);
-    EXPECT_EQ(pixel[2], c.b);
-    EXPECT_EQ(pixel[3], c.alpha);
+  // Rows of every length up to a few blocks of pixels, each case at every
+  // position of a block and in the tail after the last whole block.
+  constexpr size_t caseCount = sizeof(cases) / sizeof(cases[0]);
+  for (size_t length = 1; length <= 19; ++length) {
+    std::vector<uint8_t> row;
+    for (size_t i = 0; i < length; ++i) {
+      const auto& c = cases[(i * 3 + length) % caseCount];
+      row.insert(row.end(), {c.b, c.g, c.r, 0x5A});  // as drawn: blue, green, red, reserved
+    }
+    KeyBgrxToRgba(row.data(), length);
+    for (size_t i = 0; i < length; ++i) {
+      const auto& c = cases[(i * 3 + length) % caseCount];
+      SCOPED_TRACE(testing::Message() << "pixel " << i << " of " << length << ": " << int(c.r) << ","
+                                      << int(c.g) << "," << int(c.b));
+      EXPECT_EQ(row[i * 4 + 0], c.r);
+      EXPECT_EQ(row[i * 4 + 1], c.g);
+      EXPECT_EQ(row[i * 4 + 2], c.b);
+      EXPECT_EQ(row[i * 4 + 3], c.alpha);
+    }
   }
 }
 
