@@ -32,8 +32,9 @@ namespace {
 // into state that is being torn down.
 void StopSound() { ShutdownAudio(); }
 
-// The clock stops at the end of the music, so a show started past it would end
-// before its first frame, after the whole loading screen and without a word.
+// The clock stops at the end of the music, so a show started past it would
+// only ever show that last moment, frozen, or end at once without a word,
+// and either only after the whole loading screen.
 // The length comes from the frame headers, which takes milliseconds where
 // decoding would take a tenth of a second; it counts the decoder's padding
 // too, so it never refuses a start the music reaches. Without music to
