@@ -4,10 +4,11 @@
 // time, in the order asked, on the thread that owns the context.
 //
 // Memory: the worker starts an image only once the one before it has been
-// taken, so at most one texture's pixels are held by each thread. Squares
-// given back after their upload are drawn into again, and one that a PNG
-// between two pictures did not need is kept for the next: a fresh 64 MiB
-// square costs more in page faults than clearing a used one.
+// taken, so at most one square is in flight on each thread (the worker may
+// hold a spare one beside a PNG's far smaller pixels). Squares given back
+// after their upload are drawn into again, and one that a PNG between two
+// pictures did not need is kept for the next: a fresh 64 MiB square costs
+// more in page faults than clearing a used one.
 #pragma once
 
 #include <condition_variable>
