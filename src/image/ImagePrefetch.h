@@ -5,7 +5,7 @@
 //
 // Memory: the worker starts an image only once the one before it has been
 // taken, so at most one square is in flight on each thread (the worker may
-// hold a spare one beside a PNG's far smaller pixels). Squares given back
+// hold a spare one beside the pixels of a PNG). Squares given back
 // after their upload are drawn into again, and one that a PNG between two
 // pictures did not need is kept for the next: a fresh 64 MiB square costs
 // more in page faults than clearing a used one.
