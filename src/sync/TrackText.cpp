@@ -6,23 +6,65 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <sstream>
+#include <string_view>
 
 namespace {
 
 constexpr std::size_t MaxNameLength = 243;  // what the track file path has room for
 
-std::vector<std::string> SplitWords(const std::string& line) {
-  std::vector<std::string> words;
+// A line's first words, and how many it has in all. Nothing is copied: a
+// file of millions of lines costs no allocation per line.
+struct LineWords {
+  static constexpr int Kept = 3;  // the most any valid line has
+  std::string_view word[Kept];
+  std::size_t count = 0;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+LineWords SplitWords(std::string_view line) {
+  LineWords words;
   std::size_t i = 0;
   while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
-    std::size_t start = i;
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') ++i;
-    if (i > start) words.push_back(line.substr(start, i - start));
+    while (i < line.size() && IsBlank(line[i])) ++i;
+    const std::size_t start = i;
+    while (i < line.size() && !IsBlank(line[i])) ++i;
+    if (i > start) {
+      if (words.count < LineWords::Kept) words.word[words.count] = line.substr(start, i - start);
+      ++words.count;
+    }
   }
   return words;
 }
+
+// Collects errors up to MostTrackTextErrors and counts the rest. A message is
+// built only for an error that is kept.
+class ErrorList {
+ public:
+  explicit ErrorList(std::vector<TrackTextError>& errors) : errors_(errors) {}
+  // The closing entry for the errors that were only counted.
+  void Finish() {
+    if (more_ > 0) {
+      errors_.push_back({firstMoreLine_, "... and " + std::to_string(more_) + " more error" + (more_ > 1 ? "s" : ""),
+                         more_});
+    }
+  }
+  template <typename Message>
+  void Add(int line, Message&& message) {
+    if (kept_ < MostTrackTextErrors) {
+      errors_.push_back({line, message()});
+      ++kept_;
+    } else if (more_++ == 0) {
+      firstMoreLine_ = line;
+    }
+  }
+
+ private:
+  std::vector<TrackTextError>& errors_;
+  std::size_t kept_ = 0;
+  long long more_ = 0;
+  int firstMoreLine_ = 0;
+};
 
 bool ParseRow(const std::string& word, int32_t& row) {
   errno = 0;
@@ -80,92 +122,102 @@ bool IsValidTrackName(const std::string& name, std::string& why) {
   }
   for (char c : name) {
     if (c == '/' || c == '\\') {
-      why = "track name '" + name + "' contains a directory separator";
+      why = "track name " + QuoteWord(name) + " contains a directory separator";
       return false;
     }
     if (c == ' ' || c == '\t' || static_cast<unsigned char>(c) < 0x20) {
-      why = "track name '" + name + "' must be one word";
+      why = "track name " + QuoteWord(name) + " must be one word";
       return false;
     }
   }
   return true;
 }
 
+std::string QuoteWord(std::string_view word) {
+  if (word.size() <= MostQuotedCharacters) return "'" + std::string(word) + "'";
+  std::size_t cut = MostQuotedCharacters;
+  // Back to the first byte of a character: 10xxxxxx bytes continue one.
+  while (cut > 0 && (static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80) --cut;
+  return "'" + std::string(word.substr(0, cut)) + "...'";
+}
+
 std::vector<TrackSource> ParseTrackText(const std::string& text, std::vector<TrackTextError>& errors) {
   std::vector<TrackSource> tracks;
-  std::map<std::string, int> firstLine;
+  std::map<std::string, int, std::less<>> firstLine;
   TrackSource* current = nullptr;
   TrackSource discarded;  // keys of a track that cannot be used are still checked here
+  ErrorList problems(errors);
 
-  std::istringstream in(text);
-  std::string line;
+  std::string_view rest(text);
   int number = 0;
-  while (std::getline(in, line)) {
+  while (!rest.empty()) {
+    const std::size_t newline = rest.find('\n');
+    std::string_view line = rest.substr(0, newline);
+    rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
     ++number;
-    const std::size_t hash = line.find('#');
-    if (hash != std::string::npos) line.erase(hash);
-    const std::vector<std::string> words = SplitWords(line);
-    if (words.empty()) continue;
+    line = line.substr(0, line.find('#'));
+    const LineWords words = SplitWords(line);
+    if (words.count == 0) continue;
 
-    if (words[0] == "track") {
-      if (words.size() != 2) {
-        errors.push_back({number, words.size() < 2 ? "'track' needs a name" : "a track name must be one word"});
-        discarded = TrackSource{};
-        current = &discarded;
-        continue;
-      }
+    if (words.word[0] == "track") {
+      const std::string name(words.count == 2 ? words.word[1] : std::string_view());
       std::string why;
-      if (!IsValidTrackName(words[1], why)) {
-        errors.push_back({number, why});
-        discarded = TrackSource{};
-        current = &discarded;
+      if (words.count != 2) {
+        problems.Add(number, [&] { return words.count < 2 ? "'track' needs a name" : "a track name must be one word"; });
+      } else if (!IsValidTrackName(name, why)) {
+        problems.Add(number, [&] { return why; });
+      } else if (const auto seen = firstLine.find(name); seen != firstLine.end()) {
+        problems.Add(number, [&] {
+          return "duplicate track " + QuoteWord(name) + " (first defined on line " + std::to_string(seen->second) + ")";
+        });
+      } else {
+        firstLine.emplace(name, number);
+        tracks.push_back(TrackSource{name, number, {}});
+        current = &tracks.back();
         continue;
       }
-      const auto seen = firstLine.find(words[1]);
-      if (seen != firstLine.end()) {
-        errors.push_back({number, "duplicate track '" + words[1] + "' (first defined on line " +
-                                      std::to_string(seen->second) + ")"});
-        discarded = TrackSource{};
-        current = &discarded;
-        continue;
-      }
-      firstLine[words[1]] = number;
-      tracks.push_back(TrackSource{words[1], number, {}});
-      current = &tracks.back();
+      discarded = TrackSource{};
+      current = &discarded;
       continue;
     }
 
     if (!current) {
-      errors.push_back({number, "key before any 'track' line"});
+      problems.Add(number, [] { return "key before any 'track' line"; });
       continue;
     }
-    if (words.size() != 3) {
-      errors.push_back({number, "expected ROW VALUE KIND, found " + std::to_string(words.size()) + " word(s)"});
+    if (words.count != 3) {
+      problems.Add(number, [&] { return "expected ROW VALUE KIND, found " + std::to_string(words.count) + " word(s)"; });
       continue;
     }
     TrackKey key{};
     bool ok = true;
-    if (!ParseRow(words[0], key.row)) {
-      errors.push_back({number, "bad row '" + words[0] + "' (a whole number from -2147483648 to 2147483647)"});
+    if (!ParseRow(std::string(words.word[0]), key.row)) {
+      problems.Add(number, [&] {
+        return "bad row " + QuoteWord(words.word[0]) + " (a whole number from -2147483648 to 2147483647)";
+      });
       ok = false;
     }
-    if (!ParseValue(words[1], key.value)) {
-      errors.push_back({number, "bad value '" + words[1] + "' (a finite single-precision number)"});
+    if (!ParseValue(std::string(words.word[1]), key.value)) {
+      problems.Add(number, [&] { return "bad value " + QuoteWord(words.word[1]) + " (a finite single-precision number)"; });
       ok = false;
     }
-    if (!ParseKind(words[2], key.kind)) {
-      errors.push_back({number, "unknown kind '" + words[2] + "' (step, linear, smooth, ramp or -128..127)"});
+    if (!ParseKind(std::string(words.word[2]), key.kind)) {
+      problems.Add(number, [&] {
+        return "unknown kind " + QuoteWord(words.word[2]) + " (step, linear, smooth, ramp or -128..127)";
+      });
       ok = false;
     }
     if (!ok) continue;
     if (!current->keys.empty() && key.row <= current->keys.back().row) {
-      errors.push_back({number, "row " + std::to_string(key.row) + " does not follow row " +
-                                    std::to_string(current->keys.back().row) +
-                                    " (rows must be strictly ascending)"});
+      problems.Add(number, [&] {
+        return "row " + std::to_string(key.row) + " does not follow row " + std::to_string(current->keys.back().row) +
+               " (rows must be strictly ascending)";
+      });
       continue;
     }
     current->keys.push_back(key);
   }
+  problems.Finish();
   return tracks;
 }
 

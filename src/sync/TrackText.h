@@ -12,7 +12,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sync/Tracks.h"
@@ -26,11 +28,26 @@ struct TrackSource {
 struct TrackTextError {
   int line;
   std::string message;
+  // Only on the entry that closes a list cut short: how many errors it
+  // stands for, the first of them on its line.
+  long long more = 0;
 };
 
-// Parses the whole text. Every error is collected with its line number; when
-// there is any, the tracks are not to be used.
+// The errors ParseTrackText keeps; past them one closing entry counts the
+// rest. A file of nothing but mistakes (megabytes of them) then costs a
+// screenful of messages, not a message per line.
+inline constexpr std::size_t MostTrackTextErrors = 100;
+// How much of a word a message quotes; a longer one ends in "...".
+inline constexpr std::size_t MostQuotedCharacters = 48;
+
+// Parses the whole text. Errors are collected with their line numbers (the
+// first MostTrackTextErrors of them, then one entry for the rest); when there
+// is any, the tracks are not to be used.
 std::vector<TrackSource> ParseTrackText(const std::string& text, std::vector<TrackTextError>& errors);
+
+// word in quotes, cut after MostQuotedCharacters (never inside a UTF-8
+// character) with "..." when it is longer.
+std::string QuoteWord(std::string_view word);
 
 // The text of one track, as ParseTrackText reads it back.
 std::string FormatTrackText(const std::string& name, const TrackKey* keys, int32_t count);
