@@ -43,6 +43,18 @@ Bytes header(unsigned cmf, unsigned flags = 0) {
 // Header and DEFLATE data with no trailer: the data ends where the stream does.
 Bytes zlibBare(const Bytes& deflate) { return concat({Bytes{0x78, 0x01}, deflate}); }
 
+// One final block in the fixed codes, with the trailer or (bare) without.
+Bytes fixedStream(std::initializer_list<FixedItem> items) {
+  BitWriter w;
+  w.fixedBlock(true, items);
+  return zlibWrap(w.bytes);
+}
+Bytes fixedStreamBare(std::initializer_list<FixedItem> items) {
+  BitWriter w;
+  w.fixedBlock(true, items);
+  return zlibBare(w.bytes);
+}
+
 struct ClItem {
   unsigned symbol, extra;
 };
@@ -102,20 +114,14 @@ const ErrorCase errorCases[] = {
     {"BlockHeaderBitsCut",  // three empty fixed blocks end at bit 30 of 32
      [] {
        BitWriter w;
-       for (int i = 0; i < 3; ++i) {
-         w.bits(0, 1);
-         w.bits(1, 2);
-         w.fixedLiteral(256);
-       }
+       for (int i = 0; i < 3; ++i) w.fixedBlock(false, {EndOfBlock});
        return zlibBare(w.bytes);
      },
      52},
     {"StoredLenNotComplemented",
      [] {
        BitWriter w;
-       w.bits(1, 1);
-       w.bits(0, 2);
-       w.alignToByte();
+       w.storedHeader(true);
        for (unsigned char b : {5, 0, 0, 0, 1, 2, 3, 4, 5}) w.byte(b);
        return zlibWrap(w.bytes);
      },
@@ -123,9 +129,7 @@ const ErrorCase errorCases[] = {
     {"StoredLenCut",
      [] {
        BitWriter w;
-       w.bits(1, 1);
-       w.bits(0, 2);
-       w.alignToByte();
+       w.storedHeader(true);
        for (unsigned char b : {5, 0, 0xFA}) w.byte(b);
        return zlibBare(w.bytes);
      },
@@ -133,115 +137,42 @@ const ErrorCase errorCases[] = {
     {"StoredDataPastEnd",
      [] {
        BitWriter w;
-       w.bits(1, 1);
-       w.bits(0, 2);
-       w.alignToByte();
+       w.storedHeader(true);
        for (unsigned char b : {10, 0, 0xF5, 0xFF, 1, 2, 3}) w.byte(b);
        return zlibBare(w.bytes);
      },
      23},
     {"FixedDistance30",
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(1, 2);
-       w.fixedLiteral('a');
-       w.fixedLiteral(257);
-       w.fixedDistance(30);
-       w.fixedLiteral(256);
-       return zlibWrap(w.bytes);
-     },
+     [] { return fixedStream({'a', 257, distance(30), EndOfBlock}); },
      18},
     {"FixedDistance31",
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(1, 2);
-       w.fixedLiteral('a');
-       w.fixedLiteral(257);
-       w.fixedDistance(31);
-       w.fixedLiteral(256);
-       return zlibWrap(w.bytes);
-     },
+     [] { return fixedStream({'a', 257, distance(31), EndOfBlock}); },
      18},
     {"DistanceBeforeAnyOutput",
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(1, 2);
-       w.fixedLiteral(257);
-       w.fixedDistance(0);
-       w.fixedLiteral(256);
-       return zlibWrap(w.bytes);
-     },
+     [] { return fixedStream({257, distance(0), EndOfBlock}); },
      54},
-    {"DistanceBeyondOutput",
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(1, 2);
-       w.fixedLiteral('a');
-       w.fixedLiteral(257);
-       w.fixedDistance(1);  // distance 2, one byte produced
-       w.fixedLiteral(256);
-       return zlibWrap(w.bytes);
-     },
+    {"DistanceBeyondOutput",  // distance 2, one byte produced
+     [] { return fixedStream({'a', 257, distance(1), EndOfBlock}); },
      54},
     {"SymbolCutAtByteBoundary",  // literal ends at bit 11; 5 zero bits are no code
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(1, 2);
-       w.fixedLiteral('a');
-       return zlibBare(w.bytes);
-     },
+     [] { return fixedStreamBare({'a'}); },
      10},
     {"LengthExtraBitsAtEnd",  // six 9-bit literals and a length code end at bit 64
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(1, 2);
-       for (int i = 0; i < 6; ++i) w.fixedLiteral(200);
-       w.fixedLiteral(257);
-       return zlibBare(w.bytes);
-     },
+     [] { return fixedStreamBare({200, 200, 200, 200, 200, 200, 257}); },
      51},
     {"LengthExtraBitsCut",  // symbol 269 ends at bit 55, its 2 extra bits do not fit
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(1, 2);
-       for (int i = 0; i < 5; ++i) w.fixedLiteral(200);
-       w.fixedLiteral(269);
-       w.bits(0, 1);
-       return zlibBare(w.bytes);
-     },
+     [] { return fixedStreamBare({200, 200, 200, 200, 200, 269, extraBits(0, 1)}); },
      51},
     {"DistanceExtraBitsAtEnd",
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(1, 2);
-       w.fixedLiteral(200);
-       w.fixedLiteral(257);
-       w.fixedDistance(0);
-       return zlibBare(w.bytes);
-     },
+     [] { return fixedStreamBare({200, 257, distance(0)}); },
      51},
     {"DynamicHeaderAtEnd",  // stored, 19-bit and 10-bit fixed blocks put the header at bit 69
      [] {
        BitWriter w;
-       w.bits(0, 1);
-       w.bits(0, 2);
-       w.alignToByte();
+       w.storedHeader(false);
        for (unsigned char b : {0, 0, 0xFF, 0xFF}) w.byte(b);
-       w.bits(0, 1);
-       w.bits(1, 2);
-       w.fixedLiteral(200);
-       w.fixedLiteral(256);
-       w.bits(0, 1);
-       w.bits(1, 2);
-       w.fixedLiteral(256);
+       w.fixedBlock(false, {200, EndOfBlock});
+       w.fixedBlock(false, {EndOfBlock});
        w.bits(1, 1);
        w.bits(2, 2);
        return zlibBare(w.bytes);
@@ -397,43 +328,21 @@ TEST(Inflate, HeadersThatPass) {
 }
 
 TEST(Inflate, DistanceOneLength258RepeatsThePreviousByte) {
-  BitWriter w;
-  w.bits(1, 1);
-  w.bits(1, 2);
-  w.fixedLiteral('x');
-  w.fixedLiteral(285);
-  w.fixedDistance(0);
-  w.fixedLiteral('y');
-  w.fixedLiteral(256);
   Bytes out;
-  ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+  ASSERT_EQ(inflateCode(fixedStream({'x', 285, distance(0), 'y', EndOfBlock}), &out), 0);
   EXPECT_EQ(out, concat({Bytes(259, 'x'), Bytes{'y'}}));
 }
 
 TEST(Inflate, OverlappingCopyRepeatsTheLastDistanceBytes) {
-  BitWriter w;
-  w.bits(1, 1);
-  w.bits(1, 2);
-  for (char c : {'a', 'b', 'c'}) w.fixedLiteral(c);
-  w.fixedLiteral(260);  // length 6
-  w.fixedDistance(2);   // distance 3
-  w.fixedLiteral(256);
   Bytes out;
-  ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+  // Length symbol 260 is 6 bytes, distance symbol 2 is 3 back.
+  ASSERT_EQ(inflateCode(fixedStream({'a', 'b', 'c', 260, distance(2), EndOfBlock}), &out), 0);
   EXPECT_EQ(std::string(out.begin(), out.end()), "abcabcabc");
 }
 
 TEST(Inflate, FixedSymbols286And287AreSkipped) {
-  BitWriter w;
-  w.bits(1, 1);
-  w.bits(1, 2);
-  w.fixedLiteral('a');
-  w.fixedLiteral(286);
-  w.fixedLiteral(287);
-  w.fixedLiteral('b');
-  w.fixedLiteral(256);
   Bytes out;
-  ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+  ASSERT_EQ(inflateCode(fixedStream({'a', 286, 287, 'b', EndOfBlock}), &out), 0);
   EXPECT_EQ(std::string(out.begin(), out.end()), "ab");
 }
 
@@ -535,25 +444,10 @@ TEST(Inflate, EveryTruncationReportsEndOfData) {
 
 Bytes storedBlock(const Bytes& payload) {
   BitWriter w;
-  w.bits(1, 1);
-  w.bits(0, 2);
-  w.alignToByte();
+  w.storedHeader(true);
   const unsigned n = static_cast<unsigned>(payload.size());
   for (unsigned b : {n & 255, n >> 8, ~n & 255, (~n >> 8) & 255}) w.byte(static_cast<unsigned char>(b));
   for (unsigned char b : payload) w.byte(b);
-  return zlibWrap(w.bytes);
-}
-
-Bytes fixedBlock(std::initializer_list<unsigned> literals, unsigned copyLengthSymbol = 0) {
-  BitWriter w;
-  w.bits(1, 1);
-  w.bits(1, 2);
-  for (unsigned c : literals) w.fixedLiteral(c);
-  if (copyLengthSymbol) {
-    w.fixedLiteral(copyLengthSymbol);
-    w.fixedDistance(0);
-  }
-  w.fixedLiteral(256);
   return zlibWrap(w.bytes);
 }
 
@@ -575,8 +469,8 @@ TEST(InflateLimit, OutputThatFitsDecodesAndOneByteMoreIsRefused) {
     size_t size;
   } cases[] = {
       {"stored", storedBlock(randomBytes(100, 5)), 100},
-      {"literals", fixedBlock({'a', 'b', 'c'}), 3},
-      {"copy", fixedBlock({'a'}, 285), 259},
+      {"literals", fixedStream({'a', 'b', 'c', EndOfBlock}), 3},
+      {"copy", fixedStream({'a', 285, distance(0), EndOfBlock}), 259},
       {"empty", storedBlock({}), 0},
       // Long enough for the word-wise loop to run up to the limit.
       {"long literals", zlibCompress(randomBytes(20000, 8), 6), 20000},
@@ -600,16 +494,8 @@ TEST(InflateLimit, OutputThatFitsDecodesAndOneByteMoreIsRefused) {
 // Damage in the data that would produce the bytes keeps its code: the limit is
 // checked only where the bytes could really be written.
 TEST(InflateLimit, EarlierChecksKeepTheirCodes) {
-  BitWriter tooFar;
-  tooFar.bits(1, 1);
-  tooFar.bits(1, 2);
-  tooFar.fixedLiteral('a');
-  tooFar.fixedLiteral(285);
-  tooFar.fixedDistance(1);  // distance 2, one byte produced
   BitWriter cutStored;
-  cutStored.bits(1, 1);
-  cutStored.bits(0, 2);
-  cutStored.alignToByte();
+  cutStored.storedHeader(true);
   for (unsigned char b : {10, 0, 0xF5, 0xFF, 1, 2, 3}) cutStored.byte(b);
   const struct {
     const char* name;
@@ -617,7 +503,8 @@ TEST(InflateLimit, EarlierChecksKeepTheirCodes) {
     size_t limit;
     int expected;
   } cases[] = {
-      {"distance beyond the output", zlibWrap(tooFar.bytes), 1, 54},
+      // Distance 2, one byte produced.
+      {"distance beyond the output", fixedStream({'a', 285, distance(1)}), 1, 54},
       {"stored data cut short", zlibBare(cutStored.bytes), 0, 23},
       {"cut inside a literal", zlibBare(Bytes{0x4B}), 0, 10},
   };

@@ -31,6 +31,24 @@ void BitWriter::fixedLiteral(unsigned symbol) {
   else code(0xC0 + symbol - 280, 8);
 }
 
+void BitWriter::fixedBlock(bool final, std::initializer_list<FixedItem> items) {
+  bits(final, 1);
+  bits(1, 2);
+  for (const FixedItem& item : items) {
+    switch (item.kind) {
+      case FixedItem::Symbol: fixedLiteral(item.value); break;
+      case FixedItem::Distance: fixedDistance(item.value); break;
+      case FixedItem::Extra: bits(item.value, item.count); break;
+    }
+  }
+}
+
+void BitWriter::storedHeader(bool final) {
+  bits(final, 1);
+  bits(0, 2);
+  alignToByte();
+}
+
 void BitWriter::canonical(const std::vector<unsigned>& lengths, unsigned symbol) {
   unsigned count[16] = {}, next[16] = {};
   for (unsigned l : lengths) ++count[l];

@@ -4,10 +4,24 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
+
+// One item of a block in the fixed codes: a literal/length symbol ('a', 257,
+// EndOfBlock), a distance symbol, or raw extra bits. The block's end is an
+// item like any other, so that a stream can stop anywhere.
+struct FixedItem {
+  enum Kind { Symbol, Distance, Extra } kind;
+  unsigned value, count;
+  FixedItem(unsigned symbol) : kind(Symbol), value(symbol), count(0) {}  // NOLINT: implicit on purpose
+  FixedItem(Kind k, unsigned v, unsigned n = 0) : kind(k), value(v), count(n) {}
+};
+constexpr unsigned EndOfBlock = 256;
+inline FixedItem distance(unsigned symbol) { return {FixedItem::Distance, symbol}; }
+inline FixedItem extraBits(unsigned value, unsigned count) { return {FixedItem::Extra, value, count}; }
 
 // Writes DEFLATE bit fields: values least significant bit first, Huffman codes
 // most significant bit first.
@@ -21,6 +35,10 @@ struct BitWriter {
   // A literal/length or distance symbol of the fixed codes.
   void fixedLiteral(unsigned symbol);
   void fixedDistance(unsigned symbol) { code(symbol, 5); }
+  // A block in the fixed codes: its header, then the items as given.
+  void fixedBlock(bool final, std::initializer_list<FixedItem> items);
+  // A stored block's header, up to the byte boundary where LEN begins.
+  void storedHeader(bool final);
   // Canonical code of symbol within lengths (lengths[symbol] must be non-zero).
   void canonical(const std::vector<unsigned>& lengths, unsigned symbol);
 };
