@@ -22,7 +22,7 @@
 #include "render/OutlineFont.h"
 #include "render/ScrollText.h"
 #include "shell/Projection.h"
-#include "shell/Shell.h"
+#include "shell/ShowPlayer.h"
 
 namespace {
 

@@ -36,7 +36,7 @@
 #include "render/DemoFrame.h"
 #include "render/FramePlan.h"
 #include "shell/Projection.h"
-#include "shell/Shell.h"
+#include "shell/ShowPlayer.h"
 #include "shell/StartUp.h"
 
 namespace {

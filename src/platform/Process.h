@@ -1,5 +1,6 @@
 // Process service: how the demo's process is set up before anything else runs,
-// and how long ago the operating system started it.
+// how long ago the operating system started it, the processor time it has
+// used and where its stderr goes.
 #pragma once
 
 // Call first in main, with main's argv, once the arguments are known to be
@@ -17,3 +18,11 @@ void PrepareDemoProcess(char** argv);
 // of its libraries and any start over; negative when the system does not say.
 // On Linux the start is recorded to the clock tick (10 ms).
 double MsSinceProcessStart();
+
+// User and system processor time of the whole process so far, all its threads
+// together, in seconds; 0 when the system does not say.
+double ProcessorSeconds();
+
+// Whether stderr is a terminal (a console on Windows), where a progress line
+// can rewrite itself; a log file or a pipe gets whole lines instead.
+bool StderrIsTerminal();

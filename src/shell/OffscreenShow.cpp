@@ -2,17 +2,15 @@
 
 #include <GL/gl.h>
 
-#include <cmath>
-#include <cstdio>
+#include <string>
 
+#include "platform/Display.h"
 #include "platform/OffscreenGl.h"
 #include "render/DemoFrame.h"
-#include "render/ImagePlanes.h"
 #include "shell/Projection.h"
-#include "shell/Shell.h"
+#include "shell/ShowPlayer.h"
 #include "shell/StartUp.h"
 #include "sync/MusicClock.h"
-#include "sync/ShowTime.h"
 #include "sync/Tracks.h"
 
 namespace {
@@ -27,16 +25,14 @@ FramePlan PlanAt(double row) {
 
 }  // namespace
 
-const Track* ShowControlTrack() { return FrameTrackHandles[FrameTrackIndex(&FrameTrackValues::control)]; }
-
 double OffscreenFrameRow(double startRow, int64_t frame, int fps) {
   return startRow + static_cast<double>(frame) * RowsPerSecond / fps;
 }
 
-bool OpenOffscreenShow(int width, int height, const char* subsystem) {
+bool OpenOffscreenShow(int width, int height, Subsystem subsystem) {
   std::string error;
   if (!OpenOffscreenGl(width, height, OffscreenSamplesWanted, error)) {
-    std::fprintf(stderr, "demo: %s: %s\n", subsystem, error.c_str());
+    Say(subsystem, "%s", error.c_str());
     return false;
   }
   DesktopMode mode;
@@ -55,8 +51,7 @@ bool CatchUpWithViewer(double row, int fps) {
     if (frameRow >= row) break;
     if (PlanAt(frameRow).endsShow) return false;
   }
-  const PlaneFades fades = ReplayPlaneFades(ShowControlTrack(), row, fps);
-  SetPlaneFades(fades);
+  const PlaneFades fades = SetViewerFadesAt(row, fps);
   // Plane A switches the depth test off for good the first time it is drawn
   // (which arms its fade), and every later frame is drawn that way.
   if (fades.a.lastStepRow >= 0.0) glDisable(GL_DEPTH_TEST);
@@ -72,5 +67,3 @@ bool DrawOffscreenFrame(double row) {
   ComposeFrame(plan, values, row);
   return true;
 }
-
-std::string RowAsTime(double row) { return FormatShowTime(row / RowsPerSecond); }

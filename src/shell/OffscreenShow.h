@@ -5,14 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+
+#include "platform/Messages.h"
 
 inline constexpr int OffscreenSamplesWanted = 4;
-
-struct Track;
-
-// The show's control track (null before the tracks are requested).
-const Track* ShowControlTrack();
 
 // The row of frame k of a run at fps frames per second that starts at
 // startRow. Whole frames from row 0 land exactly on the rows a 20-row second
@@ -22,9 +18,9 @@ double OffscreenFrameRow(double startRow, int64_t frame, int fps);
 // Opens a width x height offscreen context with OffscreenSamplesWanted samples,
 // sets the projection (letterboxed as on a desktop of that size) and the
 // fixed GL state, and runs the show's start-up without loading frames or
-// sound. False, with "demo: SUBSYSTEM: reason" on stderr, when no context of
-// that size can be had.
-bool OpenOffscreenShow(int width, int height, const char* subsystem);
+// sound. False, with the reason on stderr under the mode's subsystem, when no
+// context of that size can be had.
+bool OpenOffscreenShow(int width, int height, Subsystem subsystem);
 
 // Puts the image planes where a viewer who watched from the start at fps
 // frames per second would find them just before the frame at row: their fade
@@ -38,6 +34,3 @@ bool DrawOffscreenFrame(double row);
 
 // True when the frame at row is the show's end (control 777).
 bool ShowEndsAt(double row);
-
-// "m:ss.ff" of a row, for messages.
-std::string RowAsTime(double row);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/BuildServices.h"
+#include "platform/Messages.h"
 #include "sync/ShowTime.h"
 
 namespace {
@@ -13,37 +15,52 @@ namespace {
 constexpr int LargestSide = 32768;
 constexpr int MostFramesPerSecond = 1000;
 
-const char* const Usage =
-    "usage: demo [--window WxH] [--from TIME] [--edit FILE] [--stats]\n"
-    "       demo --render TIME -o FILE.png [--size WxH] [--fps N]\n"
-    "       demo --capture FILE [--size WxH] [--fps N] [--from TIME] [--to TIME]\n"
-    "\n"
-    "Without options the show plays over the whole desktop from its start to its end.\n"
-    "\n"
-    "  --window WxH     play in an ordinary window of W x H pixels\n"
-    "  --from TIME      start the music and the show at TIME\n"
-    "  --edit FILE      take the tracks from the track text FILE (as demotool track\n"
-    "                   build reads it) and take them again on every save; a save with\n"
-    "                   errors keeps the last good tracks and shows FILE:LINE: message.\n"
-    "                   Space pauses and resumes, Left/Right seek 1 s, Up/Down 10 s,\n"
-    "                   Home goes to the start; a status line shows time, row, control\n"
-    "                   code with its plane and image, and frames per second; the end\n"
-    "                   code holds the show instead of ending it\n"
-    "  --render TIME    write the frame at TIME to the PNG file given with -o, offscreen\n"
-    "  -o FILE.png      the still's output file\n"
-    "  --capture FILE   encode the show with its music into FILE (H.264 and AAC in MP4,\n"
-    "                   Matroska when FILE ends in .mkv), offscreen\n"
-    "  --to TIME        end the capture at TIME (otherwise at the show's end)\n"
-    "  --size WxH       picture size of --render and --capture (default 1920x1080)\n"
-    "  --fps N          frames per second of --render's fade state and of --capture\n"
-    "                   (default 60)\n"
-    "  --stats          print the start-up time to the first show frame with each\n"
-    "                   step's share on stderr, and the frame times at exit\n"
-    "  -h, --help       show this text\n"
-    "\n"
-    "TIME is seconds (61.5), minutes and seconds (1:01.5) or a row with a leading r\n"
-    "(r1230); the timeline runs at 20 rows per second.\n"
-    "Escape, the right mouse button, closing the window or Ctrl+C end the show.\n";
+// The usage, piece by piece, each with the services it needs: the help lists
+// only the modes this build can run (BuildServices.h).
+enum class Needs { Nothing, Still, Video, StillOrVideo };
+
+struct UsagePiece {
+  Needs needs;
+  const char* text;
+};
+
+constexpr UsagePiece UsagePieces[] = {
+    {Needs::Nothing, "usage: demo [--window WxH] [--from TIME] [--edit FILE] [--stats]\n"},
+    {Needs::Still, "       demo --render TIME -o FILE.png [--size WxH] [--fps N]\n"},
+    {Needs::Video, "       demo --capture FILE [--size WxH] [--fps N] [--from TIME] [--to TIME]\n"},
+    {Needs::Nothing,
+     "\n"
+     "Without options the show plays over the whole desktop from its start to its end.\n"
+     "\n"
+     "  --window WxH     play in an ordinary window of W x H pixels\n"
+     "  --from TIME      start the music and the show at TIME\n"
+     "  --edit FILE      take the tracks from the track text FILE (as demotool track\n"
+     "                   build reads it) and take them again on every save; a save with\n"
+     "                   errors keeps the last good tracks and shows FILE:LINE: message.\n"
+     "                   Space pauses and resumes, Left/Right seek 1 s, Up/Down 10 s,\n"
+     "                   Home goes to the start; a status line shows time, row, control\n"
+     "                   code with its plane and image, and frames per second; the end\n"
+     "                   code holds the show instead of ending it\n"},
+    {Needs::Still,
+     "  --render TIME    write the frame at TIME to the PNG file given with -o, offscreen\n"
+     "  -o FILE.png      the still's output file\n"},
+    {Needs::Video,
+     "  --capture FILE   encode the show with its music into FILE (H.264 and AAC in MP4,\n"
+     "                   Matroska when FILE ends in .mkv), offscreen\n"
+     "  --to TIME        end the capture at TIME (otherwise at the show's end)\n"},
+    {Needs::StillOrVideo,
+     "  --size WxH       picture size of --render and --capture (default 1920x1080)\n"
+     "  --fps N          frames per second of --render's fade state and of --capture\n"
+     "                   (default 60)\n"},
+    {Needs::Nothing,
+     "  --stats          print the start-up time to the first show frame with each\n"
+     "                   step's share on stderr, and the frame times at exit\n"
+     "  -h, --help       show this text\n"
+     "\n"
+     "TIME is seconds (61.5), minutes and seconds (1:01.5) or a row with a leading r\n"
+     "(r1230); the timeline runs at 20 rows per second.\n"
+     "Escape, the right mouse button, closing the window or Ctrl+C end the show.\n"},
+};
 
 // "WxH" with both sides whole numbers from 1 to LargestSide.
 bool ParseSize(std::string_view text, PixelSize* size) {
@@ -104,7 +121,23 @@ OptionsResult Refuse(std::string message) {
 
 }  // namespace
 
-const char* DemoUsage() { return Usage; }
+std::string UsageFor(const BuildServices& services) {
+  const bool still = services.offscreenGl && services.pngWriter;
+  const bool video = services.offscreenGl && services.videoEncoder;
+  std::string usage;
+  for (const UsagePiece& piece : UsagePieces) {
+    const bool shown = piece.needs == Needs::Nothing || (piece.needs == Needs::Still && still) ||
+                       (piece.needs == Needs::Video && video) ||
+                       (piece.needs == Needs::StillOrVideo && (still || video));
+    if (shown) usage += piece.text;
+  }
+  return usage;
+}
+
+const std::string& DemoUsage() {
+  static const std::string usage = UsageFor(ServicesInThisBuild());
+  return usage;
+}
 
 OptionsResult ParseDemoOptions(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
@@ -232,12 +265,13 @@ OptionsResult ParseDemoOptions(int argc, const char* const* argv) {
 std::optional<DemoOptions> ReadCommandLine(int argc, const char* const* argv, int* exitCode) {
   const OptionsResult parsed = ParseDemoOptions(argc, argv);
   if (!parsed.ok) {
-    std::fprintf(stderr, "demo: startup: %s\n%s", parsed.error.c_str(), Usage);
+    Say(Subsystem::Startup, "%s", parsed.error.c_str());
+    SayLines(Subsystem::Usage, DemoUsage());
     *exitCode = 2;
     return std::nullopt;
   }
   if (parsed.options.mode == DemoMode::Help) {
-    std::fputs(Usage, stdout);
+    std::fputs(DemoUsage().c_str(), stdout);
     *exitCode = 0;
     return std::nullopt;
   }

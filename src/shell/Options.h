@@ -47,8 +47,13 @@ struct OptionsResult {
 // "--name=VALUE". --help (or -h) anywhere asks for the usage.
 OptionsResult ParseDemoOptions(int argc, const char* const* argv);
 
-// The text of `demo --help`.
-const char* DemoUsage();
+struct BuildServices;
+
+// The text of `demo --help` for a build with these services: the still and
+// capture modes only where their services are built in.
+std::string UsageFor(const BuildServices& services);
+// The text for this build.
+const std::string& DemoUsage();
 
 // Runs the parser on the process's arguments and answers the requests that
 // end the run at once: --help prints the usage on stdout (exit 0), a refusal

@@ -1,21 +1,21 @@
 #include "shell/RenderStill.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "platform/Files.h"
-#include "platform/MusicProbe.h"
+#include "platform/Messages.h"
 #include "platform/OffscreenGl.h"
 #include "platform/PngWriter.h"
 #include "shell/OffscreenShow.h"
 #include "shell/Options.h"
-#include "sync/MusicClock.h"
+#include "shell/ShowPlayer.h"
 
 namespace {
 
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "demo: render: %s\n", message.c_str());
+  Say(Subsystem::Render, "%s", message.c_str());
   CloseOffscreenGl();
   return 1;
 }
@@ -35,13 +35,13 @@ int RenderStill(const DemoOptions& request) {
   std::string error;
   if (!CheckWritable(request.outputFile, error)) return Fail(error);
   if (request.renderRow < 0.0) return Fail("the time " + RowAsTime(request.renderRow) + " is before the start");
-  if (!OpenOffscreenShow(request.size.width, request.size.height, "render")) return 1;
+  if (!OpenOffscreenShow(request.size.width, request.size.height, Subsystem::Render)) return 1;
 
-  // The demo's clock stops at the end of the music, so no frame lies beyond it.
-  MusicFileInfo music;
-  if (ProbeMusicFile(ShowMusicPath().c_str(), music, error) && request.renderRow > music.seconds * RowsPerSecond) {
-    return Fail("the time " + RowAsTime(request.renderRow) + " is past the end of the music (" +
-                RowAsTime(music.seconds * RowsPerSecond) + ")");
+  // The demo's clock stops at the end of the music, so no frame lies beyond
+  // it; the very end is the last one that does.
+  const std::optional<double> musicEnd = MusicEndRow();
+  if (musicEnd && request.renderRow > *musicEnd) {
+    return Fail("the time " + PastMusicEnd(request.renderRow, *musicEnd));
   }
   if (!CatchUpWithViewer(request.renderRow, request.framesPerSecond) || !DrawOffscreenFrame(request.renderRow)) {
     return Fail("the show has ended (control code 777) by " + RowAsTime(request.renderRow));

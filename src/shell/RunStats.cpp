@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/Messages.h"
 #include "platform/Process.h"
 
 namespace {
@@ -58,7 +59,7 @@ void NoteShowFrame() {
   const Clock::time_point now = Clock::now();
   if (Frames == 0) {
     Steps.push_back({StepName, MsBetween(StepStart, now)});
-    std::fputs(StartUpReport(MsBetween(ProcessStart, now), Steps).c_str(), stderr);
+    SayLines(Subsystem::Stats, StartUpReport(MsBetween(ProcessStart, now), Steps));
     FirstFrame = now;
   } else {
     IntervalsMs.push_back(MsBetween(LastFrame, now));
@@ -69,7 +70,7 @@ void NoteShowFrame() {
 
 void PrintFrameStats() {
   if (!Enabled || Frames == 0) return;
-  std::fputs(FrameReport(Frames, IntervalsMs, MsBetween(FirstFrame, LastFrame)).c_str(), stderr);
+  SayLines(Subsystem::Stats, FrameReport(Frames, IntervalsMs, MsBetween(FirstFrame, LastFrame)));
 }
 
 std::string StartUpReport(double totalMs, const std::vector<StartUpStep>& steps) {

@@ -31,3 +31,17 @@ PumpResult PumpOneMessage() {
   WindowProc(msg);
   return msg.kind == MessageKind::Quit ? PumpResult::Quit : PumpResult::Handled;
 }
+
+bool RunMessageLoop(bool (*frame)()) {
+  for (;;) {
+    switch (PumpOneMessage()) {
+      case PumpResult::Quit:
+        return false;
+      case PumpResult::Handled:
+        break;
+      case PumpResult::NoneWaiting:
+        if (!frame()) return true;  // the show's end: that frame was not presented
+        break;
+    }
+  }
+}

@@ -1,6 +1,6 @@
-// The demo window's message handling: Escape, the right mouse button and a
-// close request end the demo; other keys are swallowed; everything else takes
-// the display's default path.
+// The demo window's message handling and loop: Escape, the right mouse button
+// and a close request end the demo; other keys are swallowed; everything else
+// takes the display's default path.
 #pragma once
 
 #include "platform/Display.h"
@@ -20,3 +20,9 @@ enum class PumpResult { NoneWaiting, Handled, Quit };
 // arrives as Quit behind what already waits. Quit: the message handled was
 // the quit, the demo is to end.
 PumpResult PumpOneMessage();
+
+// Each pass handles exactly one waiting message or, when none waits, renders
+// exactly one frame; it never sleeps. Ends when a retrieved message is Quit
+// (after dispatching it), returning false, or when frame returns false (the
+// show ended), returning true.
+bool RunMessageLoop(bool (*frame)());

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/Display.h"
-#include "shell/Shell.h"
 #include "shell/WindowProc.h"
 
 namespace {

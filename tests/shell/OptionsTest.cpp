@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/BuildServices.h"
 #include "shell/Options.h"
 
 namespace {
@@ -102,6 +103,36 @@ TEST(OptionsTest, RefusedCommandLinesSayWhatIsWrong) {
     EXPECT_FALSE(r.ok) << line;
     EXPECT_NE(r.error.find(c.says), std::string::npos) << line << "gave: " << r.error;
     EXPECT_EQ(r.error.find('\n'), std::string::npos) << line << "gave more than one line";
+  }
+}
+
+// The help offers a mode only where the build has every service it needs; the
+// play options are always there.
+TEST(OptionsTest, UsageListsTheModesTheBuildHas) {
+  struct Case {
+    BuildServices services;
+    bool render, capture;
+  };
+  const Case cases[] = {
+      {{.offscreenGl = true, .pngWriter = true, .videoEncoder = true}, true, true},
+      {{}, false, false},
+      {{.offscreenGl = true, .pngWriter = true}, true, false},
+      {{.offscreenGl = true, .videoEncoder = true}, false, true},
+      {{.pngWriter = true, .videoEncoder = true}, false, false},
+  };
+  for (const Case& c : cases) {
+    const std::string usage = UsageFor(c.services);
+    const std::string which = std::string("render ") + (c.render ? "on" : "off") + ", capture " +
+                              (c.capture ? "on" : "off") + ":\n" + usage;
+    EXPECT_EQ(usage.find("demo --render") != std::string::npos, c.render) << which;
+    EXPECT_EQ(usage.find("  -o FILE.png") != std::string::npos, c.render) << which;
+    EXPECT_EQ(usage.find("demo --capture") != std::string::npos, c.capture) << which;
+    EXPECT_EQ(usage.find("  --to TIME") != std::string::npos, c.capture) << which;
+    EXPECT_EQ(usage.find("  --size WxH") != std::string::npos, c.render || c.capture) << which;
+    for (const char* always : {"usage: demo [--window WxH]", "  --from TIME", "  --edit FILE", "  --stats",
+                               "  -h, --help", "20 rows per second"}) {
+      EXPECT_NE(usage.find(always), std::string::npos) << always << " in " << which;
+    }
   }
 }
 

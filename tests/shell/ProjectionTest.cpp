@@ -5,7 +5,7 @@
 
 #include "platform/Display.h"
 #include "shell/Projection.h"
-#include "shell/Shell.h"
+#include "shell/ShowPlayer.h"
 
 namespace {
 
