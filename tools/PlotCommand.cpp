@@ -75,12 +75,17 @@ struct TimeAxis {
   }
 };
 
-// A seconds step that puts ten to twenty ticks on the axis.
+// A seconds step that puts at most twenty ticks on the axis: steps a clock
+// reads well up to twenty minutes, then 1, 2 and 5 times a power of ten, so
+// that a key far out (row 2^31 is three years in) gives no more labels.
 double TickSeconds(double seconds) {
-  static const double steps[] = {0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600};
+  static const double steps[] = {0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 1200};
   for (double step : steps)
     if (seconds / step <= 20.0) return step;
-  return 1200.0;
+  for (double decade = 1000.0;; decade *= 10.0) {
+    for (double step : {2 * decade, 5 * decade, 10 * decade})
+      if (seconds / step <= 20.0) return step;
+  }
 }
 
 void Text(cairo_t* cr, double x, double y, const std::string& text, double size, double alignX = 0.0) {
@@ -287,8 +292,10 @@ std::optional<double> EndRow(const PlotTrack* control, const TimeAxis& axis) {
   return std::nullopt;
 }
 
-bool Draw(cairo_surface_t* surface, const std::vector<PlotTrack>& tracks, const TimeAxis& axis,
-          const std::string& title, double height) {
+// The first drawing error, which cairo keeps in the context rather than the
+// surface (text that is not UTF-8, for one).
+cairo_status_t Draw(cairo_surface_t* surface, const std::vector<PlotTrack>& tracks, const TimeAxis& axis,
+                    const std::string& title, double height) {
   cairo_t* cr = cairo_create(surface);
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
@@ -314,9 +321,9 @@ bool Draw(cairo_surface_t* surface, const std::vector<PlotTrack>& tracks, const 
     cairo_line_to(cr, axis.X(*end), bottom + 4);
     cairo_stroke(cr);
   }
-  const bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  const cairo_status_t status = cairo_status(cr);
   cairo_destroy(cr);
-  return ok;
+  return status;
 }
 
 bool EndsWith(std::string text, const char* suffix) {
@@ -424,11 +431,13 @@ int RunTrackPlot(int argc, char** argv) {
   cairo_surface_t* surface =
       svg ? cairo_svg_surface_create(file.tempPath.c_str(), Width, height)
           : cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(Width), static_cast<int>(std::ceil(height)));
-  bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS && Draw(surface, tracks, axis, title, height);
-  if (ok && !svg) ok = cairo_surface_write_to_png(surface, file.tempPath.c_str()) == CAIRO_STATUS_SUCCESS;
+  cairo_status_t status = cairo_surface_status(surface);
+  if (status == CAIRO_STATUS_SUCCESS) status = Draw(surface, tracks, axis, title, height);
+  if (status == CAIRO_STATUS_SUCCESS && !svg) status = cairo_surface_write_to_png(surface, file.tempPath.c_str());
   cairo_surface_finish(surface);
-  ok = ok && cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
-  const std::string why = cairo_status_to_string(cairo_surface_status(surface));
+  if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface);
+  const bool ok = status == CAIRO_STATUS_SUCCESS;
+  const std::string why = cairo_status_to_string(status);
   cairo_surface_destroy(surface);
   if (!ok) {
     DiscardPendingFile(file);

@@ -77,4 +77,27 @@ TEST_F(PlotCommandTest, RefusalsSayWhatIsWrongAndWriteNothing) {
   EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
+// Text cairo cannot draw fails with cairo's own reason, not with "no error".
+TEST_F(PlotCommandTest, ATrackNameThatIsNotUtf8IsRefusedWithCairosReason) {
+  std::ofstream(dir / "latin1.tracks") << "track caf\xe9\n0 1 step\n";
+  const ToolRun run = RunDemotool("track plot " + Path("latin1.tracks") + " -o " + Path("out/a.svg"), true);
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.output.find("UTF-8"), std::string::npos) << run.output;
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+// The axis gets a bounded number of labels whatever the range: a key at the
+// last row there is gives a picture no larger than a short show's.
+TEST_F(PlotCommandTest, AFarKeyGivesAsManyAxisLabelsAsANearOne) {
+  std::ofstream(dir / "far.tracks") << "track back.x\n0 0 linear\n2147483647 1 step\n";
+  std::ofstream(dir / "near.tracks") << "track back.x\n0 0 linear\n2147 1 step\n";
+  for (const char* name : {"far", "near"}) {
+    const std::string args = "track plot " + Path(name) + ".tracks -o " + (dir / "out" / name).string() + ".svg";
+    const ToolRun run = RunDemotool(args, true);
+    ASSERT_EQ(run.status, 0) << run.output;
+  }
+  const auto far = fs::file_size(dir / "out/far.svg"), near = fs::file_size(dir / "out/near.svg");
+  EXPECT_LT(far, near * 3 / 2) << "far: " << far << " bytes, near: " << near;
+}
+
 }  // namespace
