@@ -17,6 +17,7 @@
 #include "image/TextureMath.h"
 #include "image/TextureTable.h"
 #include "platform/Files.h"
+#include "platform/Messages.h"
 #include "png/PngDecoder.h"
 
 void TexturePixels::Free::operator()(uint8_t* p) const { std::free(p); }
@@ -83,7 +84,7 @@ TexturePixels RenderSystemImage(const SystemImage& image, int renderEdge, Textur
     square = AllocatePixels(edge, edge, GL_RGBA);
   }
   if (square.empty()) {
-    std::fprintf(stderr, "demo: images: no memory for a %ux%u texture\n", edge, edge);
+    Say(Subsystem::Images, "no memory for a %ux%u texture", edge, edge);
     return {};
   }
   const PixelTarget target{square.data.get(), renderEdge, renderEdge};
@@ -99,37 +100,37 @@ TexturePixels DecodePngTexture(const char* path, const std::vector<unsigned char
     decodeImage(decoded, state, bytes.empty() ? nullptr : bytes.data(), bytes.size());
   } catch (const std::bad_alloc&) {
     // A header may claim a size no memory holds: refuse the file, keep the show.
-    std::fprintf(stderr, "demo: images: %s: no memory to decode it; its slot stays empty\n", path);
+    Say(Subsystem::Images, "%s: no memory to decode it; its slot stays empty", path);
     return {};
   }
   const uint32_t w = state.width;
   const uint32_t h = state.height;
   if (state.error != 0) {
-    std::fprintf(stderr,
-                 "demo: images: %s: neither a picture the system reads nor a PNG that decodes "
-                 "(PNG error %d); its slot stays empty\n",
-                 path, state.error);
+    Say(Subsystem::Images,
+        "%s: neither a picture the system reads nor a PNG that decodes "
+        "(PNG error %d); its slot stays empty",
+        path, state.error);
     return {};
   }
   // The decoder claims success: still refuse pixels it did not deliver.
   if (w == 0 || h == 0 || decoded.size() < uint64_t(w) * h * 4) {
-    std::fprintf(stderr, "demo: images: %s: decoder gave %ux%u with %zu bytes; its slot stays empty\n",
-                 path, w, h, decoded.size());
+    Say(Subsystem::Images, "%s: decoder gave %ux%u with %zu bytes; its slot stays empty",
+        path, w, h, decoded.size());
     return {};
   }
   const uint64_t paddedWidth = PowerOfTwoAtLeast(w);
   const uint64_t paddedHeight = PowerOfTwoAtLeast(h);
   if (PaddedTextureBytes(paddedWidth, paddedHeight) == 0) {
-    std::fprintf(stderr, "demo: images: %s: %ux%u pads past a 32-bit size; its slot stays empty\n",
-                 path, w, h);
+    Say(Subsystem::Images, "%s: %ux%u pads past a 32-bit size; its slot stays empty",
+        path, w, h);
     return {};
   }
   // Internal format 4: four components, the PNG's own alpha included.
   TexturePixels texture = AllocatePixels(uint32_t(paddedWidth), uint32_t(paddedHeight), 4);
   if (texture.empty()) {
-    std::fprintf(stderr, "demo: images: %s: no memory for a %llux%llu texture; its slot stays empty\n",
-                 path, static_cast<unsigned long long>(paddedWidth),
-                 static_cast<unsigned long long>(paddedHeight));
+    Say(Subsystem::Images, "%s: no memory for a %llux%llu texture; its slot stays empty",
+        path, static_cast<unsigned long long>(paddedWidth),
+        static_cast<unsigned long long>(paddedHeight));
     return {};
   }
   ScaleImageNearest(decoded.data(), w, h, texture.data.get(), texture.width, texture.height);
@@ -141,21 +142,21 @@ PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePi
   PreparedImage prepared;
   prepared.slot = slot;
   if (slot < 0 || slot >= TextureSlots) {
-    std::fprintf(stderr, "demo: images: %s: slot %d is outside the texture table\n", path, slot);
+    Say(Subsystem::Images, "%s: slot %d is outside the texture table", path, slot);
     return prepared;
   }
   // The file is read once; both routes work on the same bytes.
   std::vector<unsigned char> bytes;
   const FileRead read = ReadDataFile(path, bytes);
   if (const char* problem = DescribeRead(read, bytes.empty())) {
-    std::fprintf(stderr, "demo: images: %s %s; its slot stays empty\n", path, problem);
+    Say(Subsystem::Images, "%s %s; its slot stays empty", path, problem);
     return prepared;
   }
   SystemImage image;
   image.picture = LoadPicture(bytes.data(), bytes.size(), &image.pictureStatus);
   if (image.picture) {
     if (image.pictureStatus == PictureStatus::Damaged) {
-      std::fprintf(stderr, "demo: images: %s is damaged; it is drawn from what it holds\n", path);
+      Say(Subsystem::Images, "%s is damaged; it is drawn from what it holds", path);
     }
     prepared.pixels = RenderSystemImage(image, renderEdge, square ? std::move(*square) : TexturePixels{});
   } else {
@@ -163,8 +164,8 @@ PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePi
     if (image.pictureStatus == PictureStatus::Unreadable) {
       // A GIF, JPEG or BMP signature: the PNG decoder could only refuse it
       // for its signature, which would hide what is wrong.
-      std::fprintf(stderr, "demo: images: %s is a damaged or unsupported GIF, JPEG or BMP; its slot stays empty\n",
-                   path);
+      Say(Subsystem::Images, "%s is a damaged or unsupported GIF, JPEG or BMP; its slot stays empty",
+          path);
     } else {
       prepared.pixels = DecodePngTexture(path, bytes);
     }
@@ -179,8 +180,8 @@ bool UploadPreparedImage(const PreparedImage& image) {
   GLint maxTextureSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
   if (pixels.width > uint32_t(maxTextureSize) || pixels.height > uint32_t(maxTextureSize)) {
-    std::fprintf(stderr, "demo: images: slot %d: %ux%u texture exceeds GL's limit of %d\n", image.slot,
-                 pixels.width, pixels.height, maxTextureSize);
+    Say(Subsystem::Images, "slot %d: %ux%u texture exceeds GL's limit of %d", image.slot,
+        pixels.width, pixels.height, maxTextureSize);
   }
   glEnable(GL_TEXTURE_2D);
   glBindTexture(GL_TEXTURE_2D, TextureTable[image.slot]);

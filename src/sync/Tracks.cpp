@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/Messages.h"
 #include "show/ShowTable.h"
 #include "sync/TrackFile.h"
 
@@ -114,7 +115,7 @@ Track* RegisterTrack(const char* name) {
   // start-up with a handful of tracks.
   void* grown = std::realloc(set->tracks, sizeof(Track*) * std::size_t(set->trackCount + 1));
   if (!grown) {
-    std::fputs("demo: tracks: out of memory while registering a track\n", stderr);
+    Say(Subsystem::Tracks, "out of memory while registering a track");
     std::abort();
   }
   set->tracks = static_cast<Track**>(grown);
@@ -138,10 +139,10 @@ Track* GetTrack(const char* name) {
   std::string problem;
   if (path && LoadTrackFile(path, track, &problem) != TrackLoad::Loaded) {
     if (track->keyCount > 0)
-      std::fprintf(stderr, "demo: tracks: %s: %s; %s keeps its first %d key(s)\n", path, problem.c_str(), name,
-                   int(track->keyCount));
+      Say(Subsystem::Tracks, "%s: %s; %s keeps its first %d key(s)", path, problem.c_str(), name,
+          int(track->keyCount));
     else
-      std::fprintf(stderr, "demo: tracks: %s: %s; %s is 0 throughout\n", path, problem.c_str(), name);
+      Say(Subsystem::Tracks, "%s: %s; %s is 0 throughout", path, problem.c_str(), name);
   }
   return track;
 }
@@ -149,8 +150,8 @@ Track* GetTrack(const char* name) {
 const char* TrackFilePath(const char* name) {
   if (!name) name = "";
   if (std::strlen(name) > MaxTrackNameLength) {
-    std::fprintf(stderr, "demo: tracks: track name of %zu characters is too long for a file path (at most %zu); "
-                 "it is 0 throughout\n", std::strlen(name), MaxTrackNameLength);
+    Say(Subsystem::Tracks, "track name of %zu characters is too long for a file path (at most %zu); "
+        "it is 0 throughout", std::strlen(name), MaxTrackNameLength);
     return nullptr;
   }
   // The backslash is a directory separator to the files service on every platform.

@@ -52,6 +52,7 @@
 
 #include "platform/AudioClock.h"
 #include "platform/Files.h"
+#include "platform/Messages.h"
 #include "platform/MusicProbe.h"  // how damaged music is told
 
 namespace {
@@ -321,8 +322,8 @@ bool AudioOpenOutput(int frequency) {
   if (s.device) return true;
   if (!s.sdlAudioInitialized) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      std::fprintf(stderr, "demo: audio: no audio output (%s); the music runs silently on the clock\n",
-                   SDL_GetError());
+      Say(Subsystem::Audio, "no audio output (%s); the music runs silently on the clock",
+          SDL_GetError());
       return false;
     }
     s.sdlAudioInitialized = true;
@@ -337,8 +338,8 @@ bool AudioOpenOutput(int frequency) {
   // Whatever the device prefers: the converter adapts the music to it.
   s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &s.have, SDL_AUDIO_ALLOW_ANY_CHANGE);
   if (!s.device) {
-    std::fprintf(stderr, "demo: audio: no audio output device (%s); the music runs silently on the clock\n",
-                 SDL_GetError());
+    Say(Subsystem::Audio, "no audio output device (%s); the music runs silently on the clock",
+        SDL_GetError());
     return false;
   }
   s.deviceFrameBytes = int(SDL_AUDIO_BITSIZE(s.have.format) / 8) * s.have.channels;
@@ -366,12 +367,12 @@ uint32_t AudioOpenStream(const char* path) {
   }
   double silentTail = 0.0;
   if (!mh) {
-    std::fprintf(stderr, "demo: music: %s: %s; the show runs silently on the clock\n", name,
-                 why.c_str());
+    Say(Subsystem::Music, "%s: %s; the show runs silently on the clock", name,
+        why.c_str());
   } else if (length >= 0.0 && announced - length > DamagedMusicShortfallSeconds) {
     silentTail = announced - length;
-    std::fprintf(stderr, "demo: music: %s: damaged after %.1f s of the %.1f s it announces; the rest plays silent\n",
-                 name, length, announced);
+    Say(Subsystem::Music, "%s: damaged after %.1f s of the %.1f s it announces; the rest plays silent",
+        name, length, announced);
   }
 
   if (s.device) SDL_LockAudioDevice(s.device);

@@ -26,6 +26,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/Messages.h"
 #include "platform/linux/FullscreenX11.h"
 
 static_assert(KeyEscape == SDLK_ESCAPE && KeyF4 == SDLK_F4 && KeyF10 == SDLK_F10,
@@ -109,7 +110,7 @@ bool OpenDisplay() {
   // came long apart are handled together there: the click would be lost.
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    std::fprintf(stderr, "demo: display: no display: %s\n", SDL_GetError());
+    Say(Subsystem::Display, "no display: %s", SDL_GetError());
     return false;
   }
   // With no X server SDL settles for its offscreen driver by itself, and the
@@ -120,7 +121,7 @@ bool OpenDisplay() {
   const bool headless = driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0);
   if (headless && !(asked && SDL_strcasecmp(asked, driver) == 0)) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    std::fprintf(stderr, "demo: display: no display to show the demo on (is DISPLAY set?)\n");
+    Say(Subsystem::Display, "no display to show the demo on (is DISPLAY set?)");
     return false;
   }
   videoUp = true;
@@ -132,8 +133,8 @@ bool OpenDisplay() {
 bool QueryDesktopMode(DesktopMode* mode) {
   SDL_DisplayMode current;
   if (!videoUp || SDL_GetDesktopDisplayMode(0, &current) != 0) {
-    std::fprintf(stderr, "demo: display: cannot read the desktop mode: %s\n",
-                 videoUp ? SDL_GetError() : "no display");
+    Say(Subsystem::Display, "cannot read the desktop mode: %s",
+        videoUp ? SDL_GetError() : "no display");
     return false;
   }
   mode->width = current.w;
@@ -147,7 +148,7 @@ namespace {
 bool OpenWindow(int width, int height, int samples, bool ordinary) {
   if (!videoUp || window) return window != nullptr;
   if (width <= 0 || height <= 0) {
-    std::fprintf(stderr, "demo: display: cannot open a %dx%d window\n", width, height);
+    Say(Subsystem::Display, "cannot open a %dx%d window", width, height);
     return false;
   }
   // The ladder of formats: the wish, then half the samples down to 2, then
@@ -162,7 +163,7 @@ bool OpenWindow(int width, int height, int samples, bool ordinary) {
     }
   }
   if (!window) {
-    std::fprintf(stderr, "demo: display: no window with an OpenGL context: %s\n", SDL_GetError());
+    Say(Subsystem::Display, "no window with an OpenGL context: %s", SDL_GetError());
     return false;
   }
   int buffers = 0;
@@ -170,8 +171,8 @@ bool OpenWindow(int width, int height, int samples, bool ordinary) {
   SDL_GL_GetAttribute(SDL_GL_MULTISAMPLESAMPLES, &windowSamples);
   if (buffers == 0) windowSamples = 0;
   if (windowSamples < samples) {
-    std::fprintf(stderr, "demo: display: %d samples per pixel not available, using %d\n", samples,
-                 windowSamples);
+    Say(Subsystem::Display, "%d samples per pixel not available, using %d", samples,
+        windowSamples);
   }
   SDL_RaiseWindow(window);
   SDL_GL_MakeCurrent(window, context);

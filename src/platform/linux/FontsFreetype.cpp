@@ -31,6 +31,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/Messages.h"
+
 namespace {
 
 // Flattening tolerance in design units: the largest distance allowed between
@@ -238,7 +240,7 @@ bool IsArialMetricFamily(const char* family) {
 std::string FindFontFile(const char* family, bool bold) {
   std::string file;
   if (!FcInit()) {
-    std::fprintf(stderr, "demo: font: fontconfig cannot be initialised; no font for \"%s\"\n", family);
+    Say(Subsystem::Fonts, "fontconfig cannot be initialised; no font for \"%s\"", family);
     return file;
   }
   FcPattern* pattern = FcPatternCreate();
@@ -257,11 +259,11 @@ std::string FindFontFile(const char* family, bool bold) {
     if (std::strcmp(family, "Arial") == 0 &&
         FcPatternGetString(match, FC_FAMILY, 0, &found) == FcResultMatch &&
         !IsArialMetricFamily(reinterpret_cast<const char*>(found))) {
-      std::fprintf(stderr, "demo: font: \"Arial\" resolved to \"%s\"; text widths will differ\n",
-                   reinterpret_cast<const char*>(found));
+      Say(Subsystem::Fonts, "\"Arial\" resolved to \"%s\"; text widths will differ",
+          reinterpret_cast<const char*>(found));
     }
   } else {
-    std::fprintf(stderr, "demo: font: no font found for \"%s\"; text will not be drawn\n", family);
+    Say(Subsystem::Fonts, "no font found for \"%s\"; text will not be drawn", family);
   }
   if (match) FcPatternDestroy(match);
   FcPatternDestroy(pattern);
@@ -273,7 +275,7 @@ bool BuildOutlineFontLists(const std::string& fontFile, GLuint listBase, float e
   for (int c = 0; c < 256; ++c) metrics[c] = FontGlyphMetrics{};
   if (stats) *stats = OutlineFontStats{};
   if (listBase == 0) {
-    std::fprintf(stderr, "demo: font: no display lists for the font\n");
+    Say(Subsystem::Fonts, "no display lists for the font");
     return false;
   }
   FT_Library library = nullptr;
@@ -282,8 +284,8 @@ bool BuildOutlineFontLists(const std::string& fontFile, GLuint listBase, float e
       FT_New_Face(library, fontFile.c_str(), 0, &face) != 0 || !FT_IS_SCALABLE(face) ||
       face->units_per_EM == 0) {
     if (!fontFile.empty())
-      std::fprintf(stderr, "demo: font: cannot read outline font %s; text will not be drawn\n",
-                   fontFile.c_str());
+      Say(Subsystem::Fonts, "cannot read outline font %s; text will not be drawn",
+          fontFile.c_str());
     if (face) FT_Done_Face(face);
     if (library) FT_Done_FreeType(library);
     CompileEmptyLists(listBase);

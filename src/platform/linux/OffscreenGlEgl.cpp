@@ -24,6 +24,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Messages.h"
+
 namespace {
 
 // The GL 3.0 entry points the framebuffer and the read-back ring need; the
@@ -185,8 +187,8 @@ bool CreateFramebuffers(int samples, std::string& error) {
   glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
   frameSamples = std::clamp(samples, 0, static_cast<int>(maxSamples));
   if (frameSamples < samples) {
-    std::fprintf(stderr, "demo: display: %d samples per pixel not available offscreen, using %d\n",
-                 samples, frameSamples);
+    Say(Subsystem::Display, "%d samples per pixel not available offscreen, using %d",
+        samples, frameSamples);
   }
   gl.genRenderbuffers(3, renderbuffers);
   const GLenum formats[3] = {GL_RGBA8, GL_DEPTH24_STENCIL8, GL_RGBA8};

@@ -40,6 +40,7 @@
 
 #include "platform/AudioClock.h"
 #include "platform/Files.h"
+#include "platform/Messages.h"
 #include "platform/windows/AudioAcmMp3.h"
 
 namespace {
@@ -165,7 +166,7 @@ void FillFreeBuffers(AudioService& s) {
     if (got < s.buffers[i].size()) {
       s.decoderDone = true;
       if (!AcmMp3Failure(s.decoder).empty()) {
-        std::fprintf(stderr, "demo: audio: %s; the music stops here\n", AcmMp3Failure(s.decoder).c_str());
+        Say(Subsystem::Audio, "%s; the music stops here", AcmMp3Failure(s.decoder).c_str());
       }
     }
     if (got > 0) {
@@ -279,8 +280,8 @@ void Reposition(AudioService& s, double seconds) {
       skip -= got;
     }
     if (!ok) {
-      std::fprintf(stderr, "demo: audio: %s; the show runs silently on the system clock\n",
-                   AcmMp3Failure(s.decoder).c_str());
+      Say(Subsystem::Audio, "%s; the show runs silently on the system clock",
+          AcmMp3Failure(s.decoder).c_str());
       CloseAcmMp3Decoder(s.decoder);
       s.decoder = nullptr;
       s.silent = true;
@@ -330,8 +331,8 @@ bool AudioOpenOutput(int frequency) {
   const MMRESULT result = s.bufferDone ? OpenDevice(s, frequency > 0 ? frequency : 44100, 2)
                                        : MMRESULT(MMSYSERR_NOMEM);
   if (result != MMSYSERR_NOERROR) {
-    std::fprintf(stderr, "demo: audio: no audio output device (%s); the music runs silently on the system clock\n",
-                 WaveOutError(result).c_str());
+    Say(Subsystem::Audio, "no audio output device (%s); the music runs silently on the system clock",
+        WaveOutError(result).c_str());
     return false;
   }
   if (!s.feeder) {
@@ -339,7 +340,7 @@ bool AudioOpenOutput(int frequency) {
     s.feeder = CreateThread(nullptr, 0, Feed, &s, 0, nullptr);
     if (!s.feeder) {
       CloseDevice(s);
-      std::fprintf(stderr, "demo: audio: cannot start the audio thread; the music runs silently on the system clock\n");
+      Say(Subsystem::Audio, "cannot start the audio thread; the music runs silently on the system clock");
       return false;
     }
   }
@@ -390,8 +391,8 @@ uint32_t AudioOpenStream(const char* path) {
     }
   }
   if (!why.empty()) {
-    std::fprintf(stderr, "demo: audio: cannot play '%s' (%s); the show runs silently on the system clock\n",
-                 shown, why.c_str());
+    Say(Subsystem::Audio, "cannot play '%s' (%s); the show runs silently on the system clock",
+        shown, why.c_str());
   }
   ResetClock(s);
   return s.handle;

@@ -36,6 +36,7 @@
 #include <initializer_list>
 
 #include "platform/Display.h"
+#include "platform/Messages.h"
 
 namespace {
 
@@ -242,8 +243,8 @@ bool OpenDisplay() {
   windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   windowClass.lpszClassName = kClassName;
   if (!RegisterClassA(&windowClass)) {
-    std::fprintf(stderr, "demo: display: cannot register the window class (error %lu)\n",
-                 GetLastError());
+    Say(Subsystem::Display, "cannot register the window class (error %lu)",
+        GetLastError());
     return false;
   }
   classRegistered = true;
@@ -254,7 +255,7 @@ bool QueryDesktopMode(DesktopMode* mode) {
   DEVMODEA current{};
   current.dmSize = sizeof current;
   if (!classRegistered || !EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &current)) {
-    std::fprintf(stderr, "demo: display: cannot read the desktop mode\n");
+    Say(Subsystem::Display, "cannot read the desktop mode");
     return false;
   }
   desktopMode = current;
@@ -269,7 +270,7 @@ namespace {
 bool OpenWindow(int width, int height, int samples, bool framed) {
   if (!classRegistered || window) return window != nullptr;
   if (width <= 0 || height <= 0) {
-    std::fprintf(stderr, "demo: display: cannot open a %dx%d window\n", width, height);
+    Say(Subsystem::Display, "cannot open a %dx%d window", width, height);
     return false;
   }
   // A caller that did not ask for the desktop mode still gets a legacy format
@@ -283,7 +284,7 @@ bool OpenWindow(int width, int height, int samples, bool framed) {
 
   window = framed ? CreateFramed(width, height) : CreatePopup(width, height);
   if (!window) {
-    std::fprintf(stderr, "demo: display: cannot create the window (error %lu)\n", GetLastError());
+    Say(Subsystem::Display, "cannot create the window (error %lu)", GetLastError());
     return false;
   }
   if (!framed) SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -292,16 +293,16 @@ bool OpenWindow(int width, int height, int samples, bool framed) {
   if (format == 0) format = ChoosePixelFormat(windowDc, &base);
   if (format == 0 || !SetPixelFormat(windowDc, format, &base) ||
       !(context = wglCreateContext(windowDc)) || !wglMakeCurrent(windowDc, context)) {
-    std::fprintf(stderr, "demo: display: no window with an OpenGL context (error %lu)\n",
-                 GetLastError());
+    Say(Subsystem::Display, "no window with an OpenGL context (error %lu)",
+        GetLastError());
     ReleaseWindow();
     return false;
   }
   windowSamples = CurrentSamples();
   if (windowSamples < samples) {
-    std::fprintf(stderr, "demo: display: %d samples per pixel not available, using %d%s%s\n",
-                 samples, windowSamples, fallbackReason ? ": " : "",
-                 fallbackReason ? fallbackReason : "");
+    Say(Subsystem::Display, "%d samples per pixel not available, using %d%s%s",
+        samples, windowSamples, fallbackReason ? ": " : "",
+        fallbackReason ? fallbackReason : "");
   }
   return true;
 }

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "platform/Fonts.h"
+#include "platform/Messages.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ void CompileEmptyLists(GLuint listBase) {
 
 std::string FindFontFile(const char* family, bool) {
   if (!family || !*family) {
-    std::fprintf(stderr, "demo: fonts: no font family given; text will not be drawn\n");
+    Say(Subsystem::Fonts, "no font family given; text will not be drawn");
     return "";
   }
   return family;
@@ -50,7 +51,7 @@ bool BuildOutlineFontLists(const std::string& fontFile, GLuint listBase, float e
   for (int c = 0; c < 256; ++c) metrics[c] = FontGlyphMetrics{};
   if (stats) *stats = OutlineFontStats{};
   if (listBase == 0) {
-    std::fprintf(stderr, "demo: fonts: no display lists for the font\n");
+    Say(Subsystem::Fonts, "no display lists for the font");
     return false;
   }
   HFONT font = fontFile.empty()
@@ -60,8 +61,8 @@ bool BuildOutlineFontLists(const std::string& fontFile, GLuint listBase, float e
                                  DEFAULT_PITCH | FF_DONTCARE, fontFile.c_str());
   if (!font) {
     if (!fontFile.empty())
-      std::fprintf(stderr, "demo: fonts: cannot create font \"%s\"; text will not be drawn\n",
-                   fontFile.c_str());
+      Say(Subsystem::Fonts, "cannot create font \"%s\"; text will not be drawn",
+          fontFile.c_str());
     CompileEmptyLists(listBase);
     return false;
   }
@@ -71,8 +72,8 @@ bool BuildOutlineFontLists(const std::string& fontFile, GLuint listBase, float e
   // draws, only with other widths.
   char face[LF_FACESIZE] = {};
   if (GetTextFaceA(screen, sizeof face, face) > 0 && _stricmp(face, fontFile.c_str()) != 0) {
-    std::fprintf(stderr, "demo: fonts: \"%s\" resolved to \"%s\"; text widths will differ\n",
-                 fontFile.c_str(), face);
+    Say(Subsystem::Fonts, "\"%s\" resolved to \"%s\"; text widths will differ",
+        fontFile.c_str(), face);
   }
   GLYPHMETRICSFLOAT glyphs[256] = {};
   const bool built =
@@ -81,8 +82,8 @@ bool BuildOutlineFontLists(const std::string& fontFile, GLuint listBase, float e
   ReleaseDC(nullptr, screen);
   DeleteObject(font);
   if (!built) {
-    std::fprintf(stderr, "demo: fonts: no outlines for \"%s\" (error %lu); text will not be drawn\n",
-                 fontFile.c_str(), GetLastError());
+    Say(Subsystem::Fonts, "no outlines for \"%s\" (error %lu); text will not be drawn",
+        fontFile.c_str(), GetLastError());
     CompileEmptyLists(listBase);
     return false;
   }
