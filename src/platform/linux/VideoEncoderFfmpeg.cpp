@@ -7,6 +7,7 @@
 // - Odd sizes: 4:2:0 needs even widths and heights; they are refused.
 // - Rates AAC has no table for are resampled to 48000 Hz.
 #include "platform/VideoEncoder.h"
+#include "platform/VideoEncoderTesting.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -90,6 +91,7 @@ struct FfmpegFunctions {
 };
 
 const FfmpegFunctions* Ff = nullptr;
+FfmpegFunctions* FfWritable = nullptr;  // for the testing hooks alone
 
 #define DEMO_SONAME(name, major) DEMO_SONAME_TEXT(name, major)
 #define DEMO_SONAME_TEXT(name, major) "lib" #name ".so." #major
@@ -121,7 +123,7 @@ bool LoadFfmpeg(std::string& error) {
   }
     DEMO_FFMPEG_FUNCTIONS(DEMO_FFMPEG_FIND)
 #undef DEMO_FFMPEG_FIND
-    if (failure.empty()) Ff = &functions;
+    if (failure.empty()) Ff = FfWritable = &functions;
   });
   if (!Ff) error = failure;
   return Ff != nullptr;
@@ -365,12 +367,6 @@ bool Resample(VideoEncoder* e, const float* samples, long frames, std::string& e
 
 }  // namespace
 
-VideoContainer ContainerForPath(const std::string& path) {
-  std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : "";
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".mkv" ? VideoContainer::Matroska : VideoContainer::Mp4;
-}
-
 VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& s, std::string& error) {
   if (s.width <= 0 || s.height <= 0 || s.width % 2 != 0 || s.height % 2 != 0) {
     error = "H.264 video needs an even width and height, not " + std::to_string(s.width) + "x" +
@@ -429,8 +425,10 @@ bool EncodeVideoFrame(VideoEncoder* e, const uint8_t* rgba, std::string& error) 
   // Starting at the last row with a negative stride turns GL's bottom-up rows
   // into the video's top-down ones for free.
   const int stride = e->width * 4;
-  const uint8_t* source[1] = {rgba + static_cast<size_t>(e->height - 1) * stride};
-  const int strides[1] = {-stride};
+  // The converter reads four planes and four strides whatever the format
+  // uses: the ones RGBA leaves unused are null.
+  const uint8_t* source[AV_NUM_DATA_POINTERS] = {rgba + static_cast<size_t>(e->height - 1) * stride};
+  const int strides[AV_NUM_DATA_POINTERS] = {-stride};
   Ff->sws_scale(e->scaler, source, strides, 0, e->height, e->picture->data, e->picture->linesize);
   e->picture->pts = e->framesSent++;
   return Send(e, e->video, e->videoStream, e->picture, error);
@@ -466,3 +464,11 @@ bool FinishVideoEncoder(VideoEncoder* e, std::string& error) {
 }
 
 void AbortVideoEncoder(VideoEncoder* e) { delete e; }
+
+VideoScaleFunction ReplaceVideoScaleFunction(VideoScaleFunction scale) {
+  std::string error;
+  if (!LoadFfmpeg(error)) return nullptr;
+  const VideoScaleFunction before = FfWritable->sws_scale;
+  FfWritable->sws_scale = scale;
+  return before;
+}
