@@ -29,9 +29,12 @@ FileRead ReadDataFile(const char* path, std::vector<unsigned char>& bytes,
 // An output written under a temporary name beside its final path and renamed
 // over it only once complete, so that a failure never leaves a partial file
 // under the final name (nor replaces a good older one).
+// A path that names something other than a file (a device such as /dev/null,
+// a pipe) is written in place instead: renaming over it would replace it.
 struct PendingFile {
   std::string finalPath;
   std::string tempPath;  // empty once committed or discarded
+  bool inPlace = false;  // tempPath is finalPath, never renamed or removed
 };
 
 // Creates the temporary file (empty, with the permissions a new file at path
