@@ -2,6 +2,7 @@
 // time from /proc.
 #include "platform/Process.h"
 
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,10 @@
 namespace {
 
 constexpr const char* HugePageTunable = "glibc.malloc.hugetlb";
+// Set for the program started over, so that it never starts over again: the
+// tunable alone cannot say so, since the C library strips GLIBC_TUNABLES from
+// the environment of a setuid program or one with file capabilities.
+constexpr const char* RestartedMarker = "DEMO_HUGE_PAGES_RESTARTED";
 
 // True when transparent huge pages come only to memory that asks for them
 // ("always" needs no asking, "never" gives none).
@@ -26,25 +31,33 @@ bool HugePagesOnRequest() {
 }  // namespace
 
 void PrepareDemoProcess(char** argv) {
-  // A setting already there, ours after the start over or the user's own,
-  // is left as it is: this also ends the loop.
+  if (std::getenv(RestartedMarker)) {
+    unsetenv(RestartedMarker);  // nothing the demo starts inherits it
+    return;
+  }
+  // In secure-execution mode (setuid, file capabilities) the C library
+  // ignores the tunable: a start over would change nothing.
+  if (getauxval(AT_SECURE) != 0) return;
+  // A setting already there, the user's own, is left as it is.
   const char* tunables = std::getenv("GLIBC_TUNABLES");
   if (tunables && std::strstr(tunables, HugePageTunable)) return;
   if (!argv || !argv[0] || !HugePagesOnRequest()) return;
-  const std::string before = tunables ? tunables : "";
+  const bool hadTunables = tunables != nullptr;
+  const std::string before = hadTunables ? tunables : "";
   const std::string wanted = std::string(HugePageTunable) + "=1";
-  if (setenv("GLIBC_TUNABLES", before.empty() ? wanted.c_str() : (before + ":" + wanted).c_str(), 1) != 0) {
-    return;
-  }
-  // The program's own path, not /proc/self/exe: the process keeps its name.
-  char self[4096];
-  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length > 0) {
-    self[length] = '\0';
-    execv(self, argv);
+  if (setenv("GLIBC_TUNABLES", before.empty() ? wanted.c_str() : (before + ":" + wanted).c_str(), 1) == 0 &&
+      setenv(RestartedMarker, "1", 1) == 0) {
+    // The program's own path, not /proc/self/exe: the process keeps its name.
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+      self[length] = '\0';
+      execv(self, argv);
+    }
   }
   // Not started over: go on as before, with the environment as it was.
-  if (tunables) {
+  unsetenv(RestartedMarker);
+  if (hadTunables) {
     setenv("GLIBC_TUNABLES", before.c_str(), 1);
   } else {
     unsetenv("GLIBC_TUNABLES");
