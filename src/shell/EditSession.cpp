@@ -11,6 +11,9 @@
 //
 // A save caught half-written fails to compile and is reported; the rest of the
 // write changes the file again and the next look compiles the whole of it.
+// A save caught at the very moment the editor has truncated the file would
+// compile without an error, as a show without tracks: an empty file is taken
+// only once it has stayed empty for EmptyGrace.
 #include "shell/EditSession.h"
 
 #include <GL/gl.h>
@@ -28,11 +31,12 @@
 
 #include "platform/Audio.h"
 #include "platform/Display.h"
+#include "platform/Messages.h"
 #include "render/DemoFrame.h"
 #include "render/FramePlan.h"
 #include "render/OutlineFont.h"
 #include "shell/Projection.h"
-#include "shell/Shell.h"
+#include "shell/ShowPlayer.h"
 #include "show/ShowTable.h"
 #include "sync/MusicClock.h"
 #include "sync/ShowTime.h"
@@ -49,6 +53,9 @@ constexpr auto WatchInterval = std::chrono::milliseconds(10);
 // An editor that saves by renaming leaves the name missing for a moment;
 // only a file missing for longer than this is worth a word.
 constexpr auto MissingGrace = std::chrono::seconds(1);
+// Editors write a file they have truncated within milliseconds; a file still
+// empty after this was emptied on purpose.
+constexpr auto EmptyGrace = std::chrono::milliseconds(200);
 // Track text is a few kilobytes; anything this large is some other file.
 constexpr uintmax_t LargestTrackText = 64u << 20;
 constexpr int MostMessageLines = 4;
@@ -108,12 +115,15 @@ struct Session {
   SteadyClock::time_point lastLook{};
   SteadyClock::time_point missingSince{};
   bool missingReported = false;
+  bool emptyPending = false;  // found empty after a text that was not
+  SteadyClock::time_point emptySince{};
   std::string compiledText;
   bool compiledOnce = false;
 
   // What the screen says about the file until the next good save.
   std::vector<std::string> messages;
   bool messagesAreErrors = false;
+  long long messagesLeftOut = 0;  // errors that the compiler only counted
 
   // The save whose tracks the next presented frame is the first to show.
   bool reloadPending = false;
@@ -128,11 +138,13 @@ struct Session {
 };
 
 Session S;
+EditClock Now = SteadyClock::now;
 
-void Report(const std::vector<std::string>& lines, bool errors) {
+void Report(const std::vector<std::string>& lines, bool errors, long long leftOut = 0) {
   S.messages = lines;
   S.messagesAreErrors = errors;
-  for (const std::string& line : lines) std::fprintf(stderr, "%s\n", line.c_str());
+  S.messagesLeftOut = leftOut;
+  for (const std::string& line : lines) Say(Subsystem::TrackText, "%s", line.c_str());
 }
 
 // Compiles the text and swaps its tracks in; a text with errors changes
@@ -145,7 +157,8 @@ void Compile(const std::string& text, const FileStamp& stamp) {
   if (!errors.empty()) {
     std::vector<std::string> lines;
     for (const TrackTextError& e : errors) lines.push_back(S.path + ":" + std::to_string(e.line) + ": " + e.message);
-    Report(lines, true);
+    // The closing "... and N more errors" line stands for N of them.
+    Report(lines, true, errors.back().more > 0 ? errors.back().more - 1 : 0);
     return;
   }
   const TrackSwapResult swap = SwapInTrackSources(CurrentTrackSet(), sources);
@@ -165,7 +178,7 @@ void Compile(const std::string& text, const FileStamp& stamp) {
 }
 
 void Look(bool force) {
-  const SteadyClock::time_point now = SteadyClock::now();
+  const SteadyClock::time_point now = Now();
   if (!force && now - S.lastLook < WatchInterval) return;
   S.lastLook = now;
   const FileStamp stamp = StampOf(S.path);
@@ -181,13 +194,19 @@ void Look(bool force) {
     }
     return;
   }
-  if (!force && stamp == S.seen) return;
+  if (!force && stamp == S.seen && !S.emptyPending) return;
   S.seen = stamp;
   std::string text, why;
   if (!ReadText(S.path, text, why)) {
     Report({S.path + ": " + why + "; the tracks stay as they were"}, true);
     return;
   }
+  if (text.empty() && S.compiledOnce && !S.compiledText.empty()) {
+    if (!S.emptyPending) S.emptySince = now;
+    S.emptyPending = true;
+    if (now - S.emptySince < EmptyGrace) return;
+  }
+  S.emptyPending = false;
   // Saved again unchanged (or only touched): nothing to do, nothing to say.
   if (S.compiledOnce && text == S.compiledText && S.messages.empty()) return;
   Compile(text, stamp);
@@ -262,8 +281,9 @@ void DrawOverlay(const std::string& status) {
     DrawLine(S.messages[size_t(i)], margin, y, size, S.messagesAreErrors ? Red : Yellow);
   }
   if (S.messages.size() > size_t(shown)) {
-    DrawLine("... and " + std::to_string(S.messages.size() - size_t(shown)) + " more (see the terminal)", margin, y,
-             size, S.messagesAreErrors ? Red : Yellow);
+    const long long more = static_cast<long long>(S.messages.size() - size_t(shown)) + S.messagesLeftOut;
+    DrawLine("... and " + std::to_string(more) + " more (see the terminal)", margin, y, size,
+             S.messagesAreErrors ? Red : Yellow);
   }
 
   glPopMatrix();
@@ -316,7 +336,7 @@ bool CheckEditFile(const std::string& path) {
   } else if (ReadText(path, text, why)) {
     return true;
   }
-  std::fprintf(stderr, "demo: edit: '%s': %s\n", path.c_str(), why.c_str());
+  Say(Subsystem::Edit, "'%s': %s", path.c_str(), why.c_str());
   return false;
 }
 
@@ -329,8 +349,12 @@ void BeginEditSession(const std::string& path, int width, int height) {
   Look(true);
   JumpPlaneFadesTo(CurrentRow());
   S.reloadPending = false;  // the start is no save
-  std::fprintf(stderr, "demo: edit: watching %s for saves\n", path.c_str());
+  Say(Subsystem::Edit, "watching %s for saves", path.c_str());
 }
+
+void SetEditSessionClock(EditClock clock) { Now = clock ? clock : SteadyClock::now; }
+
+void LookAtEditFile() { Look(false); }
 
 bool EditFrame() {
   Look(false);
@@ -363,10 +387,10 @@ bool EditFrame() {
     const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(fs::file_time_type::clock::now() - S.savedAt);
     // A file stamped by another machine's clock says nothing about this one's.
     if (since.count() >= 0 && since.count() < 60000) {
-      std::fprintf(stderr, "demo: edit: %s: new tracks on screen %lld ms after the save\n", S.path.c_str(),
-                   static_cast<long long>(since.count()));
+      Say(Subsystem::Edit, "%s: new tracks on screen %lld ms after the save", S.path.c_str(),
+          static_cast<long long>(since.count()));
     } else {
-      std::fprintf(stderr, "demo: edit: %s: new tracks on screen\n", S.path.c_str());
+      Say(Subsystem::Edit, "%s: new tracks on screen", S.path.c_str());
     }
   }
   return true;

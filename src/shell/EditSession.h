@@ -3,6 +3,7 @@
 // and a status line says where the show stands.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,15 @@ bool CheckEditFile(const std::string& path);
 // the show without tracks and says what is wrong until a good save.
 // width x height is the drawable surface, for the status line.
 void BeginEditSession(const std::string& path, int width, int height);
+
+// Looks at the file (at most every 10 ms by the session's clock) and takes in
+// a save's tracks; EditFrame does this first.
+void LookAtEditFile();
+
+// The clock the watching goes by: std::chrono::steady_clock's unless a test
+// sets its own (null sets the steady clock back).
+using EditClock = std::chrono::steady_clock::time_point (*)();
+void SetEditSessionClock(EditClock clock);
 
 // One frame of the edit mode: takes a saved file's new tracks, draws the show
 // and the status line and presents them. The end code holds the music at the
