@@ -94,3 +94,6 @@ void CloseDisplay();
 void InstallQuitSignals();
 // True once per received request.
 bool TakeQuitSignal();
+// Whether the request TakeQuitSignal took last came from the terminal closing
+// (SIGHUP), which nobody asked for, rather than from a request to stop.
+bool QuitSignalWasHangUp();

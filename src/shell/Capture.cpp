@@ -1,9 +1,7 @@
 #include "shell/Capture.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -11,16 +9,20 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
 #include "platform/Display.h"
 #include "platform/Files.h"
+#include "platform/Messages.h"
 #include "platform/MusicProbe.h"
 #include "platform/OffscreenGl.h"
+#include "platform/Process.h"
 #include "platform/VideoEncoder.h"
 #include "shell/OffscreenShow.h"
 #include "shell/Options.h"
+#include "shell/ShowPlayer.h"
 #include "sync/MusicClock.h"
 #include "sync/Tracks.h"
 
@@ -32,17 +34,25 @@ using Clock = std::chrono::steady_clock;
 // ring lets the renderer run ahead while x264 digests a hard frame.
 constexpr int PictureBuffers = OffscreenReadbackDepth + 2;
 
-void Say(const std::string& message) { std::fprintf(stderr, "demo: capture: %s\n", message.c_str()); }
+void Say(const std::string& message) { ::Say(Subsystem::Capture, "%s", message.c_str()); }
 
 // The encoder's side of the pipeline: it takes pictures in order, encodes
 // each with the music that plays during it, and hands the buffer back.
 class EncodeThread {
  public:
   EncodeThread(VideoEncoder* encoder, MusicDecoder* music, int channels, long rate, int fps,
-               size_t pictureBytes)
-      : encoder_(encoder), music_(music), channels_(channels), rate_(rate), fps_(fps) {
-    for (int i = 0; i < PictureBuffers; ++i) spare_.emplace_back(pictureBytes);
-    thread_ = std::thread([this] { Run(); });
+               std::vector<std::vector<uint8_t>> pictures)
+      : encoder_(encoder), music_(music), channels_(channels), rate_(rate), fps_(fps), spare_(std::move(pictures)) {
+    thread_ = std::thread([this] {
+      try {
+        Run();
+      } catch (const std::bad_alloc&) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_ = "out of memory while encoding";
+        failed_ = true;
+        changed_.notify_all();
+      }
+    });
   }
 
   ~EncodeThread() { Close(); }
@@ -131,11 +141,27 @@ class EncodeThread {
   std::thread thread_;
 };
 
+bool picturesFailForTesting = false;
+
+// The buffers the pictures travel in, allocated before the first frame: at a
+// large --size they are gigabytes, and a machine short of memory says so here
+// rather than part-way. False when they cannot all be had.
+bool AllocatePictures(size_t bytes, std::vector<std::vector<uint8_t>>& pictures) {
+  try {
+    if (picturesFailForTesting) throw std::bad_alloc();
+    for (int i = 0; i < PictureBuffers; ++i) pictures.emplace_back(bytes);
+    return true;
+  } catch (const std::bad_alloc&) {
+    pictures.clear();
+    return false;
+  }
+}
+
 // One line on stderr that rewrites itself on a terminal; elsewhere (a log
 // file, a test) a plain line at every tenth of the way.
 class ProgressBar {
  public:
-  explicit ProgressBar(int64_t total) : total_(total), onTerminal_(isatty(STDERR_FILENO) != 0) {}
+  explicit ProgressBar(int64_t total) : total_(total), onTerminal_(StderrIsTerminal()) {}
 
   void Update(int64_t done, bool last = false) {
     const Clock::time_point now = Clock::now();
@@ -155,11 +181,9 @@ class ProgressBar {
     const int filled = total_ > 0 ? static_cast<int>(Width * done / total_) : Width;
     std::string bar(filled, '#');
     bar.resize(Width, '-');
-    std::fprintf(stderr, "%sdemo: capture: [%s] %lld/%lld frames  %.1f fps  %d:%02d left%s",
-                 onTerminal_ ? "\r" : "", bar.c_str(), static_cast<long long>(done),
-                 static_cast<long long>(total_), fps, static_cast<int>(left) / 60,
-                 static_cast<int>(left) % 60, onTerminal_ && !last ? "" : "\n");
-    std::fflush(stderr);
+    SayProgress(Subsystem::Capture, onTerminal_, last, "[%s] %lld/%lld frames  %.1f fps  %d:%02d left",
+                bar.c_str(), static_cast<long long>(done), static_cast<long long>(total_), fps,
+                static_cast<int>(left) / 60, static_cast<int>(left) % 60);
   }
 
  private:
@@ -184,13 +208,6 @@ struct CaptureResources {
     DiscardPendingFile(file);
   }
 };
-
-// User and system time of the whole process so far.
-double ProcessorSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The music from startRow on; false with the reason when it cannot be read.
 bool OpenMusicAt(double startRow, MusicDecoder*& decoder, std::string& error) {
@@ -221,7 +238,10 @@ int64_t CountCaptureFrames(double startRow, std::optional<double> endRow, double
   return frames;
 }
 
-int CaptureVideo(const DemoOptions& request) {
+void SetCapturePicturesFailForTesting(bool fail) { picturesFailForTesting = fail; }
+
+// CaptureVideo without the last resort for memory that runs out elsewhere.
+static int RunCapture(const DemoOptions& request) {
   // From the very start, so that Ctrl+C during the start-up also goes
   // through the clean-up below rather than leaving the pending file behind.
   InstallQuitSignals();
@@ -244,7 +264,7 @@ int CaptureVideo(const DemoOptions& request) {
   MusicFileInfo music;
   double musicRows = -1.0;
   if (ProbeMusicFile(ShowMusicPath().c_str(), music, error) && OpenMusicAt(startRow, held.music, error)) {
-    musicRows = music.seconds * RowsPerSecond;
+    musicRows = MusicEndRow().value_or(-1.0);
     settings.audioRate = static_cast<int>(music.rate);
     settings.audioChannels = music.channels;
   } else {
@@ -255,7 +275,7 @@ int CaptureVideo(const DemoOptions& request) {
     Say(error);
     return 1;
   }
-  if (!OpenOffscreenShow(request.size.width, request.size.height, "capture")) return 1;
+  if (!OpenOffscreenShow(request.size.width, request.size.height, Subsystem::Capture)) return 1;
 
   // Past the last key of the control track nothing changes any more: a show
   // that has not ended by then never will.
@@ -270,7 +290,7 @@ int CaptureVideo(const DemoOptions& request) {
     return 1;
   }
   if (total == 0 && musicRows >= 0.0 && startRow >= musicRows) {
-    Say("nothing to capture: " + RowAsTime(startRow) + " is past the end of the music (" + RowAsTime(musicRows) + ")");
+    Say("nothing to capture: " + PastMusicEnd(startRow, musicRows));
     return 1;
   }
   if (total == 0) {
@@ -283,7 +303,14 @@ int CaptureVideo(const DemoOptions& request) {
   }
 
   const size_t pictureBytes = static_cast<size_t>(request.size.width) * request.size.height * 4;
-  EncodeThread encoding(held.encoder, held.music, music.channels, music.rate, request.framesPerSecond, pictureBytes);
+  std::vector<std::vector<uint8_t>> pictures;
+  if (!AllocatePictures(pictureBytes, pictures)) {
+    Say("not enough memory for " + std::to_string(PictureBuffers) + " pictures of " + std::to_string(request.size.width) +
+        "x" + std::to_string(request.size.height) + "; nothing written (a smaller --size needs less)");
+    return 1;
+  }
+  EncodeThread encoding(held.encoder, held.music, music.channels, music.rate, request.framesPerSecond,
+                        std::move(pictures));
   ProgressBar progress(total);
   int64_t rendered = 0;
   bool interrupted = false;
@@ -309,9 +336,14 @@ int CaptureVideo(const DemoOptions& request) {
     return true;
   };
   bool ok = true;
+  // Ends that still finish the file with the frames rendered, but fail the
+  // run: nobody asked for them.
+  bool hungUp = false;      // the terminal closed
+  bool stderrGone = false;  // stderr is a pipe nobody reads any more
   for (; rendered < total && ok; ++rendered) {
-    if (TakeQuitSignal()) {
+    if (stderrGone || TakeQuitSignal()) {
       interrupted = true;
+      hungUp = !stderrGone && QuitSignalWasHangUp();
       break;
     }
     lap(readingBack);
@@ -320,7 +352,9 @@ int CaptureVideo(const DemoOptions& request) {
     if (QueuedOffscreenReadbacks() == OffscreenReadbackDepth) ok = handOver();
     QueueOffscreenReadback();
     ok = ok && !encoding.Failed();
+    errno = 0;
     progress.Update(rendered + 1);
+    stderrGone = std::ferror(stderr) && errno == EPIPE;
   }
   while (ok && QueuedOffscreenReadbacks() > 0) ok = handOver();
   ok = encoding.Close() && ok;
@@ -330,7 +364,8 @@ int CaptureVideo(const DemoOptions& request) {
   }
   progress.Update(rendered, true);
   if (interrupted && rendered == 0) {
-    Say("interrupted before the first frame; nothing written");
+    Say(hungUp ? "the terminal closed before the first frame; nothing written"
+               : "interrupted before the first frame; nothing written");
     return 1;
   }
 
@@ -358,9 +393,25 @@ int CaptureVideo(const DemoOptions& request) {
                   share(encoding.EncodeSeconds()));
     Say(line);
   }
+  if (hungUp) {
+    Say("the terminal closed: stopped at " + RowAsTime(OffscreenFrameRow(startRow, rendered, request.framesPerSecond)) +
+        "; '" + request.outputFile + "' holds the " + std::to_string(rendered) + " frames rendered");
+    return 1;
+  }
+  if (stderrGone) return 1;  // nowhere left to say so
   if (interrupted) {
     Say("stopped at " + RowAsTime(OffscreenFrameRow(startRow, rendered, request.framesPerSecond)) + "; '" +
         request.outputFile + "' holds the " + std::to_string(rendered) + " frames rendered");
   }
   return 0;
+}
+
+int CaptureVideo(const DemoOptions& request) {
+  try {
+    return RunCapture(request);
+  } catch (const std::bad_alloc&) {
+    // Everything RunCapture held, the pending file first, is released by now.
+    Say("out of memory; nothing written");
+    return 1;
+  }
 }

@@ -2,13 +2,17 @@
 // (--to, the end of the music, control code 777), which must agree to the
 // frame with what the demo would show.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "shell/Capture.h"
 #include "shell/OffscreenShow.h"
+#include "shell/Options.h"
 #include "sync/MusicClock.h"
 #include "sync/Tracks.h"
 
@@ -71,6 +75,34 @@ TEST_F(CountCaptureFramesTest, EndsAtTheFirstOfToMusicAnd777) {
 TEST_F(CountCaptureFramesTest, StopsAtTheLimitWhenNothingEndsTheShow) {
   Use({{0, 3, KindStep}});
   EXPECT_EQ(CountCaptureFrames(0.0, std::nullopt, -1.0, 60, 500), 500);
+}
+
+// Memory that runs out for the pictures of a large --size ends the capture
+// with a line and status 1, and leaves neither the video nor its temporary.
+TEST(CaptureVideo, PicturesThatCannotBeHadEndItCleanly) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("capture-memory-" + std::to_string(getpid()));
+  fs::create_directories(dir / "res");
+  fs::create_directories(dir / "out");
+  const fs::path before = fs::current_path();
+  fs::current_path(dir);  // the show is read from ./res
+  // The capture's start-up registers the show's tracks itself.
+  DemoOptions options;
+  options.mode = DemoMode::Capture;
+  options.outputFile = (dir / "out" / "video.mp4").string();
+  options.size = {64, 36};
+  options.toRow = 10.0;
+  SetCapturePicturesFailForTesting(true);
+  testing::internal::CaptureStderr();
+  const int status = CaptureVideo(options);
+  const std::string said = testing::internal::GetCapturedStderr();
+  SetCapturePicturesFailForTesting(false);
+  DestroyTrackSet(CurrentTrackSet());
+  fs::current_path(before);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(said.find("not enough memory"), std::string::npos) << said;
+  EXPECT_TRUE(fs::is_empty(dir / "out")) << "a file or its temporary was left behind";
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -27,3 +27,6 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 void InstallQuitSignals() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
 
 bool TakeQuitSignal() { return quitRequested.exchange(false); }
+
+// A closed console ends the process without a request first.
+bool QuitSignalWasHangUp() { return false; }
