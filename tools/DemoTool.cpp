@@ -14,7 +14,7 @@ const char* const Usage =
     "usage: demotool COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
-    "  track build SOURCE OUTDIR   compile a track text file into steak_NAME.track files\n"
+    "  track build SOURCE OUTDIR   compile a track text file into the show's steak_NAME.track files\n"
     "  track dump FILE             print a binary track file as track text\n"
     "  track eval FILE ROW...      print the track's value at each fractional row\n"
     "  track check FILE...         report problems in binary track files\n"

@@ -1,4 +1,5 @@
 // demotool track: build, dump, evaluate and check the demo's binary track files.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "Commands.h"
+#include "ShowLint.h"
+#include "show/ShowTable.h"
 #include "sync/TrackFile.h"
 #include "sync/TrackText.h"
 #include "sync/Tracks.h"
@@ -18,10 +21,12 @@ namespace {
 const char* const TrackUsage =
     "usage: demotool track COMMAND ARGS\n"
     "\n"
-    "  build SOURCE OUTDIR   compile a track text file into OUTDIR/steak_NAME.track files\n"
+    "  build SOURCE OUTDIR   compile a track text file into OUTDIR/steak_NAME.track, one file\n"
+    "                        for every track of the show (without keys where the text has none)\n"
     "  dump FILE             print a binary track file as track text\n"
     "  eval FILE ROW...      print the track's value at each fractional row (%.9g)\n"
     "  check FILE...         report what the demo would tolerate silently; exit 1 if anything\n"
+    "                        is wrong with a file (warnings about its keys leave the status 0)\n"
     "  plot SOURCE -o FILE   draw the tracks of SOURCE (text or a folder) as FILE.png or .svg;\n"
     "                        [--from TIME] [--to TIME] [--tracks NAME,...], see plot --help\n"
     "\n"
@@ -64,6 +69,15 @@ std::string TrackNameOfFile(const char* path) {
   return name;
 }
 
+// Whether a file is named as the demo names track files: steak_NAME.track.
+bool IsTrackFileName(const char* path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string suffix = TrackFileSuffix;
+  const std::string prefix = TrackFilePrefix;
+  return name.size() > prefix.size() + suffix.size() && name.rfind(prefix, 0) == 0 &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 std::string Describe(const char* path, const TrackFileFinding& finding) {
   std::string out = path;
   out += ": ";
@@ -90,7 +104,25 @@ int Build(int argc, char** argv) {
     std::fprintf(stderr, "demotool: track build: %zu error(s); nothing written\n", errors.size());
     return ExitFindings;
   }
-  if (tracks.empty()) std::fprintf(stderr, "demotool: track build: %s defines no tracks\n", source);
+  // A name the show does not read would become a file nobody reads, and the
+  // track meant would stay 0: refused before anything is written.
+  int unknown = 0;
+  for (const TrackSource& track : tracks) {
+    if (IsShowTrack(track.name)) continue;
+    std::fprintf(stderr, "%s:%d: track %s is none of the show's tracks; did you mean %s?\n", source, track.line,
+                 QuoteWord(track.name).c_str(), JoinAlternatives(ClosestShowTracks(track.name)).c_str());
+    ++unknown;
+  }
+  if (unknown > 0) {
+    std::fprintf(stderr, "demotool: track build: %d unknown track name(s); nothing written\n", unknown);
+    return ExitFindings;
+  }
+  // An empty text would turn every track of the show in OUTDIR to 0: far more
+  // likely the wrong file than a wish.
+  if (tracks.empty()) {
+    std::fprintf(stderr, "demotool: track build: %s defines no tracks; nothing written\n", source);
+    return ExitFindings;
+  }
 
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
@@ -98,16 +130,36 @@ int Build(int argc, char** argv) {
     std::fprintf(stderr, "demotool: track build: cannot create directory %s\n", outDir.string().c_str());
     return ExitUsage;
   }
-  for (const TrackSource& track : tracks) {
-    const std::filesystem::path file = outDir / TrackFileName(track.name);
-    const std::vector<uint8_t> bytes = EncodeTrackFile(track.keys.data(), int32_t(track.keys.size()));
+  // Every track of the show, so that OUTDIR plays what `demo --edit` plays
+  // with the same text: a track the text leaves out gets a file without keys
+  // (0 throughout); otherwise whatever file it had before would stay in
+  // place, and the demo would play it.
+  std::string leftOut;
+  int leftOutCount = 0;
+  for (const FrameTrack& frameTrack : FrameTracks) {
+    const auto named = std::find_if(tracks.begin(), tracks.end(),
+                                    [&](const TrackSource& t) { return t.name == frameTrack.name; });
+    const std::vector<TrackKey> none;
+    const std::vector<TrackKey>& keys = named != tracks.end() ? named->keys : none;
+    if (named == tracks.end()) {
+      leftOut += leftOut.empty() ? "" : ", ";
+      leftOut += frameTrack.name;
+      ++leftOutCount;
+    }
+    const std::filesystem::path file = outDir / TrackFileName(frameTrack.name);
+    const std::vector<uint8_t> bytes = EncodeTrackFile(keys.data(), int32_t(keys.size()));
     if (!WriteBytes(file.string(), bytes)) {
       std::fprintf(stderr, "demotool: track build: cannot write %s: %s\n", file.string().c_str(),
                    std::strerror(errno));
       return ExitUsage;
     }
-    std::printf("%s: %zu key(s)\n", file.string().c_str(), track.keys.size());
+    std::printf("%s: %zu key(s)\n", file.string().c_str(), keys.size());
   }
+  if (leftOutCount > 0)
+    std::fprintf(stderr,
+                 "demotool: track build: %s leaves out %d of the show's tracks, written without keys "
+                 "(0 throughout): %s\n",
+                 source, leftOutCount, leftOut.c_str());
   return 0;
 }
 
@@ -173,6 +225,17 @@ int Check(int argc, char** argv) {
     if (scan.refused) std::printf("%s: the demo refuses this file and the track has no keys\n", argv[i]);
     if (!scan.findings.empty() && status == 0) status = ExitFindings;
     if (scan.findings.empty()) std::printf("%s: ok, %zu key(s)\n", argv[i], scan.keys.size());
+    // Warnings: what the demo plays as written but hardly anyone means. They
+    // leave the exit status alone, since the file itself is sound.
+    const std::string name = TrackNameOfFile(argv[i]);
+    if (IsTrackFileName(argv[i]) && !IsShowTrack(name)) {
+      std::printf("%s: warning: the show reads no track %s, so never this file; did you mean %s?\n", argv[i],
+                  QuoteWord(name).c_str(), JoinAlternatives(ClosestShowTracks(name)).c_str());
+    }
+    if (!scan.refused) {
+      for (const ShowTrackWarning& w : LintShowTrack(name, scan.keys))
+        std::printf("%s: key %d (row %d): warning: %s\n", argv[i], w.keyIndex, w.row, w.message.c_str());
+    }
   }
   return status;
 }

@@ -1,11 +1,17 @@
 // demotool's track commands, run in process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "ShowLint.h"
+#include "render/FramePlan.h"
+#include "show/ShowTable.h"
 #include "sync/SyncTestSupport.h"
+#include "sync/TrackFile.h"
 
 namespace {
 
@@ -81,6 +87,106 @@ TEST(TrackCommandTest, BuildWithErrorsWritesNothing) {
   EXPECT_NE(r.err.find("bad.txt:5:"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("bad.txt:6:"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "out"));
+}
+
+// A folder built from a text plays what `demo --edit` plays with that text:
+// a stale file of a track the text leaves out must not survive the build.
+TEST(TrackCommandTest, BuildWritesEveryTrackOfTheShow) {
+  ScratchDir dir;
+  WriteText(dir / "show.txt", Show);
+  std::vector<uint8_t> stale;
+  PutInt32(stale, 1);
+  PutKey(stale, 0, 3.0f, KindStep);
+  std::filesystem::create_directories(dir.path() / "out");
+  WriteFile(dir / "out/steak_back.y.track", stale);
+
+  const CommandResult r = RunTrack({"build", dir / "show.txt", dir / "out"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<uint8_t> noKeys = {0, 0, 0, 0};
+  for (const FrameTrack& track : FrameTracks) {
+    SCOPED_TRACE(track.name);
+    const std::vector<uint8_t> bytes = ReadFileBytes(dir / ("out/" + TrackFileName(track.name)));
+    const bool named = std::string(track.name) == "back.x" || std::string(track.name) == "control";
+    if (named) EXPECT_GT(bytes.size(), noKeys.size());
+    else EXPECT_EQ(bytes, noKeys);
+  }
+  // One line names the twelve tracks filled without keys.
+  EXPECT_NE(r.err.find("leaves out 12 of the show's tracks"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("back.n, back.y, back.r"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+TEST(TrackCommandTest, BuildRefusesATrackTheShowDoesNotHave) {
+  struct Case {
+    const char* name;
+    const char* offered;  // what the message suggests instead
+  };
+  const Case cases[] = {
+      {"back.rotzz", "did you mean back.rotz?"},
+      {"Control", "did you mean control?"},
+      {"back.q", "did you mean back.n, back.x, back.y, back.r, back.g or back.b?"},
+      {"scrol.y", "did you mean scroll.y?"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    WriteText(dir / "show.txt", std::string("track control\n 0 5 step\ntrack ") + c.name + "\n 0 1 step\n");
+    const CommandResult r = RunTrack({"build", dir / "show.txt", dir / "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("show.txt:3: track '" + std::string(c.name) + "' is none of the show's tracks"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(c.offered), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "out")) << "nothing may be written";
+  }
+}
+
+// Keys the demo plays without a word but nobody writes on purpose are named
+// with their key and row; they are warnings, so the status stays 0.
+TEST(TrackCommandTest, CheckWarnsOfKeysTheShowSurelyDidNotMean) {
+  struct Case {
+    const char* file;
+    std::vector<TrackKey> keys;
+    const char* warning;  // null: none expected
+  };
+  const Case cases[] = {
+      {"steak_control.track", {{0, 7, KindLinear}, {40, 777, KindStep}},
+       "key 0 (row 0): warning: linear key: the code slides from 7 to 777 by row 40"},
+      {"steak_control.track", {{0, 1, KindStep}, {10, 1, KindSmooth}, {20, 3, KindStep}},
+       "key 1 (row 10): warning: smooth key: the code slides from 1 to 3"},
+      {"steak_control.track", {{0, 5, KindStep}, {40, 12, KindStep}},
+       "key 1 (row 40): warning: control code 12 is none the show knows"},
+      // 0 draws no plane and starts the bundled show; the last key's kind
+      // never interpolates; a slide within one code changes nothing.
+      {"steak_control.track", {{0, 0, KindStep}, {10, 11, KindStep}, {20, 777, KindRamp}}, nullptr},
+      {"steak_control.track", {{0, 3, KindLinear}, {10, 3.5f, KindStep}}, nullptr},
+      {"steak_back.n.track", {{0, 2.5f, KindStep}}, "key 0 (row 0): warning: 2.5 is not a whole number"},
+      {"steak_back.n.track", {{0, 1, KindStep}, {30, 7, KindStep}}, "key 1 (row 30): warning: slot 7 holds no image"},
+      {"steak_back.n.track", {{0, 0, KindStep}, {30, 6, KindLinear}}, nullptr},
+      {"steak_back.x.track", {{0, 2.5f, KindLinear}, {30, 777, KindStep}}, nullptr},
+      {"steak_back.rotzz.track", {{0, 1, KindStep}},
+       "warning: the show reads no track 'back.rotzz', so never this file; did you mean back.rotz?"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    const std::vector<uint8_t> bytes = EncodeTrackFile(c.keys.data(), int32_t(c.keys.size()));
+    WriteFile(dir / c.file, bytes);
+    const CommandResult r = RunTrack({"check", dir / c.file});
+    SCOPED_TRACE(r.out);
+    EXPECT_EQ(r.status, 0);
+    if (c.warning) EXPECT_NE(r.out.find(std::string(c.file) + ": " + c.warning), std::string::npos);
+    else EXPECT_EQ(r.out.find("warning"), std::string::npos);
+  }
+}
+
+// The Windows tool is built without the render code, so the lint keeps its
+// own idea of the known codes: it must be the render code's.
+TEST(TrackCommandTest, KnownControlCodesAreTheOnesTheFrameDraws) {
+  for (int32_t code = -3; code <= EndOfShowCode + 3; ++code) {
+    const bool drawsOrEnds =
+        code == 0 || code == EndOfShowCode || PlaneForControlCode(code).routine != PlaneRoutine::None;
+    EXPECT_EQ(IsKnownControlCode(code), drawsOrEnds) << code;
+  }
 }
 
 TEST(TrackCommandTest, EvalUsesTheDemosArithmetic) {
