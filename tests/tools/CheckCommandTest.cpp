@@ -41,7 +41,8 @@ class CheckCommandTest : public ::testing::Test {
 TEST_F(CheckCommandTest, TheBundledShowPasses) {
   const ToolRun r = RunCheck(show);
   EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("control reaches 777"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("control reaches 777 at row 2640.00"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(": 0 problem(s), 0 warning(s)"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("grlsch.png                 ok      PNG route"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("vorn.gif                   ok      system route"), std::string::npos) << r.output;
 }
@@ -78,6 +79,10 @@ TEST_F(CheckCommandTest, EachBreakageIsFoundAndNamed) {
       {"show that never ends",
        [](const fs::path& d) { WriteTrack(d / "steak_control.track", {{0, 5.0f, 0}, {100, 776.9f, 0}}); },
        "end of show                PROBLEM control never reaches 777"},
+      {"track file the show never reads",
+       [](const fs::path& d) { WriteTrack(d / "steak_back.rotzz.track", {{0, 1.0f, 0}}); },
+       "steak_back.rotzz.track     PROBLEM the show reads no track 'back.rotzz', so never this file; did you "
+       "mean back.rotz?"},
       {"end after the music",
        [](const fs::path& d) { WriteTrack(d / "steak_control.track", {{0, 5.0f, 0}, {100000, 777.0f, 0}}); },
        "end of show                PROBLEM"},
@@ -91,6 +96,48 @@ TEST_F(CheckCommandTest, EachBreakageIsFoundAndNamed) {
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find(c.expectedLine), std::string::npos) << r.output;
     EXPECT_NE(r.output.find(": 1 problem(s)"), std::string::npos) << "one breakage, one problem\n" << r.output;
+  }
+}
+
+// What the show plays but surely was not meant: a warning naming the track
+// and the row, which leaves the show passing.
+TEST_F(CheckCommandTest, KeysTheShowSurelyDidNotMeanAreWarnings) {
+  WriteTrack(show / "steak_control.track", {{0, 7.0f, 1}, {40, 777.0f, 0}});
+  WriteTrack(show / "steak_back.n.track", {{0, 1.0f, 0}, {320, 9.0f, 0}});
+  const ToolRun r = RunCheck(show);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("steak_control.track        warning key 0, row 0: linear key: the code slides"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("steak_back.n.track         warning key 1, row 320: slot 9 holds no image"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find(": 0 problem(s), 2 warning(s)"), std::string::npos) << r.output;
+}
+
+// The row reported is the one at which the show ends: a step key's own row,
+// whatever the row, and part way along a key that slides into the code.
+TEST_F(CheckCommandTest, TheEndOfTheShowIsReportedAtItsRow) {
+  struct Case {
+    std::initializer_list<TrackKey> keys;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {{{0, 5.0f, 0}, {1400, 777.0f, 0}}, "control reaches 777 at row 1400.00 (70.00 s)"},
+      {{{0, 5.0f, 0}, {2400, 777.0f, 0}}, "control reaches 777 at row 2400.00 (120.00 s)"},
+      {{{-100, 5.0f, 0}, {1999, 777.0f, 0}, {2001, 5.0f, 0}}, "control reaches 777 at row 1999.00"},
+      // A slide from 700 to 800 over rows 1000 to 1100 comes to 777 at row 1077.
+      {{{0, 5.0f, 0}, {1000, 700.0f, 1}, {1100, 800.0f, 0}}, "control reaches 777 at row 1077.00"},
+      // Coming down from 900, the code is 777 once the value falls below 778.
+      {{{0, 900.0f, 1}, {1220, 778.0f, 1}, {1230, 0.0f, 0}}, "control reaches 777 at row 1220.00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    fs::remove_all(show);
+    SetUp();
+    WriteTrack(show / "steak_control.track", c.keys);
+    const ToolRun r = RunCheck(show);
+    EXPECT_NE(r.output.find(c.expected), std::string::npos) << r.output;
   }
 }
 
