@@ -504,16 +504,4 @@ TEST(PngBitmapDecoder, CreationFailureSetsErrno) {
   ReleasePngBitmapDecoder(decoder);
 }
 
-TEST(PngBitmapDecoder, BitmapStretchCopiesAllFourBytes) {
-  PremultipliedBitmap bitmap;
-  bitmap.width = 2;
-  bitmap.height = 1;
-  bitmap.pixels = {1, 2, 3, 4, 5, 6, 7, 8};
-  std::vector<uint8_t> target = SentinelTarget(4, 2);
-  StretchBitmap(bitmap, PixelTarget{target.data(), 4, 2}, TargetRect{0, 0, 4, 2});
-  const std::vector<uint8_t> expected = {1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8, 5, 6, 7, 8,
-                                         1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8, 5, 6, 7, 8};
-  EXPECT_EQ(target, expected);
-}
-
 }  // namespace
