@@ -527,12 +527,16 @@ inline void CopyMatch(unsigned char* dst, size_t distance, size_t length) {
 enum class Step { Continue, EndOfBlock, Failed };
 
 // With BMI2, a shift by a register is one instruction that leaves the flags
-// alone: the loop's extra-bit and refill arithmetic gets shorter. Where the loader can pick a function when
-// the program starts (GNU ifunc), the loop is built both ways.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define FAST_LOOP_CLONES __attribute__((target_clones("default", "bmi2")))
+// alone: the loop's extra-bit and refill arithmetic gets shorter. On x86-64
+// the loop is built twice, plain and for BMI2, and a check of the processor
+// of our own picks one on first use. The loader's ifunc would do the same on
+// Linux only, and it runs before main, where ThreadSanitizer's instrumented
+// code cannot run yet.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define DEMO_FAST_LOOP_BMI2 1
+#define FAST_LOOP_BODY inline __attribute__((always_inline))
 #else
-#define FAST_LOOP_CLONES
+#define FAST_LOOP_BODY inline
 #endif
 
 // Decodes until the block ends, an error, or one of the ends comes near.
@@ -547,8 +551,8 @@ enum class Step { Continue, EndOfBlock, Failed };
 // looks up what either side needs next from the bits after the entry's own:
 // the next literal/length entry and the distance entry. After a mispredict
 // the right one is already loaded, instead of starting its lookup only then.
-FAST_LOOP_CLONES Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits& bits,
-                               Output& output, InflateError& error) {
+FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTable& distances, Bits& bits,
+                                  Output& output, InflateError& error) {
   constexpr uint32_t literalMask = (1u << LiteralBits) - 1;
   constexpr uint32_t distanceMask = (1u << DistanceBits) - 1;
   const size_t room = std::min(output.out.size(), output.limit);
@@ -664,6 +668,36 @@ FAST_LOOP_CLONES Step FastLoop(const LiteralTable& literals, const DistanceTable
   bits.next = next;
   output.position = static_cast<size_t>(dst - begin);
   return result;
+}
+
+using FastLoopFunction = Step (*)(const LiteralTable&, const DistanceTable&, Bits&, Output&, InflateError&);
+
+Step FastLoopPlain(const LiteralTable& literals, const DistanceTable& distances, Bits& bits, Output& output,
+                   InflateError& error) {
+  return FastLoopBody(literals, distances, bits, output, error);
+}
+
+#ifdef DEMO_FAST_LOOP_BMI2
+__attribute__((target("bmi2"))) Step FastLoopBmi2(const LiteralTable& literals, const DistanceTable& distances,
+                                                  Bits& bits, Output& output, InflateError& error) {
+  return FastLoopBody(literals, distances, bits, output, error);
+}
+#endif
+
+FastLoopFunction PickFastLoop() {
+#ifdef DEMO_FAST_LOOP_BMI2
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("bmi2")) return FastLoopBmi2;
+#endif
+  return FastLoopPlain;
+}
+
+// Picked once, on the first block of the first stream, so that nothing of it
+// runs before main.
+Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits& bits, Output& output,
+              InflateError& error) {
+  static const FastLoopFunction picked = PickFastLoop();
+  return picked(literals, distances, bits, output, error);
 }
 
 // One symbol (and for a length, its distance) with every check of the walk.

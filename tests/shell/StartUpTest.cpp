@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "image/TextureTable.h"
+#include "platform/Audio.h"
 #include "platform/Display.h"
 #include "shell/Projection.h"
 #include "shell/StartUp.h"
@@ -155,6 +156,8 @@ class StartUpTest : public ::testing::Test {
     fs::current_path(show);
     showDir = show;
   }
+  // A test that starts the music leaves no audio thread behind it.
+  void TearDown() override { ShutdownAudio(); }
   static void TearDownTestSuite() {
     fs::current_path(fs::temp_directory_path());
     fs::remove_all(showDir);
