@@ -19,6 +19,17 @@
 #                            in $E2E_LAUNCHER when set (Wine for demo.exe);
 #                            pid in E2E_DEMO_PID, stdout/stderr in $E2E_TMP/demo.out
 #                            and demo.err.
+#   e2e_wait_until SECS WHAT CMD [ARGS..]
+#                            run CMD every quarter second until it succeeds, for
+#                            at most SECS seconds of wall-clock time; on expiry
+#                            fail with "waited SECS s for WHAT". CMD may itself
+#                            call e2e_fail (the demo died), and may leave in
+#                            E2E_WAIT_NOTE what it has seen so far, which the
+#                            failure then says too. Every wait in the
+#                            tests is one of these: a loaded machine makes each
+#                            try slower, so a count of tries is no deadline.
+#   e2e_now                  put the microseconds since the epoch in E2E_NOW:
+#                            deadlines count wall-clock time.
 #   e2e_wait_window [SECS]   wait until the demo's window is mapped (default 20 s);
 #                            its id goes to E2E_WINDOW. Fails if the demo dies.
 #                            Found by its process, or by its window class when
@@ -42,6 +53,11 @@
 #                            take screenshots until that pixel is near R G B
 #                            (default within 8, for 20 s); the last one stays in
 #                            $E2E_TMP/last.png. Fails the test on timeout.
+#   e2e_is_near "R G B" "R G B"
+#                            true when two colours are within 10 per channel.
+#   e2e_ground FILE.png      print the ground colour of a screenshot of the whole
+#                            screen: the most common colour among the four
+#                            corners and the middle of the top edge.
 #   e2e_mean FILE.png [WxH+X+Y]
 #                            print the mean "R G B" of the picture or of a region.
 #   e2e_count_near FILE.png WxH+X+Y R G B [TOL]
@@ -65,6 +81,7 @@ E2E_DEMO_PID=""
 E2E_SHOW=""
 E2E_WINDOW=""
 E2E_EXIT_CODE=""
+E2E_WAIT_NOTE=""
 E2E_LAUNCHER=${E2E_LAUNCHER:-}
 E2E_WINDOW_CLASS=${E2E_WINDOW_CLASS:-}
 : "${DEMO_SOURCE_DIR:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
@@ -73,6 +90,22 @@ E2E_WINDOW_CLASS=${E2E_WINDOW_CLASS:-}
 export DEMO_SOURCE_DIR DEMO_BIN DEMOTOOL_BIN
 
 e2e_note() { echo "$*" >&2; }
+
+e2e_now() { E2E_NOW=${EPOCHREALTIME/[.,]/}; }
+
+e2e_wait_until() {
+  local secs=$1 what=$2 start
+  shift 2
+  e2e_now
+  start=$E2E_NOW
+  while ! "$@"; do
+    e2e_now
+    if [ $((E2E_NOW - start)) -ge $((secs * 1000000)) ]; then
+      e2e_fail "waited ${secs} s for $what${E2E_WAIT_NOTE:+: $E2E_WAIT_NOTE}"
+    fi
+    sleep 0.25
+  done
+}
 
 e2e_fail() {
   echo "FAIL: $*" >&2
@@ -96,8 +129,14 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 
+e2e__xvfb_ready() {
+  [ -s "$E2E_TMP/display" ] && return 0
+  kill -0 "$E2E_XVFB_PID" 2>/dev/null || e2e_fail "Xvfb did not start: $(cat "$E2E_TMP/xvfb.err")"
+  return 1
+}
+
 e2e_start_xvfb() {
-  local w=$1 h=$2 i
+  local w=$1 h=$2
   command -v Xvfb >/dev/null || e2e_fail "Xvfb is not installed"
   # -displayfd lets the server pick a free display number itself, which is
   # race-free when several tests start servers at once.
@@ -105,12 +144,7 @@ e2e_start_xvfb() {
   Xvfb -displayfd 9 -screen 0 "${w}x${h}x24" +extension GLX -nolisten tcp -noreset \
     9>"$E2E_TMP/display" 2>"$E2E_TMP/xvfb.err" &
   E2E_XVFB_PID=$!
-  for i in $(seq 100); do
-    [ -s "$E2E_TMP/display" ] && break
-    kill -0 "$E2E_XVFB_PID" 2>/dev/null || e2e_fail "Xvfb did not start: $(cat "$E2E_TMP/xvfb.err")"
-    sleep 0.1
-  done
-  [ -s "$E2E_TMP/display" ] || e2e_fail "Xvfb reported no display number"
+  e2e_wait_until 30 "Xvfb to report its display number" e2e__xvfb_ready
   export DISPLAY=":$(tr -d '[:space:]' <"$E2E_TMP/display")"
 }
 
@@ -135,22 +169,20 @@ e2e_start_demo() {
 
 e2e_still_running() { [ -n "$E2E_DEMO_PID" ] && kill -0 "$E2E_DEMO_PID" 2>/dev/null; }
 
+e2e__window_mapped() {
+  local ids
+  e2e_still_running || e2e_fail "demo ended before its window appeared"
+  if [ -n "$E2E_WINDOW_CLASS" ]; then
+    ids=$(xdotool search --onlyvisible --classname "$E2E_WINDOW_CLASS" 2>/dev/null)
+  else
+    ids=$(xdotool search --onlyvisible --pid "$E2E_DEMO_PID" 2>/dev/null)
+  fi
+  [ -n "$ids" ] || return 1
+  E2E_WINDOW=$(echo "$ids" | head -n 1)
+}
+
 e2e_wait_window() {
-  local secs=${1:-20} i ids
-  for i in $(seq $((secs * 10))); do
-    e2e_still_running || e2e_fail "demo ended before its window appeared"
-    if [ -n "$E2E_WINDOW_CLASS" ]; then
-      ids=$(xdotool search --onlyvisible --classname "$E2E_WINDOW_CLASS" 2>/dev/null)
-    else
-      ids=$(xdotool search --onlyvisible --pid "$E2E_DEMO_PID" 2>/dev/null)
-    fi
-    if [ -n "$ids" ]; then
-      E2E_WINDOW=$(echo "$ids" | head -n 1)
-      return 0
-    fi
-    sleep 0.1
-  done
-  e2e_fail "no visible demo window after ${secs}s"
+  e2e_wait_until "${1:-20}" "a visible demo window" e2e__window_mapped
 }
 
 e2e_window_geometry() {
@@ -180,17 +212,18 @@ e2e_click() {
 }
 
 e2e_wait_exit() {
-  local secs=$1 i
-  for i in $(seq $((secs * 20))); do
-    if ! e2e_still_running; then
-      wait "$E2E_DEMO_PID"
-      E2E_EXIT_CODE=$?
-      E2E_DEMO_PID=""
-      return 0
-    fi
+  local secs=$1 start
+  e2e_now
+  start=$E2E_NOW
+  while e2e_still_running; do
+    e2e_now
+    [ $((E2E_NOW - start)) -ge $((secs * 1000000)) ] && return 124
     sleep 0.05
   done
-  return 124
+  wait "$E2E_DEMO_PID"
+  E2E_EXIT_CODE=$?
+  E2E_DEMO_PID=""
+  return 0
 }
 
 # A window that goes away while the screen is read (a probe window, a window
@@ -215,16 +248,36 @@ e2e_pixel_near() {
 }
 
 e2e_wait_pixel() {
-  local x=$1 y=$2 r=$3 g=$4 b=$5 tol=${6:-8} secs=${7:-20} i
+  local x=$1 y=$2 r=$3 g=$4 b=$5 tol=${6:-8} secs=${7:-20} start
   # Software rendering on a loaded machine can take a while for the first
   # frames: poll rather than guess a delay.
-  for i in $(seq $((secs * 4))); do
+  e2e_now
+  start=$E2E_NOW
+  while :; do
     e2e_screenshot "$E2E_TMP/last.png"
     e2e_pixel_near "$E2E_TMP/last.png" "$x" "$y" "$r" "$g" "$b" "$tol" && return 0
     e2e_still_running || e2e_fail "demo ended while waiting for ($x,$y) to become $r $g $b"
+    e2e_now
+    [ $((E2E_NOW - start)) -ge $((secs * 1000000)) ] && break
     sleep 0.25
   done
-  e2e_fail "pixel ($x,$y) is $(e2e_pixel "$E2E_TMP/last.png" "$x" "$y"), not $r $g $b, after ${secs}s"
+  e2e_fail "pixel ($x,$y) is $(e2e_pixel "$E2E_TMP/last.png" "$x" "$y"), not $r $g $b, after waiting ${secs} s"
+}
+
+e2e_is_near() {
+  local r g b R G B
+  read -r r g b <<<"$1"
+  read -r R G B <<<"$2"
+  [ $(( (r - R) * (r - R) <= 100 && (g - G) * (g - G) <= 100 && (b - B) * (b - B) <= 100 )) -eq 1 ]
+}
+
+# The show's layers rarely cover all five of these points at once.
+e2e_ground() {
+  local w h p
+  read -r w h < <(identify -format '%w %h' "$1")
+  for p in "2 2" "$((w - 3)) 2" "2 $((h - 3))" "$((w - 3)) $((h - 3))" "$((w / 2)) 2"; do
+    e2e_pixel "$1" $p
+  done | sort | uniq -c | sort -rn | head -n 1 | awk '{print $2, $3, $4}'
 }
 
 e2e_mean() {

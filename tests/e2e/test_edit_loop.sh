@@ -34,53 +34,63 @@ tracks 1 0 0 >"$src"
 e2e_start_demo --edit show.tracks --window ${W}x$H
 e2e_wait_window 30
 e2e_wait_pixel $cx $cy 255 0 0 8 60
+# The show's first picture: without music the show runs on the system clock,
+# so its row is at least 20 a second since now.
+e2e_now
+first_picture=$E2E_NOW
 
 # The status line sits in the lower left corner, white on a dark box.
 [ "$(e2e_count_near "$E2E_TMP/last.png" 300x40+0+$((H - 40)) 255 255 255 40)" -gt 20 ] ||
   e2e_fail "no status line in the lower left corner"
 
-# A save written in place: green, within a second by the demo's own count,
-# and on the screen.
+# A save written in place: green, on the screen, and soon by the demo's own
+# count. The demo looks every 10 ms and an idle machine has it on screen
+# within a second, but beside other work a frame can take a good part of one;
+# three seconds still catch a demo that looks for saves only now and then.
 before=$(reloads)
 tracks 0 1 0 >"$src"
 e2e_wait_pixel $cx $cy 0 255 0 8 20
 [ "$(reloads)" -gt "$before" ] || e2e_fail "no word of the reload"
 ms=$(grep -o 'on screen [0-9]* ms' "$E2E_TMP/demo.err" | tail -n 1 | tr -dc 0-9)
 e2e_note "reload: new tracks on screen $ms ms after the save"
-[ -n "$ms" ] && [ "$ms" -lt 1000 ] || e2e_fail "new tracks on screen $ms ms after the save"
+[ -n "$ms" ] && [ "$ms" -lt 3000 ] || e2e_fail "new tracks on screen $ms ms after the save"
 
 # A broken save, written beside and renamed over (as many editors do): the
 # tracks stay, the line is named, and the show plays on.
 { tracks 1 0 1; printf 'track back.x\n  0 zero linear\n'; } >"$src.new"
 bad_line=$(grep -n zero "$src.new" | cut -d: -f1)
 mv "$src.new" "$src"
-for i in $(seq 100); do
-  grep -q "^show.tracks:$bad_line: " "$E2E_TMP/demo.err" && break
-  sleep 0.1
-done
-grep -q "^show.tracks:$bad_line: " "$E2E_TMP/demo.err" ||
-  e2e_fail "the broken line $bad_line was not reported: $(tail -n 3 "$E2E_TMP/demo.err")"
-sleep 0.5
+e2e_wait_until 20 "the broken line $bad_line to be reported" grep -q "^show.tracks:$bad_line: " "$E2E_TMP/demo.err"
+# The show plays on: a later picture differs (the scroll text moves), however
+# long this machine takes to draw the next frame, and keeps the tracks.
 e2e_screenshot "$E2E_TMP/a.png"
-sleep 0.5
-e2e_screenshot "$E2E_TMP/b.png"
-e2e_still_running || e2e_fail "the demo ended after a broken save"
-e2e_pixel_near "$E2E_TMP/b.png" $cx $cy 0 255 0 ||
-  e2e_fail "the tracks changed after a broken save: $(e2e_pixel "$E2E_TMP/b.png" $cx $cy)"
-[ "$(picture "$E2E_TMP/a.png")" != "$(picture "$E2E_TMP/b.png")" ] ||
-  e2e_fail "the show stood still after a broken save"
+moved_on() {
+  e2e_still_running || e2e_fail "the demo ended after a broken save"
+  e2e_screenshot "$E2E_TMP/b.png"
+  e2e_pixel_near "$E2E_TMP/b.png" $cx $cy 0 255 0 ||
+    e2e_fail "the tracks changed after a broken save: $(e2e_pixel "$E2E_TMP/b.png" $cx $cy)"
+  [ "$(picture "$E2E_TMP/a.png")" != "$(picture "$E2E_TMP/b.png")" ]
+}
+e2e_wait_until 20 "the show to move on after a broken save" moved_on
 e2e_artifact "$E2E_TMP/b.png"
 
 # Space: once the paused picture is up (a loaded machine may take a while to
-# draw it), a screenshot two seconds later is the same picture.
+# draw it), a screenshot two seconds later is the same picture. The pause must
+# fall after row 30 (1.5 s), where the next save brings blue in: on a fast
+# machine the steps above can take less than that.
+e2e_now
+wait_us=$((first_picture + 2500000 - E2E_NOW))
+[ "$wait_us" -gt 0 ] && sleep "$((wait_us / 1000000)).$(printf '%06d' $((wait_us % 1000000)))"
 e2e_key space
 e2e_screenshot "$E2E_TMP/paused1.png"
-for i in $(seq 40); do
+still() {  # two screenshots most of a second apart are the same picture
   sleep 0.5
   e2e_screenshot "$E2E_TMP/paused2.png"
-  [ "$(picture "$E2E_TMP/paused1.png")" = "$(picture "$E2E_TMP/paused2.png")" ] && break
+  [ "$(picture "$E2E_TMP/paused1.png")" = "$(picture "$E2E_TMP/paused2.png")" ] && return 0
   mv "$E2E_TMP/paused2.png" "$E2E_TMP/paused1.png"
-done
+  return 1
+}
+e2e_wait_until 30 "the picture to stand still after Space" still
 sleep 2
 e2e_screenshot "$E2E_TMP/paused3.png"
 [ "$(picture "$E2E_TMP/paused1.png")" = "$(picture "$E2E_TMP/paused3.png")" ] ||
@@ -103,6 +113,6 @@ e2e_key Right
 e2e_wait_pixel $cx $cy 0 255 255 8 20
 
 e2e_key Escape
-e2e_wait_exit 5 || e2e_fail "still running after Escape"
+e2e_wait_exit 20 || e2e_fail "still running after Escape"
 [ "$E2E_EXIT_CODE" = 0 ] || e2e_fail "exit code $E2E_EXIT_CODE"
 echo PASS

@@ -62,11 +62,12 @@ e2e_pixel_near "$E2E_TMP/frame.png" 80 45 0 255 0 24 || e2e_fail "the first fram
 pid=$!
 # Without a terminal the progress bar writes a line at each tenth of the way;
 # the first one with frames done says the encoder is fed.
-for i in $(seq 1200); do
-  grep -q ' [1-9][0-9]*/3600 frames' "$E2E_TMP/stop.err" && break
+fed() {
+  grep -q ' [1-9][0-9]*/3600 frames' "$E2E_TMP/stop.err" && return 0
   kill -0 $pid 2>/dev/null || e2e_fail "the long capture ended early: $(cat "$E2E_TMP/stop.err")"
-  sleep 0.1
-done
+  return 1
+}
+e2e_wait_until 120 "the long capture's first progress line" fed
 kill -INT $pid
 wait $pid
 code=$?

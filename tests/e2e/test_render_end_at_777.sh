@@ -23,24 +23,32 @@ TRACKS
 # as long as the machine makes it) marks the start of the timeline far more
 # precisely than polling screenshots of a machine busy rendering with the
 # software rasterizer.
+#
+# A loaded machine may see the line late, which would make the show look
+# short: the line's time is taken as the earlier of when the test saw it and
+# when the file was last written (no later than the line, unless something
+# came after it). And it may see the end late, after the last frame and the
+# sanitized demo's exit: the upper bound leaves seconds for that, and still
+# catches a clock that runs at well under its pace.
 e2e_start_demo
-music_said() { grep -q '^demo: music: ' "$E2E_TMP/demo.err" 2>/dev/null; }
-for i in $(seq 3000); do
-  music_said && break
+music_said() {
+  grep -q '^demo: music: ' "$E2E_TMP/demo.err" 2>/dev/null && return 0
   e2e_still_running || e2e_fail "the demo ended before opening its music"
-  sleep 0.01
-done
+  return 1
+}
+e2e_wait_until 150 "the demo to say that the music is missing" music_said
 music_opened=$(date +%s%N)
-music_said || e2e_fail "the demo never said that the music is missing"
+written=$(stat -c %.9Y "$E2E_TMP/demo.err" | tr -d .)
+[ "$written" -lt "$music_opened" ] && music_opened=$written
 
-e2e_wait_exit 15 || e2e_fail "the show did not end within 15 s of its start"
+e2e_wait_exit 30 || e2e_fail "the show did not end within 30 s of its start"
 ended=$(date +%s%N)
 code=$E2E_EXIT_CODE
 elapsed_ms=$(( (ended - music_opened) / 1000000 ))
 e2e_note "exit code $code, ${elapsed_ms} ms after the music was opened"
 [ "$code" = 0 ] || e2e_fail "exit code $code, expected 0"
 [ "$elapsed_ms" -ge 2500 ] || e2e_fail "ended ${elapsed_ms} ms after the start: before row 60"
-[ "$elapsed_ms" -le 4500 ] || e2e_fail "ended ${elapsed_ms} ms after the start: well after row 60"
+[ "$elapsed_ms" -le 8000 ] || e2e_fail "ended ${elapsed_ms} ms after the start: well after row 60"
 
 # Started after row 60 the show ends before its first frame: it says why
 # rather than closing without a word.

@@ -1,6 +1,8 @@
 #!/bin/bash
 # How the demo ends: other keys are ignored; the right button, SIGTERM and
-# SIGINT end it with exit code 0, the button within a second.
+# SIGINT end it with exit code 0. The button ends it within a second on an
+# idle machine; the deadlines here are for a loaded one, and an ignored button
+# or signal still runs into them.
 . "$(dirname "$0")/lib.sh"
 
 BLUE="0 51 128"
@@ -29,14 +31,14 @@ e2e_still_running || e2e_fail "ended by a key other than Escape or by the left b
 e2e_screenshot "$E2E_TMP/after_keys.png"
 e2e_pixel_near "$E2E_TMP/after_keys.png" 0 0 $BLUE 8 || e2e_fail "picture gone after other keys"
 e2e_click 3
-expect_exit "a right click" 1
+expect_exit "a right click" 20
 
 start
 kill -TERM "$E2E_DEMO_PID"
-expect_exit SIGTERM 3
+expect_exit SIGTERM 20
 
 start
 kill -INT "$E2E_DEMO_PID"
-expect_exit SIGINT 3
+expect_exit SIGINT 20
 
 echo "PASS"

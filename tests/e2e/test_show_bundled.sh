@@ -8,40 +8,22 @@
 W=640 H=360
 LOADING="255 51 128" SHOW_BLUE="0 51 128"
 
-is_near() {  # is_near "R G B" "R G B"
-  local r g b R G B
-  read -r r g b <<<"$1"
-  read -r R G B <<<"$2"
-  [ $(( (r - R) * (r - R) <= 100 && (g - G) * (g - G) <= 100 && (b - B) * (b - B) <= 100 )) -eq 1 ]
-}
-
-# The ground colour of a screenshot: the most common colour among the four
-# corners and the middle of the top edge, which the show's layers rarely cover
-# all at once.
-ground() {
-  local f=$1 p
-  for p in "2 2" "$((W - 3)) 2" "2 $((H - 3))" "$((W - 3)) $((H - 3))" "$((W / 2)) 2"; do
-    e2e_pixel "$f" $p
-  done | sort | uniq -c | sort -rn | head -n 1 | awk '{print $2, $3, $4}'
-}
-
 e2e_start_xvfb $W $H
 
 # --- 1. The first picture and the running show --------------------------------
 e2e_make_show res
 e2e_start_demo
 e2e_wait_window 30
-first=""
-for i in $(seq 120); do
+# Until the first swap the window may still be black.
+first_picture() {
   e2e_screenshot "$E2E_TMP/first.png"
-  g=$(ground "$E2E_TMP/first.png")
-  # Until the first swap the window may still be black.
-  if [ "$g" != "0 0 0" ]; then first=$g; break; fi
+  first=$(e2e_ground "$E2E_TMP/first.png")
+  [ "$first" != "0 0 0" ] && return 0
   e2e_still_running || e2e_fail "the demo ended during start-up"
-  sleep 0.25
-done
-[ -n "$first" ] || e2e_fail "the window stayed black"
-is_near "$first" "$LOADING" || is_near "$first" "$SHOW_BLUE" ||
+  return 1
+}
+e2e_wait_until 60 "the window's first picture" first_picture
+e2e_is_near "$first" "$LOADING" || e2e_is_near "$first" "$SHOW_BLUE" ||
   e2e_fail "the first picture is neither the loading screen nor the show: ground $first"
 e2e_artifact "$E2E_TMP/first.png"
 
@@ -51,35 +33,37 @@ e2e_artifact "$E2E_TMP/first.png"
 # of them a screenshot catches depends on how fast this machine draws and
 # captures, so the test waits for the pictures instead of taking them at
 # fixed times.
-for i in $(seq 240); do
-  e2e_screenshot "$E2E_TMP/show0.png"
-  is_near "$(ground "$E2E_TMP/show0.png")" "$SHOW_BLUE" && break
-  e2e_still_running || e2e_fail "the demo ended before the show began"
-  sleep 0.25
-done
-is_near "$(ground "$E2E_TMP/show0.png")" "$SHOW_BLUE" || e2e_fail "the show never began (60 s)"
+on_ground() {  # on_ground FILE "R G B" WHEN: a screenshot on that ground
+  e2e_screenshot "$1"
+  e2e_is_near "$(e2e_ground "$1")" "$2" && return 0
+  e2e_still_running || e2e_fail "the demo ended $3"
+  return 1
+}
+e2e_wait_until 120 "the show's blue ground" on_ground "$E2E_TMP/show0.png" "$SHOW_BLUE" "before the show began"
 sums=()
-for n in $(seq 240); do
-  sleep 0.25
+n=0
+three_pictures() {  # one more screenshot; true once three different ones are in
+  n=$((n + 1))
   e2e_still_running || e2e_fail "the demo ended during the show"
   e2e_screenshot "$E2E_TMP/show.png"
-  is_near "$(ground "$E2E_TMP/show.png")" "$SHOW_BLUE" ||
-    e2e_fail "picture $n of the show is not on the show's blue: ground $(ground "$E2E_TMP/show.png")"
+  e2e_is_near "$(e2e_ground "$E2E_TMP/show.png")" "$SHOW_BLUE" ||
+    e2e_fail "picture $n of the show is not on the show's blue: ground $(e2e_ground "$E2E_TMP/show.png")"
   # Something besides the ground is drawn: the mean differs from pure blue.
   read -r r g b < <(e2e_mean "$E2E_TMP/show.png")
-  is_near "$r $g $b" "$SHOW_BLUE" && continue
+  e2e_is_near "$r $g $b" "$SHOW_BLUE" && return 1
   sum=$(convert "$E2E_TMP/show.png" -depth 8 rgb:- | md5sum | cut -d' ' -f1)
   if [ "${#sums[@]}" -eq 0 ] || [ "${sums[-1]}" != "$sum" ]; then
     sums+=("$sum")
     cp "$E2E_TMP/show.png" "$E2E_TMP/show${#sums[@]}.png"
     e2e_artifact "$E2E_TMP/show${#sums[@]}.png"
   fi
-  [ "${#sums[@]}" -ge 3 ] && break
-done
-[ "${#sums[@]}" -ge 1 ] || e2e_fail "the show drew nothing but its ground for 60 s"
-[ "${#sums[@]}" -ge 3 ] || e2e_fail "the show's pictures do not change over time"
+  E2E_WAIT_NOTE="${#sums[@]} different picture(s) with more than the ground"
+  [ "${#sums[@]}" -ge 3 ]
+}
+e2e_wait_until 90 "three different pictures of the show" three_pictures
+E2E_WAIT_NOTE=""
 e2e_key Escape
-e2e_wait_exit 10 || e2e_fail "Escape did not end the show"
+e2e_wait_exit 30 || e2e_fail "Escape did not end the show within 30 s"
 [ "$E2E_EXIT_CODE" -eq 0 ] || e2e_fail "exit code $E2E_EXIT_CODE after Escape"
 
 # --- 2. Escape during loading -------------------------------------------------
@@ -94,13 +78,7 @@ mv "$first_image" "$E2E_TMP/first_image"
 mkfifo "$first_image" || e2e_fail "cannot make a named pipe"
 e2e_start_demo
 e2e_wait_window 30
-for i in $(seq 200); do
-  e2e_screenshot "$E2E_TMP/loading.png"
-  is_near "$(ground "$E2E_TMP/loading.png")" "$LOADING" && break
-  e2e_still_running || e2e_fail "the demo ended during start-up"
-  sleep 0.25
-done
-is_near "$(ground "$E2E_TMP/loading.png")" "$LOADING" || e2e_fail "never saw the loading screen"
+e2e_wait_until 50 "the loading screen" on_ground "$E2E_TMP/loading.png" "$LOADING" "during start-up"
 e2e_key Escape
 # The demo waits at the pipe for the image: hand it over.
 timeout 30 sh -c 'cat "$1" >"$2"' - "$E2E_TMP/first_image" "$first_image" || e2e_fail "the demo never read its first image"

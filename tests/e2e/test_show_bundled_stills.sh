@@ -9,31 +9,16 @@ unset DISPLAY WAYLAND_DISPLAY
 W=320 H=180
 SHOW_BLUE="0 51 128"
 
-is_near() {  # is_near "R G B" "R G B"
-  local r g b R G B
-  read -r r g b <<<"$1"
-  read -r R G B <<<"$2"
-  [ $(( (r - R) * (r - R) <= 100 && (g - G) * (g - G) <= 100 && (b - B) * (b - B) <= 100 )) -eq 1 ]
-}
-
-# The most common colour among the four corners and the middle of the top edge.
-ground() {
-  local f=$1 p
-  for p in "2 2" "$((W - 3)) 2" "2 $((H - 3))" "$((W - 3)) $((H - 3))" "$((W / 2)) 2"; do
-    e2e_pixel "$f" $p
-  done | sort | uniq -c | sort -rn | head -n 1 | awk '{print $2, $3, $4}'
-}
-
 e2e_make_show res
 sums=()
 for t in 14 31 47; do
   (cd "$E2E_SHOW" && "$DEMO_BIN" --render $t -o "$E2E_TMP/show$t.png" --size ${W}x$H) 2>>"$E2E_TMP/demo.err" ||
     e2e_fail "--render $t failed"
   e2e_artifact "$E2E_TMP/show$t.png"
-  is_near "$(ground "$E2E_TMP/show$t.png")" "$SHOW_BLUE" ||
-    e2e_fail "the show at $t s is not on the show's blue: ground $(ground "$E2E_TMP/show$t.png")"
+  e2e_is_near "$(e2e_ground "$E2E_TMP/show$t.png")" "$SHOW_BLUE" ||
+    e2e_fail "the show at $t s is not on the show's blue: ground $(e2e_ground "$E2E_TMP/show$t.png")"
   read -r r g b < <(e2e_mean "$E2E_TMP/show$t.png")
-  is_near "$r $g $b" "$SHOW_BLUE" && e2e_fail "the show at $t s shows nothing but the ground"
+  e2e_is_near "$r $g $b" "$SHOW_BLUE" && e2e_fail "the show at $t s shows nothing but the ground"
   sums+=("$(md5sum <"$E2E_TMP/show$t.png" | cut -d' ' -f1)")
 done
 [ "${sums[0]}" != "${sums[1]}" ] && [ "${sums[1]}" != "${sums[2]}" ] && [ "${sums[0]}" != "${sums[2]}" ] ||

@@ -46,10 +46,13 @@ trap cleanup EXIT
 Xvfb -displayfd 9 -screen 0 "${size}x24" +extension GLX -nolisten tcp -noreset \
   9>"$tmp/display" 2>"$tmp/xvfb.err" &
 xvfb=$!
-for _ in $(seq 100); do
-  [ -s "$tmp/display" ] && break
+# A deadline in seconds, not a count of tries: a loaded machine makes each
+# try slower.
+deadline=$((SECONDS + 30))
+until [ -s "$tmp/display" ] || [ "$SECONDS" -ge "$deadline" ] || ! kill -0 "$xvfb" 2>/dev/null; do
   sleep 0.1
 done
-[ -s "$tmp/display" ] || { echo "wine_run: Xvfb did not start: $(cat "$tmp/xvfb.err")" >&2; exit 1; }
+[ -s "$tmp/display" ] ||
+  { echo "wine_run: Xvfb reported no display within 30 s: $(cat "$tmp/xvfb.err")" >&2; exit 1; }
 export DISPLAY=":$(tr -d '[:space:]' <"$tmp/display")"
 "$wine" "$@"
