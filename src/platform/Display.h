@@ -89,8 +89,10 @@ void CloseDisplay();
 // Requests to end the program that come from outside the window (Ctrl+C and
 // termination signals, or the console's control events on Windows) end the
 // demo through the message loop like Escape does: the loop polls
-// TakeQuitSignal. A second request while the first is still pending ends the
-// process at once, so that a demo stuck before its loop can still be stopped.
+// TakeQuitSignal. A second request while the first is still pending is the
+// same request when the first came less than 2 s before; after that it ends
+// the process at once, so that a demo stuck before its loop can still be
+// stopped (QuitRequests.h).
 void InstallQuitSignals();
 // True once per received request.
 bool TakeQuitSignal();

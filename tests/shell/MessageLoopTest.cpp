@@ -1,11 +1,15 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "platform/Display.h"
+#include "platform/QuitRequests.h"
 #include "shell/WindowProc.h"
 
 namespace {
@@ -188,17 +192,38 @@ TEST_F(LoopTest, SignalEndsTheLoopLikeEscape) {
 
 namespace {
 
-TEST(QuitSignals, ASecondSignalWhileTheFirstIsPendingEndsTheProcess) {
-  // A start-up that hangs never reaches the loop that takes the first signal
-  // up; the second one must still end the process.
+TEST(QuitSignals, ASecondRequestIsMergedUnlessTheFirstHasWaitedTooLong) {
+  struct Case {
+    const char* what;
+    int64_t pendingSince;
+    int64_t now;
+    QuitAnswer answer;
+  };
+  const Case cases[] = {
+      {"nothing waits", -1, 5000, QuitAnswer::Pending},
+      {"at the same moment", 5000, 5000, QuitAnswer::Merged},
+      {"within a second", 5000, 5999, QuitAnswer::Merged},
+      {"exactly at the limit", 5000, 5000 + StuckQuitRequestMs, QuitAnswer::Merged},
+      {"past the limit", 5000, 5001 + StuckQuitRequestMs, QuitAnswer::EndNow},
+      {"the clock's first moment", 0, 1, QuitAnswer::Merged},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AnswerQuitRequest(c.pendingSince, c.now), c.answer) << c.what;
+  }
+}
+
+TEST(QuitSignals, TwoSignalsAtOnceAreOneRequest) {
+  // timeout(1), itself terminated, forwards its TERM and sends one more: the
+  // show must end as asked, with status 0, not be killed by the second.
   EXPECT_EXIT(
       {
         InstallQuitSignals();
         std::raise(SIGTERM);
         std::raise(SIGTERM);
-        std::_Exit(0);
+        if (!TakeQuitSignal()) std::_Exit(3);
+        std::_Exit(TakeQuitSignal() ? 4 : 0);
       },
-      testing::KilledBySignal(SIGTERM), "");
+      testing::ExitedWithCode(0), "");
   EXPECT_EXIT(
       {
         InstallQuitSignals();
@@ -208,6 +233,20 @@ TEST(QuitSignals, ASecondSignalWhileTheFirstIsPendingEndsTheProcess) {
         std::_Exit(TakeQuitSignal() ? 0 : 4);
       },
       testing::ExitedWithCode(0), "");
+}
+
+TEST(QuitSignals, ASecondSignalAfterTheFirstWaitedTooLongEndsTheProcess) {
+  // A start-up that hangs never reaches the loop that takes the first signal
+  // up; a second one once the first has waited must still end the process.
+  EXPECT_EXIT(
+      {
+        InstallQuitSignals();
+        std::raise(SIGTERM);
+        std::this_thread::sleep_for(std::chrono::milliseconds(StuckQuitRequestMs + 100));
+        std::raise(SIGTERM);
+        std::_Exit(0);
+      },
+      testing::KilledBySignal(SIGTERM), "");
 }
 
 }  // namespace
