@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/PictureRefusals.h"
+#include "platform/PictureChecks.h"
 #include "platform/Pictures.h"
 
 namespace {
@@ -303,7 +303,7 @@ TEST(PicturesAgreement, OnlyGifJpegAndBmpArePictures) {
   gif.colours = TestColours();
   gif.indices = {0, 1, 2, 3};
   const Bytes whole = MakeGif(gif);
-  refusals::ExpectNoPicture({
+  picture_checks::ExpectNoPicture({
       {"PNG", png},
       {"empty", {}},
       {"text", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}},
@@ -348,26 +348,7 @@ TEST(PicturesAgreement, PngBecomesAPremultipliedBitmap) {
                       9, 8, 7, 64, 255, 255, 255, 128, 0, 0, 0, 1};
   const Bytes png = MakePng(3, 2, rgba);
   EXPECT_EQ(LoadPicture(png.data(), png.size()), nullptr);
-
-  PngBitmapDecoder* decoder = CreatePngBitmapDecoder();
-  ASSERT_NE(decoder, nullptr);
-  ASSERT_TRUE(InitializePngBitmapDecoder(decoder, png.data(), png.size()));
-  EXPECT_EQ(PngBitmapFrameCount(decoder), 1u);
-  PremultipliedBitmap bitmap;
-  ASSERT_TRUE(DecodePngBitmapFrame(decoder, bitmap));
-  ReleasePngBitmapDecoder(decoder);
-  ASSERT_EQ(bitmap.width, 3u);
-  ASSERT_EQ(bitmap.height, 2u);
-  ASSERT_EQ(bitmap.pixels.size(), 24u);
-  for (int i = 0; i < 6; ++i) {
-    const uint8_t* in = &rgba[i * 4];
-    const uint8_t* out = &bitmap.pixels[i * 4];
-    EXPECT_EQ(out[3], in[3]) << "pixel " << i;
-    for (int c = 0; c < 3; ++c) {
-      // Premultiplied, rounded either way.
-      EXPECT_NEAR(out[c], in[2 - c] * in[3] / 255.0, 0.5 + 1e-9) << "pixel " << i << " channel " << c;
-    }
-  }
+  picture_checks::ExpectPremultipliedBitmap(png, 3, 2, rgba);
 
   // What is no PNG is refused; a PNG cut in its image data reads its header
   // but gives no bitmap.
@@ -375,7 +356,7 @@ TEST(PicturesAgreement, PngBecomesAPremultipliedBitmap) {
   gif.screenWidth = gif.width = gif.screenHeight = gif.height = 1;
   gif.colours = TestColours();
   gif.indices = {0};
-  refusals::ExpectNoPngBitmap({
+  picture_checks::ExpectNoPngBitmap({
       {"GIF", MakeGif(gif)},
       {"empty", {}},
       {"PNG cut in its image data", Bytes(png.begin(), png.begin() + 50), true},

@@ -10,7 +10,7 @@
 #include "platform/Pictures.h"
 #include "platform/PicturesTesting.h"
 #include "platform/PictureFixtures.h"
-#include "platform/PictureRefusals.h"
+#include "platform/PictureChecks.h"
 
 namespace {
 
@@ -268,7 +268,7 @@ TEST(PictureLoader, BmpTopDown32BitsIgnoresTheFourthByte) {
 // PicturesAgreementTest, on every backend; these reach the Linux decoders'
 // own checks.
 TEST(PictureLoader, RefusesWhatIsNotGifOrJpeg) {
-  refusals::ExpectNoPicture({
+  picture_checks::ExpectNoPicture({
       {"PNG made by libpng", fixtures::MakePng(8, 8, fixtures::Noise(8 * 8 * 4, 3))},
       {"JPEG signature only", Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0, 0}},
       {"GIF signature, no image", Bytes{'G', 'I', 'F', '8', '9', 'a', 4, 0, 4, 0, 0, 0, 0, 0x3B}},
@@ -457,28 +457,8 @@ TEST(PngBitmapDecoder, MakesPremultipliedBgraOfOneFrame) {
   rgba[11] = 128;
   for (const bool withAlpha : {true, false}) {
     SCOPED_TRACE(withAlpha ? "RGBA" : "RGB");
-    const Bytes file = fixtures::MakePng(width, height, rgba, withAlpha);
-    PngBitmapDecoder* decoder = CreatePngBitmapDecoder();
-    ASSERT_NE(decoder, nullptr);
-    ASSERT_TRUE(InitializePngBitmapDecoder(decoder, file.data(), file.size()));
-    EXPECT_EQ(PngBitmapFrameCount(decoder), 1u);
-    PremultipliedBitmap bitmap;
-    ASSERT_TRUE(DecodePngBitmapFrame(decoder, bitmap));
-    ReleasePngBitmapDecoder(decoder);
-    ASSERT_EQ(bitmap.width, uint32_t(width));
-    ASSERT_EQ(bitmap.height, uint32_t(height));
-    ASSERT_EQ(bitmap.pixels.size(), size_t(width) * height * 4);
-    for (int i = 0; i < width * height; ++i) {
-      const uint8_t* in = &rgba[i * 4];
-      const uint8_t* out = &bitmap.pixels[i * 4];
-      const int alpha = withAlpha ? in[3] : 255;
-      ASSERT_EQ(out[3], alpha) << "pixel " << i;
-      // Premultiplied: colour * alpha / 255, rounding either way.
-      for (int c = 0; c < 3; ++c) {
-        const double expected = in[2 - c] * alpha / 255.0;
-        ASSERT_NEAR(out[c], expected, 0.5 + 1e-9) << "pixel " << i << " channel " << c;
-      }
-    }
+    picture_checks::ExpectPremultipliedBitmap(fixtures::MakePng(width, height, rgba, withAlpha), width, height,
+                                              rgba, withAlpha);
   }
 }
 
@@ -486,7 +466,7 @@ TEST(PngBitmapDecoder, MakesPremultipliedBgraOfOneFrame) {
 // PicturesAgreementTest, on every backend; libpng's own files are here.
 TEST(PngBitmapDecoder, RefusesWhatIsNoPng) {
   const Bytes png = fixtures::MakePng(16, 16, fixtures::Noise(16 * 16 * 4, 1));
-  refusals::ExpectNoPngBitmap({
+  picture_checks::ExpectNoPngBitmap({
       {"GIF made by giflib", fixtures::MakeGif(BaseGif(4, 4))},
       {"signature only", Bytes(png.begin(), png.begin() + 8)},
       {"libpng's PNG cut in its image data", Bytes(png.begin(), png.begin() + png.size() / 2), true},
