@@ -43,6 +43,9 @@
 #                            E2E_EXIT_CODE; returns 124 if it is still running.
 #                            Call it directly, not in $(...): a subshell cannot
 #                            collect the demo's exit code.
+#   e2e_expect_exit SECS WHAT
+#                            e2e_wait_exit SECS, and fail unless the demo ended
+#                            with exit code 0 (WHAT ended it: "Escape").
 #   e2e_still_running        true while the demo process lives.
 #   e2e_screenshot FILE.png  screenshot of the whole root window.
 #   e2e_pixel FILE.png X Y   print "R G B" (0..255) of one pixel.
@@ -224,6 +227,11 @@ e2e_wait_exit() {
   E2E_EXIT_CODE=$?
   E2E_DEMO_PID=""
   return 0
+}
+
+e2e_expect_exit() {
+  e2e_wait_exit "$1" || e2e_fail "still running $1 s after $2"
+  [ "$E2E_EXIT_CODE" = 0 ] || e2e_fail "exit code $E2E_EXIT_CODE after $2, expected 0"
 }
 
 # A window that goes away while the screen is read (a probe window, a window

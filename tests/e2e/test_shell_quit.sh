@@ -13,12 +13,6 @@ start() {
   e2e_wait_pixel 0 0 $BLUE 8 30  # running its frames
 }
 
-expect_exit() {
-  local what=$1 secs=$2
-  e2e_wait_exit "$secs" || e2e_fail "still running ${secs}s after $what"
-  [ "$E2E_EXIT_CODE" = 0 ] || e2e_fail "exit code $E2E_EXIT_CODE after $what"
-}
-
 e2e_start_xvfb 800 450
 e2e_make_show
 
@@ -31,14 +25,14 @@ e2e_still_running || e2e_fail "ended by a key other than Escape or by the left b
 e2e_screenshot "$E2E_TMP/after_keys.png"
 e2e_pixel_near "$E2E_TMP/after_keys.png" 0 0 $BLUE 8 || e2e_fail "picture gone after other keys"
 e2e_click 3
-expect_exit "a right click" 20
+e2e_expect_exit 20 "a right click"
 
 start
 kill -TERM "$E2E_DEMO_PID"
-expect_exit SIGTERM 20
+e2e_expect_exit 20 SIGTERM
 
 start
 kill -INT "$E2E_DEMO_PID"
-expect_exit SIGINT 20
+e2e_expect_exit 20 SIGINT
 
 echo "PASS"

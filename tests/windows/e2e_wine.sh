@@ -31,11 +31,6 @@ LOADING="255 51 128" BLUE="0 51 128"
 cx=$((W / 2)) cy=$((H / 2))
 e2e_start_xvfb $W $H
 
-expect_exit() {  # what seconds
-  e2e_wait_exit "$2" || e2e_fail "still running $2 s after $1"
-  [ "$E2E_EXIT_CODE" = 0 ] || e2e_fail "exit code $E2E_EXIT_CODE after $1"
-}
-
 # --- 1. The bundled show -------------------------------------------------------
 e2e_make_show res
 e2e_start_demo
@@ -54,7 +49,7 @@ drawn() {
 e2e_wait_until 40 "the show to draw over its ground" drawn
 e2e_artifact "$E2E_TMP/wine-show.png"
 e2e_key Escape
-expect_exit Escape 20
+e2e_expect_exit 20 Escape
 
 # --- 2. A tinted backdrop with a system-decoded picture ------------------------
 rm -rf "$E2E_SHOW"
@@ -83,7 +78,7 @@ e2e_wait_pixel $cx $cy 0 100 0 12 30
 cp "$E2E_TMP/last.png" "$E2E_TMP/wine-tinted.png"
 e2e_artifact "$E2E_TMP/wine-tinted.png"
 e2e_click 3
-expect_exit "a right click" 10
+e2e_expect_exit 20 "a right click"
 
 # --- 3. The same show without its picture, to its end ---------------------------
 rm "$res/dravel.jpg"
@@ -96,5 +91,5 @@ cp "$E2E_TMP/last.png" "$E2E_TMP/wine-missing.png"
 e2e_artifact "$E2E_TMP/wine-missing.png"
 e2e_pixel_near "$E2E_TMP/wine-missing.png" $cx $cy 255 128 64 12 ||
   e2e_fail "the empty slot's backdrop is $(e2e_pixel "$E2E_TMP/wine-missing.png" $cx $cy), not its bare tint 255 128 64"
-expect_exit "the control track reached 777" 30
+e2e_expect_exit 30 "the start of a show whose control track reaches 777"
 echo "PASS"
