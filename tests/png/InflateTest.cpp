@@ -43,6 +43,14 @@ Bytes header(unsigned cmf, unsigned flags = 0) {
 // Header and DEFLATE data with no trailer: the data ends where the stream does.
 Bytes zlibBare(const Bytes& deflate) { return concat({Bytes{0x78, 0x01}, deflate}); }
 
+// Bit fields given as (value, bit count), with no trailer: a block header and
+// whatever of it a case needs before the data ends.
+Bytes bareFields(std::initializer_list<std::pair<unsigned, unsigned>> fields) {
+  BitWriter w;
+  for (auto [value, count] : fields) w.bits(value, count);
+  return zlibBare(w.bytes);
+}
+
 // One final block in the fixed codes, with the trailer or (bare) without.
 Bytes fixedStream(std::initializer_list<FixedItem> items) {
   BitWriter w;
@@ -178,26 +186,9 @@ const ErrorCase errorCases[] = {
        return zlibBare(w.bytes);
      },
      49},
-    {"DynamicCountsCut",
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(2, 2);
-       w.bits(0, 5);
-       return zlibBare(w.bytes);
-     },
+    {"DynamicCountsCut", [] { return bareFields({{1, 1}, {2, 2}, {0, 5}}); },
      49},
-    {"CodeLengthCodeLengthsCut",
-     [] {
-       BitWriter w;
-       w.bits(1, 1);
-       w.bits(2, 2);
-       w.bits(0, 5);
-       w.bits(0, 5);
-       w.bits(15, 4);
-       w.bits(2, 3);
-       return zlibBare(w.bytes);
-     },
+    {"CodeLengthCodeLengthsCut", [] { return bareFields({{1, 1}, {2, 2}, {0, 5}, {0, 5}, {15, 4}, {2, 3}}); },
      49},
     {"CodeLengthCodeOversubscribed",
      [] {
