@@ -34,7 +34,7 @@ e2e_start_xvfb 640 360
 e2e_start_demo
 e2e_wait_window 30
 e2e_wait_pixel 0 0 $BLUE 8 30
-grep -q '^demo: font: no font found for "Arial"' "$E2E_TMP/demo.err" || e2e_fail "no word about the missing font"
+grep -q '^demo: fonts: no font found for "Arial"' "$E2E_TMP/demo.err" || e2e_fail "no word about the missing font"
 e2e_key Escape
 e2e_wait_exit 20 || e2e_fail "still running after Escape"
 [ "$E2E_EXIT_CODE" = 0 ] || e2e_fail "exit code $E2E_EXIT_CODE after Escape without fonts"
