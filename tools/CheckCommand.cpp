@@ -14,11 +14,13 @@
 #include "FileBytes.h"
 #include "ShowLint.h"
 #include "image/SystemImage.h"
+#include "platform/Files.h"
 #include "image/TextureMath.h"
 #include "platform/MusicProbe.h"
 #include "png/PngDecoder.h"
 #include "show/ShowTable.h"
 #include "sync/MusicClock.h"
+#include "sync/ShowTime.h"
 #include "sync/TrackFile.h"
 #include "sync/TrackText.h"
 #include "sync/Tracks.h"
@@ -54,7 +56,7 @@ std::string Format(const char* format, ...) {
 // The demo asks the system picture loader first and takes our PNG decoder for
 // whatever it refuses; the check takes the same turns.
 void CheckImage(Report& report, const std::string& dir, const char* name) {
-  const std::string path = dir + "/" + name;
+  const std::string path = ShowFilePath(dir, name);
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) {
     report.Line(name, false, "missing");
@@ -100,7 +102,7 @@ void CheckImage(Report& report, const std::string& dir, const char* name) {
 void CheckTrack(Report& report, const std::string& dir, const char* track, std::vector<TrackKey>& out) {
   const std::string file = TrackFileName(track);
   std::vector<uint8_t> bytes;
-  if (!ReadWholeTrackFile((dir + "/" + file).c_str(), bytes)) {
+  if (!ReadWholeTrackFile(ShowFilePath(dir, file).c_str(), bytes)) {
     report.Line(file, false, "missing (the track would be 0 throughout)");
     return;
   }
@@ -215,11 +217,16 @@ int RunCheckCommand(int argc, char** argv) {
 
   MusicFileInfo music;
   std::string error;
-  const bool musicOk = ProbeMusicFile((dir + "/" + MusicFileName).c_str(), music, error);
+  // The length the demo reads off the frame headers (decoders differ by the
+  // padding they drop), in the demo's own m:ss.ff, so that this line, the
+  // demo's refusals and --edit's status line name the same end.
+  const std::string musicPath = ShowFilePath(dir, MusicFileName);
+  const bool musicOk = ProbeMusicFile(musicPath.c_str(), music, error);
+  const double endRow = musicOk ? MusicFileEndRow(musicPath).value_or(music.seconds * RowsPerSecond) : 0.0;
   if (musicOk) {
     report.Line(MusicFileName, true,
-                Format("%.2f s of music (%ld Hz, %d channel(s)), %.1f rows", music.seconds, music.rate,
-                       music.channels, music.seconds * RowsPerSecond));
+                Format("%s of music (%ld Hz, %d channel(s)), %.1f rows", FormatShowTime(endRow / RowsPerSecond).c_str(),
+                       music.rate, music.channels, endRow));
   } else {
     report.Line(MusicFileName, false, error + " (the show would run silently on the clock)");
   }
@@ -227,17 +234,16 @@ int RunCheckCommand(int argc, char** argv) {
   // At the end of the music the clock stays at its last row, so the show ends
   // only when the control code reaches the end code at some row up to there.
   if (musicOk) {
-    const double endRow = music.seconds * RowsPerSecond;
     const double row = FirstEndRow(controlKeys, endRow);
     if (row >= 0.0) {
       report.Line("end of show", true,
-                  Format("control reaches %d at row %.2f (%.2f s), the music ends at row %.2f", EndOfShowCode, row,
-                         row / RowsPerSecond, endRow));
+                  Format("control reaches %d at row %.2f (%.2f s), the music ends at row %.2f (%s)", EndOfShowCode,
+                         row, row / RowsPerSecond, endRow, FormatShowTime(endRow / RowsPerSecond).c_str()));
     } else {
       report.Line("end of show", false,
-                  Format("control never reaches %d before the music ends at row %.2f: the show would "
+                  Format("control never reaches %d before the music ends at row %.2f (%s): the show would "
                          "stay on its last picture until Escape",
-                         EndOfShowCode, endRow));
+                         EndOfShowCode, endRow, FormatShowTime(endRow / RowsPerSecond).c_str()));
     }
   }
 

@@ -2,7 +2,54 @@
 // spelling (NativeDataPath) belongs to a backend.
 #include "platform/Files.h"
 
+#include <filesystem>
 #include <new>
+#include <system_error>
+
+#include "show/ShowTable.h"
+
+namespace {
+
+std::string& ShowFolderSetting() {
+  static std::string folder = ShowFolder;
+  return folder;
+}
+
+}  // namespace
+
+void SetShowFolder(const std::string& folder) { ShowFolderSetting() = folder; }
+
+const std::string& CurrentShowFolder() { return ShowFolderSetting(); }
+
+std::string ShowFilePath(const std::string& folder, const std::string& file) {
+  if (folder.empty()) return file;
+  // "DIR/" and "C:\DIR\" already end in a separator; both are separators on
+  // every system the files service knows.
+  const char last = folder.back();
+  if (last == '/' || last == '\\') return folder + file;
+  return folder + "/" + file;
+}
+
+std::string ShowFilePath(const std::string& file) { return ShowFilePath(CurrentShowFolder(), file); }
+
+bool CheckShowFolder(const std::string& folder, std::string& why) {
+  namespace fs = std::filesystem;
+  if (folder.empty()) {
+    why = "the folder name is empty";
+    return false;
+  }
+  std::error_code error;
+  const fs::file_status status = fs::status(NativeDataPath(folder.c_str()), error);
+  if (!fs::exists(status)) {
+    why = error && error != std::errc::no_such_file_or_directory ? error.message() : "no such folder";
+    return false;
+  }
+  if (!fs::is_directory(status)) {
+    why = "not a folder";
+    return false;
+  }
+  return true;
+}
 
 std::FILE* OpenDataFile(const char* path, const char* mode) {
   return std::fopen(NativeDataPath(path).c_str(), mode);

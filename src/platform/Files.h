@@ -14,6 +14,22 @@
 // '/'; on Windows the path stays as it is.
 std::string NativeDataPath(const char* path);
 
+// The show's folder: the music, the seven images and the track files all lie
+// in it. ShowFolder ("res", relative to the working directory) unless the
+// command line chose another at start (demo --show DIR), before any file of
+// the show is opened.
+void SetShowFolder(const std::string& folder);
+const std::string& CurrentShowFolder();
+// The path of one of the show's files: file inside folder. Every reader of a
+// show, the demo and demotool alike, builds its paths with this, so that a
+// folder means the same to each.
+std::string ShowFilePath(const std::string& folder, const std::string& file);
+// The same inside CurrentShowFolder().
+std::string ShowFilePath(const std::string& file);
+// Whether folder can be a show's folder: it exists and is a folder. False
+// with the reason (a few words) in why.
+bool CheckShowFolder(const std::string& folder, std::string& why);
+
 // fopen on NativeDataPath(path); null when the file cannot be opened.
 std::FILE* OpenDataFile(const char* path, const char* mode);
 

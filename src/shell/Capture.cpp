@@ -24,6 +24,7 @@
 #include "shell/Options.h"
 #include "shell/ShowPlayer.h"
 #include "sync/MusicClock.h"
+#include "sync/TrackText.h"
 #include "sync/Tracks.h"
 
 namespace {
@@ -248,6 +249,10 @@ static int RunCapture(const DemoOptions& request) {
   CaptureResources held;
   std::string error;
   const double startRow = request.fromRow.value_or(0.0);
+  // Track text with errors refuses the capture before any file is created.
+  std::vector<TrackSource> trackText;
+  const bool fromText = !request.tracksFile.empty();
+  if (fromText && !CompileTrackTextFile(request.tracksFile, Subsystem::Capture, trackText)) return 1;
   if (!CreatePendingFile(request.outputFile, held.file, error)) {
     Say(error);
     return 1;
@@ -275,7 +280,10 @@ static int RunCapture(const DemoOptions& request) {
     Say(error);
     return 1;
   }
-  if (!OpenOffscreenShow(request.size.width, request.size.height, Subsystem::Capture)) return 1;
+  if (!OpenOffscreenShow(request.size.width, request.size.height, Subsystem::Capture,
+                         fromText ? &trackText : nullptr)) {
+    return 1;
+  }
 
   // Past the last key of the control track nothing changes any more: a show
   // that has not ended by then never will.

@@ -23,8 +23,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -56,8 +54,6 @@ constexpr auto MissingGrace = std::chrono::seconds(1);
 // Editors write a file they have truncated within milliseconds; a file still
 // empty after this was emptied on purpose.
 constexpr auto EmptyGrace = std::chrono::milliseconds(200);
-// Track text is a few kilobytes; anything this large is some other file.
-constexpr uintmax_t LargestTrackText = 64u << 20;
 constexpr int MostMessageLines = 4;
 constexpr double FrameRateWindowSeconds = 0.5;
 
@@ -77,33 +73,6 @@ FileStamp StampOf(const fs::path& path) {
   if (error) return {};
   stamp.exists = true;
   return stamp;
-}
-
-// The whole file, or false with the reason.
-bool ReadText(const fs::path& path, std::string& text, std::string& why) {
-  std::error_code error;
-  const uintmax_t size = fs::file_size(path, error);
-  if (error) {
-    why = error.message();
-    return false;
-  }
-  if (size > LargestTrackText) {
-    why = "too large to be track text";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    why = "cannot be opened";
-    return false;
-  }
-  std::ostringstream whole;
-  whole << in.rdbuf();
-  if (in.bad()) {
-    why = "cannot be read";
-    return false;
-  }
-  text = whole.str();
-  return true;
 }
 
 struct Session {
@@ -197,7 +166,7 @@ void Look(bool force) {
   if (!force && stamp == S.seen && !S.emptyPending) return;
   S.seen = stamp;
   std::string text, why;
-  if (!ReadText(S.path, text, why)) {
+  if (!ReadTrackTextFile(S.path, text, why)) {
     Report({S.path + ": " + why + "; the tracks stay as they were"}, true);
     return;
   }
@@ -330,12 +299,7 @@ std::string FormatEditStatus(const EditStatus& status) {
 
 bool CheckEditFile(const std::string& path) {
   std::string text, why;
-  std::error_code error;
-  if (fs::is_directory(path, error)) {
-    why = "a folder, not track text";
-  } else if (ReadText(path, text, why)) {
-    return true;
-  }
+  if (ReadTrackTextFile(path, text, why)) return true;
   Say(Subsystem::Edit, "'%s': %s", path.c_str(), why.c_str());
   return false;
 }

@@ -11,6 +11,8 @@
 #include "shell/ShowPlayer.h"
 #include "shell/StartUp.h"
 #include "sync/MusicClock.h"
+#include "sync/TrackSwap.h"
+#include "sync/TrackText.h"
 #include "sync/Tracks.h"
 
 namespace {
@@ -29,7 +31,7 @@ double OffscreenFrameRow(double startRow, int64_t frame, int fps) {
   return startRow + static_cast<double>(frame) * RowsPerSecond / fps;
 }
 
-bool OpenOffscreenShow(int width, int height, Subsystem subsystem) {
+bool OpenOffscreenShow(int width, int height, Subsystem subsystem, const std::vector<TrackSource>* trackText) {
   std::string error;
   if (!OpenOffscreenGl(width, height, OffscreenSamplesWanted, error)) {
     Say(subsystem, "%s", error.c_str());
@@ -41,7 +43,9 @@ bool OpenOffscreenShow(int width, int height, Subsystem subsystem) {
   mode.bitsPerPixel = 32;
   SetupProjection(mode);
   SetFixedGlState();
-  InitShowOffscreen();
+  InitShowOffscreen(trackText == nullptr);
+  // Sources the show has no track for were named when the text was compiled.
+  if (trackText) SwapInTrackSources(CurrentTrackSet(), *trackText);
   return true;
 }
 

@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/Messages.h"
+
+struct TrackSource;
 
 inline constexpr int OffscreenSamplesWanted = 4;
 
@@ -19,8 +22,10 @@ double OffscreenFrameRow(double startRow, int64_t frame, int fps);
 // sets the projection (letterboxed as on a desktop of that size) and the
 // fixed GL state, and runs the show's start-up without loading frames or
 // sound. False, with the reason on stderr under the mode's subsystem, when no
-// context of that size can be had.
-bool OpenOffscreenShow(int width, int height, Subsystem subsystem);
+// context of that size can be had. With trackText the tracks are those
+// compiled sources (CompileTrackTextFile) and no track file is read.
+bool OpenOffscreenShow(int width, int height, Subsystem subsystem,
+                       const std::vector<TrackSource>* trackText = nullptr);
 
 // Puts the image planes where a viewer who watched from the start at fps
 // frames per second would find them just before the frame at row: their fade

@@ -25,13 +25,17 @@ struct UsagePiece {
 };
 
 constexpr UsagePiece UsagePieces[] = {
-    {Needs::Nothing, "usage: demo [--window WxH] [--from TIME] [--edit FILE] [--stats]\n"},
-    {Needs::Still, "       demo --render TIME -o FILE.png [--size WxH] [--fps N]\n"},
-    {Needs::Video, "       demo --capture FILE [--size WxH] [--fps N] [--from TIME] [--to TIME]\n"},
+    {Needs::Nothing, "usage: demo [--window WxH] [--from TIME] [--edit FILE] [--stats] [--show DIR]\n"},
+    {Needs::Still, "       demo --render TIME -o FILE.png [--tracks FILE] [--size WxH] [--fps N] [--show DIR]\n"},
+    {Needs::Video,
+     "       demo --capture FILE [--tracks FILE] [--size WxH] [--fps N] [--from TIME] [--to TIME]\n"
+     "            [--show DIR]\n"},
     {Needs::Nothing,
      "\n"
      "Without options the show plays over the whole desktop from its start to its end.\n"
      "\n"
+     "  --show DIR       play the show whose files are in the folder DIR: the music, the\n"
+     "                   seven images and the steak_*.track files (default res)\n"
      "  --window WxH     play in an ordinary window of W x H pixels\n"
      "  --from TIME      start the music and the show at TIME\n"
      "  --edit FILE      take the tracks from the track text FILE (as demotool track\n"
@@ -40,7 +44,8 @@ constexpr UsagePiece UsagePieces[] = {
      "                   Space pauses and resumes, Left/Right seek 1 s, Up/Down 10 s,\n"
      "                   Home goes to the start; a status line shows time, row, control\n"
      "                   code with its plane and image, and frames per second; the end\n"
-     "                   code holds the show instead of ending it\n"},
+     "                   code holds the show instead of ending it; a picture whose file\n"
+     "                   changes is loaded again\n"},
     {Needs::Still,
      "  --render TIME    write the frame at TIME to the PNG file given with -o, offscreen\n"
      "  -o FILE.png      the still's output file\n"},
@@ -49,6 +54,8 @@ constexpr UsagePiece UsagePieces[] = {
      "                   Matroska when FILE ends in .mkv), offscreen\n"
      "  --to TIME        end the capture at TIME (otherwise at the show's end)\n"},
     {Needs::StillOrVideo,
+     "  --tracks FILE    take the tracks of --render or --capture from the track text\n"
+     "                   FILE instead of the steak_*.track files; errors refuse the run\n"
      "  --size WxH       picture size of --render and --capture (default 1920x1080)\n"
      "  --fps N          frames per second of --render's fade state and of --capture\n"
      "                   (default 60)\n"},
@@ -59,7 +66,8 @@ constexpr UsagePiece UsagePieces[] = {
      "\n"
      "TIME is seconds (61.5), minutes and seconds (1:01.5) or a row with a leading r\n"
      "(r1230); the timeline runs at 20 rows per second.\n"
-     "Escape, the right mouse button, closing the window or Ctrl+C end the show.\n"},
+     "Escape, the right mouse button, closing the window or Ctrl+C end the show; two\n"
+     "termination signals within 2 s are one request.\n"},
 };
 
 // "WxH" with both sides whole numbers from 1 to LargestSide.
@@ -93,7 +101,7 @@ bool ParseFramesPerSecond(std::string_view text, int* fps) {
 }
 
 // The options that take a value, and which of the modes accept them.
-enum Option { Window, From, To, Edit, Render, Output, Capture, Size, Fps, OptionCount };
+enum Option { Window, From, To, Edit, Render, Output, Capture, Size, Fps, Tracks, Show, OptionCount };
 
 struct OptionInfo {
   const char* name;
@@ -104,6 +112,7 @@ constexpr OptionInfo Options[OptionCount] = {
     {"--window", "WxH"},  {"--from", "TIME"},  {"--to", "TIME"},
     {"--edit", "FILE"},   {"--render", "TIME"}, {"-o", "FILE.png"},
     {"--capture", "FILE"}, {"--size", "WxH"},   {"--fps", "N"},
+    {"--tracks", "FILE"},  {"--show", "DIR"},
 };
 
 int FindOption(std::string_view name) {
@@ -214,9 +223,16 @@ OptionsResult ParseDemoOptions(int argc, const char* const* argv) {
       case Edit:
       case Output:
       case Capture:
+      case Tracks:
         if (text.empty()) return bad("the file name is empty");
         if (option == Edit) o.editFile = text;
+        else if (option == Tracks) o.tracksFile = text;
         else o.outputFile = text;
+        break;
+      case Show:
+        // Whether it is a folder is the files service's to say, at start.
+        if (text.empty()) return bad("the folder name is empty");
+        o.showFolder = text;
         break;
     }
   }
@@ -230,6 +246,10 @@ OptionsResult ParseDemoOptions(int argc, const char* const* argv) {
   };
   switch (o.mode) {
     case DemoMode::Play:
+      if (given[Tracks]) {
+        return Refuse(given[Edit] ? "--tracks belongs to --render and --capture; --edit takes the track text itself"
+                                  : "--tracks needs --render or --capture (in a window, --edit FILE plays track text)");
+      }
       for (Option option : {Output, Size, Fps, To}) {
         if (given[option]) {
           return Refuse(std::string(Options[option].name) + " needs --render or --capture");

@@ -28,6 +28,8 @@ struct DemoOptions {
   std::optional<double> fromRow;    // --from TIME (Play and Capture)
   std::optional<double> toRow;      // --to TIME (Capture)
   std::string editFile;             // --edit FILE: track text, compiled and watched
+  std::string tracksFile;           // --tracks FILE: track text for Render and Capture
+  std::string showFolder;           // --show DIR: the show's files (empty: ShowFolder)
   double renderRow = 0.0;           // --render TIME
   std::string outputFile;           // -o FILE.png for --render; --capture FILE
   PixelSize size = DefaultOffscreenSize;     // --size WxH (Render and Capture)

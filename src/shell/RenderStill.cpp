@@ -11,6 +11,7 @@
 #include "shell/OffscreenShow.h"
 #include "shell/Options.h"
 #include "shell/ShowPlayer.h"
+#include "sync/TrackText.h"
 
 namespace {
 
@@ -35,7 +36,15 @@ int RenderStill(const DemoOptions& request) {
   std::string error;
   if (!CheckWritable(request.outputFile, error)) return Fail(error);
   if (request.renderRow < 0.0) return Fail("the time " + RowAsTime(request.renderRow) + " is before the start");
-  if (!OpenOffscreenShow(request.size.width, request.size.height, Subsystem::Render)) return 1;
+  // Track text is compiled before anything else is spent on it, and a text
+  // with errors writes nothing: a still of other tracks would mislead.
+  std::vector<TrackSource> trackText;
+  const bool fromText = !request.tracksFile.empty();
+  if (fromText && !CompileTrackTextFile(request.tracksFile, Subsystem::Render, trackText)) return 1;
+  if (!OpenOffscreenShow(request.size.width, request.size.height, Subsystem::Render,
+                         fromText ? &trackText : nullptr)) {
+    return 1;
+  }
 
   // The demo's clock stops at the end of the music, so no frame lies beyond
   // it; the very end is the last one that does.

@@ -2,15 +2,32 @@
 
 #include <GL/gl.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
 #include <vector>
 
 #include "platform/Display.h"
 #include "platform/Files.h"
-#include "platform/Mp3Frames.h"
 #include "show/ShowTable.h"
 #include "render/ImagePlanes.h"
 #include "sync/MusicClock.h"
 #include "sync/ShowTime.h"
+#include "sync/TrackText.h"
+
+namespace {
+
+// Track text is a few kilobytes; anything this large is some other file.
+constexpr std::uintmax_t LargestTrackText = 64u << 20;
+
+bool IsShowTrackName(const std::string& name) {
+  for (const FrameTrack& track : FrameTracks)
+    if (name == track.name) return true;
+  return false;
+}
+
+}  // namespace
 
 void SetFixedGlState() {
   glShadeModel(GL_SMOOTH);
@@ -35,19 +52,64 @@ PlaneFades SetViewerFadesAt(double row, double framesPerSecond) {
 
 void JumpPlaneFadesTo(double row) { SetViewerFadesAt(row, ViewerFrameRate()); }
 
-std::optional<double> MusicEndRow() {
-  std::vector<unsigned char> bytes;
-  Mp3Frames music;
-  std::string error;
-  if (ReadDataFile(ShowMusicPath().c_str(), bytes) != FileRead::Ok ||
-      !FindMp3Frames(bytes.data(), bytes.size(), music, error)) {
-    return std::nullopt;
-  }
-  return music.Seconds() * RowsPerSecond;
-}
+std::optional<double> MusicEndRow() { return MusicFileEndRow(ShowMusicPath()); }
 
 std::string RowAsTime(double row) { return FormatShowTime(row / RowsPerSecond); }
 
 std::string PastMusicEnd(double row, double endRow) {
   return RowAsTime(row) + " is past the end of the music (" + RowAsTime(endRow) + ")";
+}
+
+bool ReadTrackTextFile(const std::string& path, std::string& text, std::string& why) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::is_directory(path, error)) {
+    why = "a folder, not track text";
+    return false;
+  }
+  const std::uintmax_t size = fs::file_size(path, error);
+  if (error) {
+    why = error.message();
+    return false;
+  }
+  if (size > LargestTrackText) {
+    why = "too large to be track text";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    why = "cannot be opened";
+    return false;
+  }
+  std::ostringstream whole;
+  whole << in.rdbuf();
+  if (in.bad()) {
+    why = "cannot be read";
+    return false;
+  }
+  text = whole.str();
+  return true;
+}
+
+bool CompileTrackTextFile(const std::string& path, Subsystem subsystem, std::vector<TrackSource>& sources) {
+  std::string text, why;
+  if (!ReadTrackTextFile(path, text, why)) {
+    Say(subsystem, "'%s': %s", path.c_str(), why.c_str());
+    return false;
+  }
+  std::vector<TrackTextError> errors;
+  sources = ParseTrackText(text, errors);
+  for (const TrackTextError& e : errors) Say(Subsystem::TrackText, "%s:%d: %s", path.c_str(), e.line, e.message.c_str());
+  if (!errors.empty()) {
+    Say(subsystem, "'%s' has errors; nothing written", path.c_str());
+    sources.clear();
+    return false;
+  }
+  for (const TrackSource& source : sources) {
+    if (!IsShowTrackName(source.name)) {
+      Say(Subsystem::TrackText, "%s:%d: track '%s' is none of the show's tracks; it is left out", path.c_str(),
+          source.line, source.name.c_str());
+    }
+  }
+  return true;
 }

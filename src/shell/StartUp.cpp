@@ -11,6 +11,7 @@
 #include "image/ImagePrefetch.h"
 #include "image/TextureTable.h"
 #include "platform/Display.h"
+#include "platform/Files.h"
 #include "render/OutlineFont.h"
 #include "shell/RunStats.h"
 #include "shell/StartUpTesting.h"
@@ -37,7 +38,7 @@ struct ShowImageRequests {
   ShowImageRequests() {
     paths.reserve(ShowImageCount);
     for (const ShowImage& image : ShowImages) {
-      paths.push_back(std::string(ShowFolder) + "/" + image.file);
+      paths.push_back(ShowFilePath(image.file));
       requests.push_back({paths.back().c_str(), image.slot});
     }
   }
@@ -124,12 +125,12 @@ bool InitDemo(const ShowStart& start) {
   return true;
 }
 
-void InitShowOffscreen() {
+void InitShowOffscreen(bool readTrackFiles) {
   const ShowImageRequests show;
   ImagePrefetcher images(show.requests, CurrentRenderEdge());
   CreateOutlineFont();
   glGenTextures(TextureSlots, TextureTable);
   EnableTexturingAndBlending();
   for (size_t i = 0; i < ShowImageCount; ++i) UploadNextImage(images);
-  RequestShowTracks();
+  RequestShowTracks(readTrackFiles);
 }

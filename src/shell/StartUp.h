@@ -16,8 +16,8 @@ bool InitDemo(const ShowStart& start = {});
 
 // The start-up of stills and captures: InitDemo's font, textures, blend state,
 // images and tracks in the same order, but no loading frame is drawn and no
-// music is opened or played.
-void InitShowOffscreen();
+// music is opened or played. readTrackFiles false registers the tracks empty.
+void InitShowOffscreen(bool readTrackFiles = true);
 
 // Draws and presents one loading frame with text centred (none when null).
 void DrawLoadingFrame(const char* text);

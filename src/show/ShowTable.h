@@ -56,11 +56,12 @@ constexpr std::size_t FrameTrackIndex(float FrameTrackValues::*field) {
 
 inline constexpr const char* ControlTrackName = FrameTracks[FrameTrackIndex(&FrameTrackValues::control)].name;
 
-// Every file of a show lies in this folder, relative to the working directory.
+// Every file of a show lies in this folder, relative to the working directory,
+// unless the command line names another (ShowFilePath in platform/Files.h).
 inline constexpr char ShowFolder[] = "res";
 
 struct ShowImage {
-  const char* file;  // inside ShowFolder
+  const char* file;  // inside the show's folder
   int32_t slot;      // its entry of the texture table
 };
 
@@ -78,7 +79,7 @@ constexpr const char* ShowImageForSlot(int32_t slot) {
   return nullptr;
 }
 
-// The music, inside ShowFolder; its play position is the timeline.
+// The music, inside the show's folder; its play position is the timeline.
 inline constexpr char MusicFileName[] = "Quelf - Tavoy Rip.mp3";
 
 // The control code whose first frame ends the show.

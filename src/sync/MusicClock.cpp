@@ -2,8 +2,11 @@
 #include "sync/MusicClock.h"
 
 #include <string>
+#include <vector>
 
 #include "platform/Audio.h"
+#include "platform/Files.h"
+#include "platform/Mp3Frames.h"
 #include "sync/Tracks.h"
 
 uint32_t MusicStream = 0;
@@ -15,7 +18,17 @@ constexpr int OutputFrequency = 44100;
 
 }  // namespace
 
-std::string ShowMusicPath() { return std::string(ShowFolder) + "/" + MusicFileName; }
+std::string ShowMusicPath() { return ShowFilePath(MusicFileName); }
+
+std::optional<double> MusicFileEndRow(const std::string& path) {
+  std::vector<unsigned char> bytes;
+  Mp3Frames music;
+  std::string error;
+  if (ReadDataFile(path.c_str(), bytes) != FileRead::Ok || !FindMp3Frames(bytes.data(), bytes.size(), music, error)) {
+    return std::nullopt;
+  }
+  return music.Seconds() * RowsPerSecond;
+}
 
 void InitMusicAndTracks(bool readTrackFiles) {
   // Neither failure stops the show: without a device or a file the stream

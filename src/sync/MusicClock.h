@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "show/ShowTable.h"
@@ -18,8 +19,15 @@ extern uint32_t MusicStream;
 // InitMusicAndTracks and kept for the whole run.
 extern Track* FrameTrackHandles[FrameTrackCount];
 
-// The show's music file, inside ShowFolder.
+// The show's music file, inside the show's folder (CurrentShowFolder).
 std::string ShowMusicPath();
+
+// The row at which the music file at path ends, from its frame headers
+// (milliseconds where decoding takes a tenth of a second; it counts the
+// decoder's padding too, so it never refuses a row the music reaches). The
+// demo and demotool check both measure the music this one way, so that every
+// place that names its length agrees. Nothing when the file holds no music.
+std::optional<double> MusicFileEndRow(const std::string& path);
 
 // Opens the audio output and the show's music, then RequestShowTracks.
 void InitMusicAndTracks(bool readTrackFiles = true);

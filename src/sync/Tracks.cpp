@@ -24,14 +24,12 @@ namespace {
 // The one registry GetTrack uses; set by CreateTrackSet.
 TrackSet* ActiveTrackSet = nullptr;
 
-// The path builder's buffer, reused by every TrackFilePath call. The fixed
-// pieces "res\", "steak_" and ".track" take 16 characters and the terminator
-// one more, which leaves 243 for the name.
+// The path builder's buffer, reused by every TrackFilePath call. In the
+// folder "res" the fixed pieces "res/", "steak_" and ".track" take 16
+// characters and the terminator one more, which leaves 243 for the name; a
+// longer show folder leaves less.
 constexpr std::size_t TrackPathCapacity = 260;
 char TrackPathBuffer[TrackPathCapacity] = {};
-constexpr std::size_t FixedPathLength =
-    (sizeof ShowFolder - 1) + 1 + (sizeof TrackFilePrefix - 1) + (sizeof TrackFileSuffix - 1);
-constexpr std::size_t MaxTrackNameLength = TrackPathCapacity - FixedPathLength - 1;
 
 char* CopyText(const char* text) {
   const std::size_t length = std::strlen(text);
@@ -149,14 +147,15 @@ Track* GetTrack(const char* name) {
 
 const char* TrackFilePath(const char* name) {
   if (!name) name = "";
-  if (std::strlen(name) > MaxTrackNameLength) {
+  const std::string path = ShowFilePath(std::string(TrackFilePrefix) + name + TrackFileSuffix);
+  if (path.size() >= TrackPathCapacity) {
+    const std::size_t fixed = path.size() - std::strlen(name);
+    const std::size_t most = fixed < TrackPathCapacity - 1 ? TrackPathCapacity - 1 - fixed : 0;
     Say(Subsystem::Tracks, "track name of %zu characters is too long for a file path (at most %zu); "
-        "it is 0 throughout", std::strlen(name), MaxTrackNameLength);
+        "it is 0 throughout", std::strlen(name), most);
     return nullptr;
   }
-  // The backslash is a directory separator to the files service on every platform.
-  std::snprintf(TrackPathBuffer, TrackPathCapacity, "%s\\%s%s%s", ShowFolder, TrackFilePrefix, name,
-                TrackFileSuffix);
+  std::memcpy(TrackPathBuffer, path.c_str(), path.size() + 1);
   return TrackPathBuffer;
 }
 

@@ -40,8 +40,9 @@ Track* GetTrack(const char* name);
 Track* RegisterTrack(const char* name);
 // Index of the track with that name in the registry, or -1.
 int32_t FindTrack(const TrackSet* set, const char* name);
-// "res\steak_NAME.track" in a builder-owned 260-byte buffer, valid until the next call.
-// Null, with a line on stderr, for a name longer than the 243 characters that fit.
+// "res/steak_NAME.track" (in the show's folder, ShowFilePath) in a builder-owned
+// 260-byte buffer, valid until the next call. Null, with a line on stderr, for a
+// name too long to fit (243 characters in the folder "res").
 const char* TrackFilePath(const char* name);
 enum class TrackLoad {
   Loaded,      // the file was read whole and its keys are the track's

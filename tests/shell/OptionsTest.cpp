@@ -46,6 +46,27 @@ TEST(OptionsTest, AcceptedCommandLines) {
          o.fromRow = 40.0;
          o.toRow = 90.0;
        })},
+      // The show's folder goes with every mode; --tracks with the offscreen ones.
+      {{"--show", "/tmp/my show", "--window", "640x360"}, With([](DemoOptions& o) {
+         o.showFolder = "/tmp/my show";
+         o.window = PixelSize{640, 360};
+       })},
+      {{"--show=mine", "--edit", "s.tracks"}, With([](DemoOptions& o) {
+         o.showFolder = "mine";
+         o.editFile = "s.tracks";
+       })},
+      {{"--render", "r40", "-o", "a.png", "--tracks", "s.tracks", "--show", "mine"}, With([](DemoOptions& o) {
+         o.mode = DemoMode::Render;
+         o.renderRow = 40.0;
+         o.outputFile = "a.png";
+         o.tracksFile = "s.tracks";
+         o.showFolder = "mine";
+       })},
+      {{"--capture", "a.mp4", "--tracks=s.tracks"}, With([](DemoOptions& o) {
+         o.mode = DemoMode::Capture;
+         o.outputFile = "a.mp4";
+         o.tracksFile = "s.tracks";
+       })},
       {{"--stats", "--window", "640x360"}, With([](DemoOptions& o) {
          o.stats = true;
          o.window = PixelSize{640, 360};
@@ -95,6 +116,11 @@ TEST(OptionsTest, RefusedCommandLinesSayWhatIsWrong) {
       {{"--stats", "--stats"}, "--stats is given more than once"},
       {{"--capture", "a.mp4", "--stats"}, "--stats cannot be combined with --capture"},
       {{"--to", "10"}, "--to needs --render or --capture"},
+      {{"--tracks", "s.tracks"}, "--tracks needs --render or --capture"},
+      {{"--edit", "a.tracks", "--tracks", "s.tracks"}, "--edit takes the track text itself"},
+      {{"--render", "1", "-o", "a.png", "--tracks", ""}, "--tracks '': the file name is empty"},
+      {{"--show", ""}, "--show '': the folder name is empty"},
+      {{"--show", "a", "--show", "b"}, "--show is given more than once"},
   };
   for (const Case& c : cases) {
     std::string line;

@@ -17,10 +17,10 @@ TEST(TrackFilePathTest, BuildsTheResourcePath) {
     std::string name;
     std::string path;
   } cases[] = {
-      {"back.x", "res\\steak_back.x.track"},
-      {"control", "res\\steak_control.track"},
-      {"", "res\\steak_.track"},
-      {std::string(243, 'n'), "res\\steak_" + std::string(243, 'n') + ".track"},
+      {"back.x", "res/steak_back.x.track"},
+      {"control", "res/steak_control.track"},
+      {"", "res/steak_.track"},
+      {std::string(243, 'n'), "res/steak_" + std::string(243, 'n') + ".track"},
   };
   for (const auto& c : cases) {
     const char* path = TrackFilePath(c.name.c_str());
@@ -36,7 +36,7 @@ TEST(TrackFilePathTest, RefusesNamesThatDoNotFitAndReusesItsBuffer) {
   const char* first = TrackFilePath("a");
   const char* second = TrackFilePath("b");
   EXPECT_EQ(first, second);
-  EXPECT_STREQ(second, "res\\steak_b.track");
+  EXPECT_STREQ(second, "res/steak_b.track");
 }
 
 class RegistryTest : public testing::Test {
@@ -176,7 +176,7 @@ TEST_F(RegistryTest, ReadsMalformedFilesSafelyAndSaysWhatBecomesOfTheTrack) {
       EXPECT_EQ(track->keys[k].kind, c.keys[k].kind) << c.what << " key " << k;
     }
     if (c.message) {
-      const std::string path = "res\\steak_" + name + ".track";
+      const std::string path = "res/steak_" + name + ".track";
       EXPECT_EQ(err.rfind("demo: tracks: " + path + ": ", 0), 0u) << c.what << ": " << err;
       EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.what << ": " << err;
       const std::string outcome = c.keys.empty() ? name + " is 0 throughout\n"

@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
+#include "sync/MusicClock.h"
+#include "sync/ShowTime.h"
 #include "sync/TrackFile.h"
 #include "tools/ToolRunner.h"
 
@@ -139,6 +142,20 @@ TEST_F(CheckCommandTest, TheEndOfTheShowIsReportedAtItsRow) {
     const ToolRun r = RunCheck(show);
     EXPECT_NE(r.output.find(c.expected), std::string::npos) << r.output;
   }
+}
+
+// The demo refuses times past the end of the music and shows it in --edit's
+// status line; check must name that same end, measured the same way, not a
+// decoder's idea of the length that differs by its padding.
+TEST_F(CheckCommandTest, TheMusicLengthIsTheOneTheDemoUses) {
+  const std::optional<double> endRow = MusicFileEndRow((show / "Quelf - Tavoy Rip.mp3").string());
+  ASSERT_TRUE(endRow);
+  const std::string demoEnd = FormatShowTime(*endRow / RowsPerSecond);
+  const ToolRun r = RunCheck(show);
+  EXPECT_NE(r.output.find("ok      " + demoEnd + " of music"), std::string::npos) << demoEnd << "\n" << r.output;
+  char rows[64];
+  std::snprintf(rows, sizeof rows, "the music ends at row %.2f (%s)", *endRow, demoEnd.c_str());
+  EXPECT_NE(r.output.find(rows), std::string::npos) << r.output;
 }
 
 TEST_F(CheckCommandTest, AFolderThatIsNotThereIsAnErrorNotACrash) {
