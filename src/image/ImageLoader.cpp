@@ -20,6 +20,22 @@
 #include "platform/Messages.h"
 #include "png/PngDecoder.h"
 
+namespace {
+
+// What becomes of the slot when its picture cannot be made, for the one line
+// that says so: at start-up the slot stays empty, on a reload it keeps the
+// picture it had. Per thread, so that the start-up's worker never reads a
+// reload's words.
+thread_local const char* FailedImageOutcome = "its slot stays empty";
+
+}  // namespace
+
+ImageFailureOutcome::ImageFailureOutcome(const char* outcome) : previous_(FailedImageOutcome) {
+  FailedImageOutcome = outcome;
+}
+
+ImageFailureOutcome::~ImageFailureOutcome() { FailedImageOutcome = previous_; }
+
 void TexturePixels::Free::operator()(uint8_t* p) const { std::free(p); }
 
 namespace {
@@ -100,7 +116,7 @@ TexturePixels DecodePngTexture(const char* path, const std::vector<unsigned char
     decodeImage(decoded, state, bytes.empty() ? nullptr : bytes.data(), bytes.size());
   } catch (const std::bad_alloc&) {
     // A header may claim a size no memory holds: refuse the file, keep the show.
-    Say(Subsystem::Images, "%s: no memory to decode it; its slot stays empty", path);
+    Say(Subsystem::Images, "%s: no memory to decode it; %s", path, FailedImageOutcome);
     return {};
   }
   const uint32_t w = state.width;
@@ -108,29 +124,29 @@ TexturePixels DecodePngTexture(const char* path, const std::vector<unsigned char
   if (state.error != 0) {
     Say(Subsystem::Images,
         "%s: neither a picture the system reads nor a PNG that decodes "
-        "(PNG error %d); its slot stays empty",
-        path, state.error);
+        "(PNG error %d); %s",
+        path, state.error, FailedImageOutcome);
     return {};
   }
   // The decoder claims success: still refuse pixels it did not deliver.
   if (w == 0 || h == 0 || decoded.size() < uint64_t(w) * h * 4) {
-    Say(Subsystem::Images, "%s: decoder gave %ux%u with %zu bytes; its slot stays empty",
-        path, w, h, decoded.size());
+    Say(Subsystem::Images, "%s: decoder gave %ux%u with %zu bytes; %s",
+        path, w, h, decoded.size(), FailedImageOutcome);
     return {};
   }
   const uint64_t paddedWidth = PowerOfTwoAtLeast(w);
   const uint64_t paddedHeight = PowerOfTwoAtLeast(h);
   if (PaddedTextureBytes(paddedWidth, paddedHeight) == 0) {
-    Say(Subsystem::Images, "%s: %ux%u pads past a 32-bit size; its slot stays empty",
-        path, w, h);
+    Say(Subsystem::Images, "%s: %ux%u pads past a 32-bit size; %s",
+        path, w, h, FailedImageOutcome);
     return {};
   }
   // Internal format 4: four components, the PNG's own alpha included.
   TexturePixels texture = AllocatePixels(uint32_t(paddedWidth), uint32_t(paddedHeight), 4);
   if (texture.empty()) {
-    Say(Subsystem::Images, "%s: no memory for a %llux%llu texture; its slot stays empty",
+    Say(Subsystem::Images, "%s: no memory for a %llux%llu texture; %s",
         path, static_cast<unsigned long long>(paddedWidth),
-        static_cast<unsigned long long>(paddedHeight));
+        static_cast<unsigned long long>(paddedHeight), FailedImageOutcome);
     return {};
   }
   ScaleImageNearest(decoded.data(), w, h, texture.data.get(), texture.width, texture.height);
@@ -149,7 +165,7 @@ PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePi
   std::vector<unsigned char> bytes;
   const FileRead read = ReadDataFile(path, bytes);
   if (const char* problem = DescribeRead(read, bytes.empty())) {
-    Say(Subsystem::Images, "%s %s; its slot stays empty", path, problem);
+    Say(Subsystem::Images, "%s %s; %s", path, problem, FailedImageOutcome);
     return prepared;
   }
   SystemImage image;
@@ -164,8 +180,8 @@ PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePi
     if (image.pictureStatus == PictureStatus::Unreadable) {
       // A GIF, JPEG or BMP signature: the PNG decoder could only refuse it
       // for its signature, which would hide what is wrong.
-      Say(Subsystem::Images, "%s is a damaged or unsupported GIF, JPEG or BMP; its slot stays empty",
-          path);
+      Say(Subsystem::Images, "%s is a damaged or unsupported GIF, JPEG or BMP; %s",
+          path, FailedImageOutcome);
     } else {
       prepared.pixels = DecodePngTexture(path, bytes);
     }

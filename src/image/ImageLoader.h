@@ -56,6 +56,19 @@ PreparedImage PrepareImage(const char* path, int slot, int renderEdge, TexturePi
 // nothing for empty pixels. True when a texture image was handed to GL.
 bool UploadPreparedImage(const PreparedImage& image);
 
+// While one lives, a picture that cannot be made on this thread is reported
+// with outcome ("keeps its old picture") in place of "its slot stays empty".
+class ImageFailureOutcome {
+ public:
+  explicit ImageFailureOutcome(const char* outcome);
+  ~ImageFailureOutcome();
+  ImageFailureOutcome(const ImageFailureOutcome&) = delete;
+  ImageFailureOutcome& operator=(const ImageFailureOutcome&) = delete;
+
+ private:
+  const char* previous_;
+};
+
 // The whole load on the calling thread, which owns the GL context.
 bool LoadImage(const char* path, int slot);
 

@@ -14,6 +14,14 @@
 // A save caught at the very moment the editor has truncated the file would
 // compile without an error, as a show without tracks: an empty file is taken
 // only once it has stayed empty for EmptyGrace.
+//
+// The seven pictures are watched the same way, more slowly (decoding one and
+// drawing it into its square takes tens of milliseconds, and a picture is
+// saved far less often than tracks): a picture whose time or size changed,
+// and then stayed so for one look, is loaded again on this thread and its
+// texture replaced between two frames, by the start-up's own upload. The one
+// look of waiting keeps a drawing program's half-written file off the screen;
+// a picture that still cannot be made keeps the texture it had.
 #include "shell/EditSession.h"
 
 #include <GL/gl.h>
@@ -27,8 +35,10 @@
 #include <system_error>
 #include <vector>
 
+#include "image/ImageLoader.h"
 #include "platform/Audio.h"
 #include "platform/Display.h"
+#include "platform/Files.h"
 #include "platform/Messages.h"
 #include "render/DemoFrame.h"
 #include "render/FramePlan.h"
@@ -48,6 +58,7 @@ namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr auto WatchInterval = std::chrono::milliseconds(10);
+constexpr auto PictureWatchInterval = std::chrono::milliseconds(250);
 // An editor that saves by renaming leaves the name missing for a moment;
 // only a file missing for longer than this is worth a word.
 constexpr auto MissingGrace = std::chrono::seconds(1);
@@ -75,8 +86,15 @@ FileStamp StampOf(const fs::path& path) {
   return stamp;
 }
 
+struct PictureWatch {
+  FileStamp loaded;  // the file as it was when its texture was made
+  FileStamp seen;    // the file at the last look
+};
+
 struct Session {
   bool active = false;
+  PictureWatch pictures[ShowImageCount];
+  SteadyClock::time_point lastPictureLook{};
   std::string path;
   int width = 0, height = 0;
 
@@ -179,6 +197,26 @@ void Look(bool force) {
   // Saved again unchanged (or only touched): nothing to do, nothing to say.
   if (S.compiledOnce && text == S.compiledText && S.messages.empty()) return;
   Compile(text, stamp);
+}
+
+void LookAtPictures(bool force) {
+  const SteadyClock::time_point now = Now();
+  if (!force && now - S.lastPictureLook < PictureWatchInterval) return;
+  S.lastPictureLook = now;
+  for (std::size_t i = 0; i < ShowImageCount; ++i) {
+    PictureWatch& watch = S.pictures[i];
+    const std::string path = ShowFilePath(ShowImages[i].file);
+    const FileStamp stamp = StampOf(path);
+    const bool settled = stamp == watch.seen;
+    watch.seen = stamp;
+    if (force) watch.loaded = stamp;
+    if (force || !settled || stamp == watch.loaded) continue;
+    watch.loaded = stamp;
+    const ImageFailureOutcome keep("it keeps its old picture");
+    if (UploadPreparedImage(PrepareImage(path.c_str(), ShowImages[i].slot, CurrentRenderEdge()))) {
+      Say(Subsystem::Edit, "%s: new picture on screen", path.c_str());
+    }
+  }
 }
 
 void CountFrame() {
@@ -311,6 +349,7 @@ void BeginEditSession(const std::string& path, int width, int height) {
   S.width = width;
   S.height = height;
   Look(true);
+  LookAtPictures(true);
   JumpPlaneFadesTo(CurrentRow());
   S.reloadPending = false;  // the start is no save
   Say(Subsystem::Edit, "watching %s for saves", path.c_str());
@@ -322,6 +361,7 @@ void LookAtEditFile() { Look(false); }
 
 bool EditFrame() {
   Look(false);
+  LookAtPictures(false);
   const double row = CurrentRow();
   const FrameTrackValues values = EvaluateFrameTracks(row);
   FramePlan plan = PlanFrame(values);

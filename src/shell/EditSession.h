@@ -19,7 +19,8 @@ bool CheckEditFile(const std::string& path);
 void BeginEditSession(const std::string& path, int width, int height);
 
 // Looks at the file (at most every 10 ms by the session's clock) and takes in
-// a save's tracks; EditFrame does this first.
+// a save's tracks; EditFrame does this first, then looks at the show's
+// pictures (at most every 250 ms) and loads again one whose file changed.
 void LookAtEditFile();
 
 // The clock the watching goes by: std::chrono::steady_clock's unless a test
