@@ -1,25 +1,32 @@
-// Inflate throughput: our inflater against libdeflate's and zlib's on the same
-// streams in the same run, then one table of ratios (throughput counts output
-// bytes per CPU second, which a busy shared machine disturbs less than wall
-// time; a ratio above 1 means ours is faster).
+// Inflate throughput: our inflater against libdeflate's, ISA-L's and zlib's on
+// the same streams in the same run, then one table of ratios (throughput counts
+// output bytes per CPU second, which a busy shared machine disturbs less than
+// wall time; a ratio above 1 means ours is faster). "best" is the faster of
+// libdeflate and ISA-L on that input: the one to beat.
 //
 //   build/bench/bench_inflate --benchmark_min_time=0.5
 //
-// The inputs are files of this machine that nobody here made, each compressed
-// by zlib at levels 6 and 9 when the benchmark starts:
-//   photo-png    a photograph's PNG image data (its IDAT stream inflated back
-//                to the filtered scanlines it holds)
-//   photo-jpeg   a JPEG photograph decoded and stored as PNG scanlines would be
-//   screenshot   a screenshot's PNG image data
-//   headers      C headers from /usr/include, concatenated
-//   executable   a compiled program from /usr/bin
-// An input whose file is missing is left out with a line on stderr. Every
-// stream is checked to decode to its input with each decoder before timing.
+// Every input is the same on every machine: files of the repository, or of a
+// Debian package that scripts/install-deps.sh installs, each compressed by
+// zlib at levels 6 and 9 when the benchmark starts:
+//   photo-png    a photograph's PNG image data (bench/inputs/astronaut.png's
+//                IDAT stream inflated back to the filtered scanlines it holds)
+//   photo-jpeg   a JPEG photograph (bench/inputs/rocket.jpg) decoded and stored
+//                as PNG scanlines would be
+//   screenshot   a desktop screenshot's PNG image data (bench/inputs/desktop.png)
+//   show-still   a still of the bundled show (docs/still-0m24.png), likewise
+//   source       the repository's C++ sources under src/, concatenated
+//   executable   /usr/bin/cmake of Debian's cmake package, its first 4 MiB
+// bench/inputs/README.md says where the pictures come from. A missing file
+// stops the benchmark. Every stream is checked to decode to its input with
+// each decoder before timing.
 #include <benchmark/benchmark.h>
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,13 +49,6 @@ namespace fs = std::filesystem;
 Bytes ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-// The first of the candidates that exists, or an empty path.
-fs::path FirstExisting(std::initializer_list<const char*> candidates) {
-  for (const char* c : candidates)
-    if (fs::exists(c)) return c;
-  return {};
 }
 
 // zlib's inflation of a stream of unknown output size.
@@ -140,17 +140,28 @@ Bytes JpegScanlines(const fs::path& path) {
   return FilteredRgbRows(rgb, w, h);
 }
 
-Bytes Headers(const fs::path& folder) {
+constexpr size_t InputCap = 4u << 20;
+
+// The repository's sources, in name order so that every machine joins them alike.
+Bytes SourceText(const fs::path& folder) {
   std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(folder))
-    if (entry.is_regular_file() && entry.path().extension() == ".h") files.push_back(entry.path());
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const fs::path ext = entry.path().extension();
+    if (entry.is_regular_file() && (ext == ".h" || ext == ".cpp")) files.push_back(entry.path());
+  }
   std::sort(files.begin(), files.end());
   Bytes out;
   for (const fs::path& f : files) {
     const Bytes text = ReadWhole(f);
     out.insert(out.end(), text.begin(), text.end());
-    if (out.size() >= (4u << 20)) break;
+    if (out.size() >= InputCap) break;
   }
+  return out;
+}
+
+Bytes ExecutableHead(const fs::path& path) {
+  Bytes out = ReadWhole(path);
+  if (out.size() > InputCap) out.resize(InputCap);
   return out;
 }
 
@@ -166,9 +177,10 @@ std::vector<Input>& Inputs() {
 }
 
 void AddInput(const std::string& name, const fs::path& file, Bytes (*make)(const fs::path&)) {
-  if (file.empty()) {
-    std::fprintf(stderr, "bench_inflate: no file for '%s' on this machine; left out\n", name.c_str());
-    return;
+  if (!fs::exists(file)) {
+    std::fprintf(stderr, "bench_inflate: %s is missing (scripts/install-deps.sh installs what it needs)\n",
+                 file.c_str());
+    std::exit(1);
   }
   const Bytes data = make(file);
   for (int level : {6, 9}) {
@@ -197,6 +209,19 @@ bool Libdeflate(const Bytes& stream, Bytes& out, void* context) {
          produced == out.size();
 }
 
+// One-shot, with the zlib header parsed and the Adler-32 trailer checked, as
+// libdeflate_zlib_decompress does.
+bool Isal(const Bytes& stream, Bytes& out, void*) {
+  inflate_state state;
+  isal_inflate_init(&state);
+  state.next_in = const_cast<uint8_t*>(stream.data());
+  state.avail_in = static_cast<uint32_t>(stream.size());
+  state.next_out = out.data();
+  state.avail_out = static_cast<uint32_t>(out.size());
+  state.crc_flag = ISAL_ZLIB;
+  return isal_inflate_stateless(&state) == ISAL_DECOMP_OK && state.total_out == out.size();
+}
+
 bool Zlib(const Bytes& stream, Bytes& out, void*) {
   uLongf size = out.size();
   return uncompress(out.data(), &size, stream.data(), stream.size()) == Z_OK && size == out.size();
@@ -206,7 +231,7 @@ struct DecoderInfo {
   const char* name;
   Decoder decode;
 };
-const DecoderInfo decoders[] = {{"ours", Ours}, {"libdeflate", Libdeflate}, {"zlib", Zlib}};
+const DecoderInfo decoders[] = {{"ours", Ours}, {"libdeflate", Libdeflate}, {"isal", Isal}, {"zlib", Zlib}};
 
 void BM_Inflate(benchmark::State& state, const Input* input, Decoder decode) {
   libdeflate_decompressor* context = libdeflate_alloc_decompressor();
@@ -235,8 +260,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-22s %10s %10s %10s %14s %10s\n", "input", "ours MB/s", "libdeflate", "zlib", "ours/libdeflate",
-                "ours/zlib");
+    std::printf("\n%-16s %9s %10s %9s %9s %10s %8s %9s %9s\n", "input", "ours MB/s", "libdeflate", "ISA-L",
+                "zlib", "/libdeflate", "/ISA-L", "/best", "/zlib");
+    double logBest = 0;
+    int inputs = 0;
     for (const Input& input : Inputs()) {
       auto& byDecoder = seconds_["inflate/" + input.name];
       auto rate = [&](const char* decoder) {
@@ -246,10 +273,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
         // CPU microseconds per iteration (the runs' unit): bytes per microsecond is MB/s.
         return double(input.data.size()) / t[t.size() / 2];
       };
-      const double ours = rate("ours"), deflate = rate("libdeflate"), zlib = rate("zlib");
-      std::printf("%-22s %10.0f %10.0f %10.0f %14.2f %10.2f\n", input.name.c_str(), ours, deflate, zlib,
-                  deflate > 0 ? ours / deflate : 0.0, zlib > 0 ? ours / zlib : 0.0);
+      const double ours = rate("ours"), deflate = rate("libdeflate"), isal = rate("isal"), zlib = rate("zlib");
+      const double best = std::max(deflate, isal);
+      auto ratio = [&](double theirs) { return theirs > 0 ? ours / theirs : 0.0; };
+      std::printf("%-16s %9.0f %10.0f %9.0f %9.0f %10.2fx %7.2fx %8.2fx %8.2fx\n", input.name.c_str(), ours, deflate,
+                  isal, zlib, ratio(deflate), ratio(isal), ratio(best), ratio(zlib));
+      if (ours > 0 && best > 0) logBest += std::log(ours / best), ++inputs;
     }
+    if (inputs) std::printf("geometric mean over %d inputs: %.2fx best\n", inputs, std::exp(logBest / inputs));
   }
 
  private:
@@ -260,21 +291,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  AddInput("photo-png",
-           FirstExisting({"/usr/lib/google-cloud-sdk/platform/google_appengine/google/appengine/tools/java/jetty12/"
-                          "jetty-home/modules/demo.d/root/images/jetty-pic.png"}),
-           PngScanlines);
-  AddInput("photo-jpeg",
-           FirstExisting({"/root/.rustup/toolchains/stable-x86_64-unknown-linux-gnu/share/doc/rust/html/"
-                          "embedded-book/assets/f3.jpg"}),
-           JpegScanlines);
-  AddInput("screenshot",
-           FirstExisting({"/usr/lib/google-cloud-sdk/platform/gsutil/third_party/requests/ext/ss.png",
-                          "/usr/share/doc/nodejs/contributing/doc_img/compare-boxplot.png"}),
-           PngScanlines);
-  AddInput("headers", FirstExisting({"/usr/include"}), Headers);
-  AddInput("executable", FirstExisting({"/usr/bin/cmake", "/usr/bin/gdb", "/usr/bin/perl"}),
-           ReadWhole);
+  const fs::path root = DEMO_SOURCE_DIR;
+  AddInput("photo-png", root / "bench/inputs/astronaut.png", PngScanlines);
+  AddInput("photo-jpeg", root / "bench/inputs/rocket.jpg", JpegScanlines);
+  AddInput("screenshot", root / "bench/inputs/desktop.png", PngScanlines);
+  AddInput("show-still", root / "docs/still-0m24.png", PngScanlines);
+  AddInput("source", root / "src", SourceText);
+  AddInput("executable", "/usr/bin/cmake", ExecutableHead);
   // Decoders of one input run side by side, so that a slow spell of the machine
   // falls on all of them alike.
   for (const Input& input : Inputs())

@@ -4,19 +4,19 @@
 // ours is faster), the geometric mean over the kinds, and how our time splits
 // between decompressZlib and everything else.
 //
-//   cd <source tree> && build/bench/bench_png
-//   BENCH_PNG_PHOTOS=a.jpg:b.jpg BENCH_PNG_DIRS=/usr/share:/opt/docs build/bench/bench_png
+//   build/bench/bench_png
 //   BENCH_PNG_DUMP=DIR also writes every benchmark file into DIR.
 //
-// Images, none made here:
-//   - photographs: res/*.jpg plus BENCH_PNG_PHOTOS (JPEG, GIF or BMP), each
-//     written by libpng at its default settings as RGB, RGBA (alpha a soft
-//     vignette), grey and 16-bit RGB, plain and Adam7;
+// Every image comes from the repository, so that every machine measures the
+// same bytes (bench/inputs/README.md says where the pictures come from):
+//   - photographs: bench/inputs/*.png and *.jpg, each written by libpng at its
+//     default settings as RGB, RGBA (alpha a soft vignette), grey and 16-bit
+//     RGB, plain and Adam7;
 //   - palette pictures: res/*.gif rewritten as 8-bit palette PNGs, plain and
-//     Adam7, beside the palette PNGs found under BENCH_PNG_DIRS;
-//   - PNG files found under BENCH_PNG_DIRS (default /usr/share), as they are:
-//     screenshots and charts (RGB or RGBA, at least 600 x 300), icons (RGBA
-//     squares of 128 to 512), 16-bit files. The largest few of each kind.
+//     Adam7; and at 1, 2 and 4 bits the desktop screenshot and the GIFs cut
+//     down to 2, 4 and 16 colours (palette low-depth);
+//   - screenshots as they are: bench/inputs/desktop.png and the pictures of
+//     docs/ (stills of the bundled show, RGBA, and its track plot).
 // Chunk CRC checks are switched off in both libraries: ours never reads CRCs.
 // Times are medians of interleaved repetitions of the thread's processor time,
 // so that a busy machine slows all three alike and waiting is not counted.
@@ -59,21 +59,6 @@ Bytes ReadAll(const fs::path& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> SplitList(const char* text) {
-  std::vector<std::string> out;
-  std::string item;
-  for (const char* p = text; p && *p; ++p) {
-    if (*p == ':') {
-      if (!item.empty()) out.push_back(item);
-      item.clear();
-    } else {
-      item += *p;
-    }
-  }
-  if (!item.empty()) out.push_back(item);
-  return out;
-}
-
 // ---------------------------------------------------------------------------
 // Pictures in, PNG files out.
 
@@ -83,7 +68,17 @@ struct Rgb {
   Bytes pixels;  // 3 bytes a pixel
 };
 
+bool DecodeOurs(const Bytes& file, Bytes& rgba, uint32_t& w, uint32_t& h);
+
+// PNG files go through our own decoder: the system route refuses them.
 bool DecodePicture(const Bytes& bytes, Rgb& rgb) {
+  if (bytes.size() > 8 && std::memcmp(bytes.data(), "\x89PNG", 4) == 0) {
+    Bytes rgba;
+    if (!DecodeOurs(bytes, rgba, rgb.width, rgb.height)) return false;
+    rgb.pixels.resize(size_t(rgb.width) * rgb.height * 3);
+    for (size_t i = 0; i < size_t(rgb.width) * rgb.height; ++i) std::memcpy(&rgb.pixels[3 * i], &rgba[4 * i], 3);
+    return true;
+  }
   Picture* picture = LoadPicture(bytes.data(), bytes.size());
   if (!picture) return false;
   const int w = PictureWidth(picture), h = PictureHeight(picture);
@@ -171,46 +166,28 @@ void AddPaletteSamples(const std::string& name, const Rgb& rgb, std::vector<Samp
                    WritePng(indices, rgb.width, rgb.height, PNG_COLOR_TYPE_PALETTE, 8, adam7, palette)});
 }
 
-// PNG files as they are, sorted into kinds by their header.
-void AddFoundPngs(const std::vector<std::string>& dirs, std::vector<Sample>& out) {
-  struct Found {
-    std::string kind;
-    fs::path path;
-    uint64_t pixels;
-  };
-  std::vector<Found> found;
-  for (const std::string& dir : dirs) {
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
-         !ec && it != end; it.increment(ec)) {
-      if (!it->is_regular_file(ec) || it->path().extension() != ".png") continue;
-      unsigned char head[29];
-      std::ifstream in(it->path(), std::ios::binary);
-      if (!in.read(reinterpret_cast<char*>(head), sizeof head) || std::memcmp(head + 12, "IHDR", 4) != 0) continue;
-      const uint32_t w = uint32_t(head[16]) << 24 | head[17] << 16 | head[18] << 8 | head[19];
-      const uint32_t h = uint32_t(head[20]) << 24 | head[21] << 16 | head[22] << 8 | head[23];
-      const int depth = head[24], type = head[25];
-      std::string kind;
-      if (type == 3) kind = "palette";
-      else if (depth == 16) kind = "16-bit";
-      else if ((type == 2 || type == 6) && w >= 600 && h >= 300) kind = "screenshot";
-      else if (type == 6 && w == h && w >= 128 && w <= 512) kind = "icon";
-      else continue;
-      if (head[28] == 1) kind += " adam7";
-      found.push_back({kind, it->path(), uint64_t(w) * h});
+// A picture cut down to 2, 4 or 16 colours (its brightness in as many steps,
+// on a tinted ramp) and written as a palette PNG of 1, 2 or 4 bits.
+void AddLowDepthSample(const std::string& name, const Rgb& rgb, int depth, std::vector<Sample>& out) {
+  const unsigned levels = 1u << depth;
+  std::vector<png_color> palette(levels);
+  for (unsigned i = 0; i < levels; ++i) {
+    const unsigned v = i * 255 / (levels - 1);
+    palette[i] = {static_cast<png_byte>(v), static_cast<png_byte>(v * 3 / 4 + 32), static_cast<png_byte>(255 - v / 2)};
+  }
+  const size_t rowBytes = (size_t(rgb.width) * depth + 7) / 8;
+  Bytes packed(rowBytes * rgb.height, 0);
+  for (uint32_t y = 0; y < rgb.height; ++y) {
+    for (uint32_t x = 0; x < rgb.width; ++x) {
+      const unsigned char* p = &rgb.pixels[(size_t(y) * rgb.width + x) * 3];
+      const unsigned luma = (p[0] * 77 + p[1] * 150 + p[2] * 29) >> 8;
+      const unsigned index = luma * levels / 256;
+      const size_t bit = size_t(x) * depth;
+      packed[y * rowBytes + bit / 8] |= static_cast<unsigned char>(index << (8 - depth - bit % 8));
     }
   }
-  // The largest few of each kind, one file per picture (icon themes repeat names).
-  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.pixels > b.pixels; });
-  std::map<std::string, int> taken;
-  std::map<std::string, bool> seenName;
-  for (const Found& f : found) {
-    const std::string name = f.path.filename().string();
-    if (taken[f.kind] >= 8 || seenName[name]) continue;
-    ++taken[f.kind];
-    seenName[name] = true;
-    out.push_back({f.kind, f.path.string(), ReadAll(f.path)});
-  }
+  out.push_back({"palette low-depth", name + " " + std::to_string(depth) + "-bit",
+                 WritePng(packed, rgb.width, rgb.height, PNG_COLOR_TYPE_PALETTE, depth, false, palette)});
 }
 
 // ---------------------------------------------------------------------------
@@ -350,36 +327,41 @@ Timing Measure(const Sample& s) {
 
 int main(int argc, char** argv) {
   if (argc > 1) {
-    std::fprintf(stderr,
-                 "usage: bench_png (run from the source tree)\n"
-                 "  BENCH_PNG_PHOTOS=a.jpg:b.jpg  more photographs beside res/*.jpg\n"
-                 "  BENCH_PNG_DIRS=dir:dir        where to look for PNG files (default /usr/share)\n");
+    std::fprintf(stderr, "usage: bench_png   (BENCH_PNG_DUMP=DIR also writes every benchmark file into DIR)\n");
     return std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
   }
+  const fs::path root = DEMO_SOURCE_DIR;
+  auto filesOf = [](const fs::path& dir, std::initializer_list<const char*> extensions) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(dir))
+      for (const char* ext : extensions)
+        if (entry.path().extension() == ext) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+  };
+  auto picture = [](const fs::path& path) {
+    Rgb rgb;
+    if (!DecodePicture(ReadAll(path), rgb)) {
+      std::fprintf(stderr, "bench_png: %s does not decode\n", path.c_str());
+      std::exit(1);
+    }
+    return rgb;
+  };
   std::vector<Sample> samples;
-  std::vector<std::string> photos, gifs;
-  for (const auto& entry : fs::directory_iterator("res", std::filesystem::directory_options::skip_permission_denied)) {
-    if (entry.path().extension() == ".jpg") photos.push_back(entry.path().string());
-    if (entry.path().extension() == ".gif") gifs.push_back(entry.path().string());
+  for (const fs::path& path : filesOf(root / "bench/inputs", {".png", ".jpg"})) {
+    if (path.filename() == "desktop.png") continue;  // a screenshot, below
+    AddPhotoSamples(path.filename().string(), picture(path), samples);
   }
-  if (photos.empty()) {
-    std::fprintf(stderr, "bench_png: res/ has no photographs; run from the source tree\n");
-    return 1;
+  for (const fs::path& path : filesOf(root / "res", {".gif"})) {
+    const Rgb rgb = picture(path);
+    AddPaletteSamples(path.filename().string(), rgb, samples);
+    AddLowDepthSample(path.filename().string(), rgb, 4, samples);
   }
-  for (const std::string& p : SplitList(std::getenv("BENCH_PNG_PHOTOS"))) photos.push_back(p);
-  std::sort(photos.begin(), photos.end());
-  std::sort(gifs.begin(), gifs.end());
-  for (const std::string& path : photos) {
-    Rgb rgb;
-    if (DecodePicture(ReadAll(path), rgb)) AddPhotoSamples(fs::path(path).filename().string(), rgb, samples);
-    else std::fprintf(stderr, "bench_png: %s: not a picture, left out\n", path.c_str());
-  }
-  for (const std::string& path : gifs) {
-    Rgb rgb;
-    if (DecodePicture(ReadAll(path), rgb)) AddPaletteSamples(fs::path(path).filename().string(), rgb, samples);
-  }
-  const char* dirs = std::getenv("BENCH_PNG_DIRS");
-  AddFoundPngs(SplitList(dirs ? dirs : "/usr/share"), samples);
+  const fs::path desktop = root / "bench/inputs/desktop.png";
+  for (int depth : {1, 2, 4}) AddLowDepthSample(desktop.filename().string(), picture(desktop), depth, samples);
+  std::vector<fs::path> screenshots = filesOf(root / "docs", {".png"});
+  screenshots.push_back(desktop);
+  for (const fs::path& path : screenshots) samples.push_back({"screenshot", path.filename().string(), ReadAll(path)});
 
   // BENCH_PNG_DUMP=DIR keeps the files for a closer look (demotool png, a profiler).
   if (const char* dir = std::getenv("BENCH_PNG_DUMP")) {

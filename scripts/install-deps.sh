@@ -31,7 +31,7 @@ elif [ "${1:-all}" != demo ]; then
     # test frameworks, sanitizers and fuzzing
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev
     # oracles for tests and benchmarks
-    zlib1g-dev libspng-dev libdeflate-dev
+    zlib1g-dev libspng-dev libdeflate-dev libisal-dev
     # end-to-end tests and making the bundled show
     xvfb xdotool x11-apps x11-utils imagemagick ffmpeg lame sox python3 python3-numpy python3-pil
     # setcap, for the start over of a program with file capabilities
