@@ -21,8 +21,8 @@ packages=(
   fonts-liberation2
   # offscreen rendering and video capture
   libegl-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
-  # demotool's track plots
-  libcairo2-dev
+  # demotool's track plots and beats
+  libcairo2-dev libaubio-dev
 )
 if [ "${1:-all}" = windows ]; then
   packages=(build-essential cmake python3 "${windows_packages[@]}")
