@@ -48,16 +48,19 @@ namespace {
 //               for a symbol (for a link: the subtable's index bits); six
 //               bits, so that a 64-bit shift by bits 8 and up needs no mask
 //   bit 14      Special: end of block or symbol 286/287 (literal/length),
-//               symbol 30 or 31 (distance)
+//               symbol 30 or 31 (distance); with Literal: SecondLiteral, the
+//               entry holds a second literal (see AddLiteralPairs)
 //   bit 15      Literal: the byte in bits 16..23
 //   bits 16..31 base length or distance, code-length symbol, end-of-block
-//               marker, or subtable offset
+//               marker, or subtable offset; for a pair of literals, the
+//               first in bits 16..23 and the second in bits 24..31
 constexpr uint32_t ConsumedMask = 63;
 constexpr uint32_t Link = 1u << 6;
 constexpr uint32_t NoCode = 1u << 7;
 constexpr uint32_t Special = 1u << 14;
 constexpr uint32_t Exceptional = Link | NoCode | Special;
 constexpr uint32_t Literal = 1u << 15;
+constexpr uint32_t SecondLiteral = Special;  // only ever beside Literal
 constexpr uint32_t EndOfBlockValue = 1;  // value of the Special entry of symbol 256; 286 and 287 have 0
 
 inline uint32_t EntryValue(uint32_t e) { return e >> 16; }
@@ -66,9 +69,11 @@ inline unsigned EntryNeeded(uint32_t e) { return (e >> 8) & 63; }
 inline unsigned EntryExtra(uint32_t e) { return EntryConsumed(e) - EntryNeeded(e); }
 inline uint32_t CodeEntry(unsigned length, unsigned extra = 0) { return length << 8 | (length + extra); }
 
-// Main index widths. Eleven bits hold nearly every literal/length code of real
-// data; distance codes are fewer and shorter.
-constexpr unsigned LiteralBits = 11;
+// Main index widths. Twelve bits hold nearly every literal/length code of real
+// data and leave room for pairs of short literals (AddLiteralPairs); eleven
+// pair too few of them and thirteen cost more to fill for every block than the
+// pairs save. Distance codes are fewer and shorter.
+constexpr unsigned LiteralBits = 12;
 constexpr unsigned DistanceBits = 8;
 constexpr unsigned CodeLengthBits = 7;  // code-length codes are at most 7 bits: no subtables
 
@@ -141,6 +146,41 @@ inline uint32_t NoCodeEntry(uint32_t x, uint32_t filled, unsigned bits) {
   return NoCode | CodeEntry(m + 2);
 }
 
+// Where a literal's code leaves room in the main index for the whole code of a
+// second literal, its entry decodes both: the second byte goes in bits
+// 24..31, SecondLiteral is set and the bits consumed are those of both codes.
+// Everything else about the entry is the first literal's (its byte, its
+// length as needed), so the careful step, which takes one symbol at a time,
+// reads the same entry as a single literal. Filtered image rows are mostly
+// small differences with codes of a few bits: two of them in one lookup
+// halve the rounds of the fast loop there.
+//
+// The pairs are written symbol by symbol, never by scanning the table: a
+// table is built for every block, and only the entries that change are
+// worth touching.
+struct ShortLiteral {
+  uint16_t reversed;  // the code, first bit lowest, as the table is indexed
+  uint8_t length;
+  uint8_t byte;
+};
+
+void AddLiteralPairs(uint32_t* main, unsigned mainBits, const ShortLiteral* literals, unsigned count) {
+  const uint32_t mainSize = 1u << mainBits;
+  // In canonical order the lengths never fall: each loop ends at the first
+  // code too long to fit.
+  for (unsigned i = 0; i < count && literals[i].length + literals[0].length <= mainBits; ++i) {
+    const ShortLiteral first = literals[i];
+    const uint32_t firstEntry = Literal | SecondLiteral | uint32_t{first.byte} << 16 | CodeEntry(first.length);
+    for (unsigned j = 0; j < count && first.length + literals[j].length <= mainBits; ++j) {
+      const ShortLiteral second = literals[j];
+      const uint32_t entry = firstEntry + second.length + (uint32_t{second.byte} << 24);
+      const unsigned both = first.length + second.length;
+      for (uint32_t k = first.reversed | uint32_t{second.reversed} << first.length; k < mainSize; k += 1u << both)
+        main[k] = entry;
+    }
+  }
+}
+
 // Builds the table of the given code lengths (count of them, each at most
 // maxLength), with the result codes the walk's tree build gives.
 template <size_t Size>
@@ -191,6 +231,8 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
   const uint32_t mainSize = 1u << mainBits;
   if (!complete) std::memset(main, 0, mainSize * sizeof(uint32_t));
   uint32_t used = mainSize;  // next free subtable slot
+  ShortLiteral shortLiterals[256];
+  unsigned shortCount = 0;
   uint32_t subPrefix = ~0u, subStart = 0, subBits = 0;
   uint32_t code = 0;
   for (unsigned i = 0; i < coded; ++i) {
@@ -198,6 +240,9 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
     const unsigned length = lengths[symbol];
     const uint32_t reversed = Reverse(code >> (MaxCodeLength - length), length);
     const uint32_t entry = SymbolEntry(alphabet, symbol, length);
+    if (alphabet == Alphabet::Literal && symbol < 256 && length < mainBits)
+      shortLiterals[shortCount++] = {static_cast<uint16_t>(reversed), static_cast<uint8_t>(length),
+                                     static_cast<uint8_t>(symbol)};
     if (length <= mainBits) {
       for (uint32_t k = reversed; k < mainSize; k += 1u << length) main[k] = entry;
     } else {
@@ -242,6 +287,7 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
     }
   }
 
+  if (shortCount) AddLiteralPairs(main, mainBits, shortLiterals, shortCount);
   return InflateError::None;
 }
 
@@ -589,10 +635,14 @@ FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTab
     const uint32_t nextLiteral = literalEntries[after & literalMask];
     uint32_t distanceEntry = distanceEntries[after & distanceMask];
     if (entry & Literal) {
-      *dst++ = static_cast<unsigned char>(entry >> 16);
+      // One or two literals: both bytes are written, the second is scratch
+      // for a lone literal and is overwritten next.
+      dst[0] = static_cast<unsigned char>(entry >> 16);
+      dst[1] = static_cast<unsigned char>(entry >> 24);
+      dst += 1 + ((entry & SecondLiteral) >> 14);
       buffer = after;
       count -= entry;
-      refill();  // at least 45 bits were left: the lookup's 11 stay as they were
+      refill();  // at least 44 bits were left: the lookup's 12 stay as they were
       entry = nextLiteral;
       continue;
     }

@@ -559,6 +559,71 @@ TEST(Inflate, LongestMatchThenALongCode) {
   }
 }
 
+// Literals whose codes fit the fast loop's index two at a time are decoded in
+// pairs. Each set of code lengths puts pairs at the edges: codes that sum to
+// exactly the index width and one bit more, a pair whose second code is a
+// length or the end of the block, runs long enough for the fast loop and
+// stream ends where the careful step takes over in the middle of a pair.
+TEST(Inflate, ShortLiteralsDecodeInPairs) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<unsigned, unsigned>> lengths;  // symbol, code length
+  } cases[] = {
+      // complete: every length from 1 to 13, so pairs of every sum meet
+      {"lengths 1 to 13",
+       {{'a', 1}, {'b', 2}, {'c', 3}, {'d', 4}, {'e', 5}, {'f', 6}, {'g', 7}, {'h', 8}, {'i', 9}, {'j', 10},
+        {'k', 11}, {'l', 12}, {256, 13}, {257, 13}}},
+      // six and seven bits: 6 + 6 pairs, 6 + 7 does not
+      {"six and seven", {{'m', 6}, {'n', 6}, {'o', 7}, {'p', 7}, {256, 6}, {257, 6}}},
+      // the lengths first, literals after them in the canonical order
+      {"lengths first", {{257, 1}, {256, 3}, {'x', 3}, {'y', 4}, {'z', 4}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<unsigned> literals(286, 0), distances(30, 0);
+    std::vector<unsigned> bytes;
+    for (auto [symbol, length] : c.lengths) {
+      literals[symbol] = length;
+      if (symbol < 256) bytes.push_back(symbol);
+    }
+    distances[0] = 1;  // distance 1 only
+    std::vector<unsigned> clLengths(19, 0);
+    for (unsigned l = 0; l <= 15; ++l) clLengths[l] = 5;
+    std::vector<ClItem> items;
+    for (unsigned l : literals) items.push_back({l, 0});
+    for (unsigned l : distances) items.push_back({l, 0});
+
+    for (size_t symbols : {5u, 400u, 3001u, 3002u}) {
+      SCOPED_TRACE(symbols);
+      BitWriter w;
+      dynamicHeader(w, true, 286, 30, 19, clLengths, items);
+      Bytes expected;
+      uint32_t x = 99;
+      for (size_t i = 0; i < symbols; ++i) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        if (x % 7 == 0 && !expected.empty()) {  // length 3 at distance 1
+          w.canonical(literals, 257);
+          w.canonical(distances, 0);
+          expected.insert(expected.end(), 3, expected.back());
+        } else {
+          const unsigned byte = bytes[x % bytes.size()];
+          w.canonical(literals, byte);
+          expected.push_back(static_cast<unsigned char>(byte));
+        }
+      }
+      w.canonical(literals, 256);
+      Bytes out;
+      ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+      ASSERT_EQ(out, expected);
+      // Cut inside the last symbols: the careful step meets pairs near the end.
+      for (size_t cut = 1; cut <= 4 && cut < w.bytes.size(); ++cut) {
+        Bytes shortened = zlibBare(Bytes(w.bytes.begin(), w.bytes.end() - static_cast<long>(cut)));
+        EXPECT_EQ(inflateCode(shortened), static_cast<int>(InflateError::SymbolPastEnd)) << "cut " << cut;
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Differential against zlib.
 
