@@ -1,6 +1,8 @@
 // Parsing and printing of the track text format.
 #include "sync/TrackText.h"
 
+#include "sync/ShowTime.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -15,7 +17,7 @@ constexpr std::size_t MaxNameLength = 243;  // what the track file path has room
 // A line's first words, and how many it has in all. Nothing is copied: a
 // file of millions of lines costs no allocation per line.
 struct LineWords {
-  static constexpr int Kept = 3;  // the most any valid line has
+  static constexpr int Kept = 4;  // the most any valid line has (tempo BPM at TIME)
   std::string_view word[Kept];
   std::size_t count = 0;
 };
@@ -98,6 +100,90 @@ bool ParseKind(const std::string& word, int32_t& kind) {
   return true;
 }
 
+// Beats per minute: digits with at most one point, above 0. No sign, exponent
+// or "inf", none of which a beat grid has a use for.
+bool ParseBpm(std::string_view word, double& bpm) {
+  int digits = 0;
+  int points = 0;
+  for (const char c : word) {
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else if (c != '.' || points++ > 0) {
+      return false;
+    }
+  }
+  if (digits == 0) return false;
+  const double v = std::strtod(std::string(word).c_str(), nullptr);
+  if (!(v > 0.0) || !std::isfinite(v)) return false;
+  bpm = v;
+  return true;
+}
+
+bool ParseTime(std::string_view word, double& row) { return ParseShowTime(std::string(word).c_str(), &row); }
+
+std::string RowText(double row) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.10g", row);
+  return text;
+}
+
+// The studio's tempo and mark lines. Playback has no use for them, but they
+// are checked all the same: a mistyped tempo would otherwise shift the beat
+// grid without a word. line is already cut at its comment.
+struct NoteLines {
+  TrackTextNotes* notes;
+  bool anyTempo = false;
+  double lastTempoRow = 0.0;
+
+  void Read(std::string_view line, const LineWords& words, int number, ErrorList& problems) {
+    if (words.word[0] == "tempo") {
+      const bool at = words.count == 4 && words.word[2] == "at";
+      if (words.count != 2 && !at) {
+        problems.Add(number, [] { return "expected tempo BPM or tempo BPM at TIME"; });
+        return;
+      }
+      TrackTempo tempo;
+      tempo.line = number;
+      bool ok = true;
+      if (!ParseBpm(words.word[1], tempo.bpm)) {
+        problems.Add(number, [&] { return "bad tempo " + QuoteWord(words.word[1]) + " (beats per minute above 0)"; });
+        ok = false;
+      }
+      if (at && !ParseTime(words.word[3], tempo.row)) {
+        problems.Add(number, [&] { return "bad time " + QuoteWord(words.word[3]) + " (seconds, m:ss.s or rROW)"; });
+        ok = false;
+      }
+      if (!ok) return;
+      if (anyTempo && tempo.row <= lastTempoRow) {
+        problems.Add(number, [&] {
+          return "tempo at row " + RowText(tempo.row) + " does not follow the one at row " + RowText(lastTempoRow) +
+                 " (tempo changes must be in time order)";
+        });
+        return;
+      }
+      anyTempo = true;
+      lastTempoRow = tempo.row;
+      if (notes) notes->tempos.push_back(tempo);
+      return;
+    }
+    if (words.count < 3) {
+      problems.Add(number, [] { return "expected mark TIME NAME"; });
+      return;
+    }
+    TrackMark mark;
+    mark.line = number;
+    if (!ParseTime(words.word[1], mark.row)) {
+      problems.Add(number, [&] { return "bad time " + QuoteWord(words.word[1]) + " (seconds, m:ss.s or rROW)"; });
+      return;
+    }
+    if (!notes) return;
+    std::string_view name = line.substr(std::size_t(words.word[2].data() - line.data()));
+    while (IsBlank(name.back())) name.remove_suffix(1);
+    mark.name = std::string(name);
+    notes->marks.push_back(std::move(mark));
+  }
+};
+
 }  // namespace
 
 const char* TrackKindName(int32_t kind) {
@@ -141,12 +227,14 @@ std::string QuoteWord(std::string_view word) {
   return "'" + std::string(word.substr(0, cut)) + "...'";
 }
 
-std::vector<TrackSource> ParseTrackText(const std::string& text, std::vector<TrackTextError>& errors) {
+std::vector<TrackSource> ParseTrackText(const std::string& text, std::vector<TrackTextError>& errors,
+                                        TrackTextNotes* notes) {
   std::vector<TrackSource> tracks;
   std::map<std::string, int, std::less<>> firstLine;
   TrackSource* current = nullptr;
   TrackSource discarded;  // keys of a track that cannot be used are still checked here
   ErrorList problems(errors);
+  NoteLines noteLines{notes};
 
   std::string_view rest(text);
   int number = 0;
@@ -158,6 +246,10 @@ std::vector<TrackSource> ParseTrackText(const std::string& text, std::vector<Tra
     line = line.substr(0, line.find('#'));
     const LineWords words = SplitWords(line);
     if (words.count == 0) continue;
+    if (words.word[0] == "tempo" || words.word[0] == "mark") {
+      noteLines.Read(line, words, number, problems);
+      continue;
+    }
 
     if (words.word[0] == "track") {
       const std::string name(words.count == 2 ? words.word[1] : std::string_view());
