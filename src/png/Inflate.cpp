@@ -793,9 +793,17 @@ Step CarefulStep(const LiteralTable& literals, const DistanceTable& distances, B
     return Step::Failed;
   }
   output.MakeRoom(length);
+  // Near the end of the data a few bytes of input can still hold many long
+  // matches (a picture's last rows of one colour): copied as runs of whole
+  // blocks, each as long as the distance, which doubles as the copy goes on.
   unsigned char* dst = output.out.data() + output.position;
-  const unsigned char* src = dst - distance;
-  for (size_t k = 0; k < length; ++k) dst[k] = src[k];
+  const unsigned char* const src = dst - distance;
+  for (size_t left = length; left;) {
+    const size_t n = std::min(left, static_cast<size_t>(dst - src));
+    std::memcpy(dst, src, n);
+    dst += n;
+    left -= n;
+  }
   output.position += length;
   return Step::Continue;
 }

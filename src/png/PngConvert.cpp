@@ -8,6 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // A pixel as the 32-bit word whose bytes in memory are R, G, B, A.
@@ -30,6 +34,27 @@ inline unsigned Read16(const unsigned char* p) { return (p[0] << 8) | p[1]; }
 inline unsigned PackedSample(const unsigned char* row, size_t x, unsigned depth) {
   const size_t bit = x * depth;
   return (row[bit >> 3] >> (8 - depth - (bit & 7))) & ((1u << depth) - 1);
+}
+
+// The largest of count bytes, 16 at a time where SSE2 is sure to be there:
+// max_element's search for the first maximum branches on every byte.
+inline unsigned char LargestByte(const unsigned char* p, size_t count) {
+  unsigned char largest = 0;
+  size_t i = 0;
+#if defined(__x86_64__) || defined(_M_X64)
+  if (count >= 16) {
+    __m128i m = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) m = _mm_max_epu8(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+    m = _mm_max_epu8(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + count - 16)));  // the tail, overlapping
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 8));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
+    return static_cast<unsigned char>(_mm_cvtsi128_si32(m));
+  }
+#endif
+  for (; i < count; ++i) largest = std::max(largest, p[i]);
+  return largest;
 }
 
 }  // namespace
@@ -81,6 +106,30 @@ RgbaConverter::RgbaConverter(const PngState& state)
       break;
     }
   }
+  if (kind_ == Kind::TableLow) {
+    // A byte is valid when every sample it packs is inside the table.
+    const unsigned perByte = 8 / depth_, mask = (1u << depth_) - 1;
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      bool valid = true;
+      for (unsigned k = 0; k < perByte; ++k) valid &= ((byte >> (depth_ * k)) & mask) < tableEntries_;
+      lowBytesValid_[byte] = valid;
+    }
+  }
+}
+
+// Whole bytes of samples below 8 bits, the last byte first; byte i becomes
+// pixels Depth-wide from 8 / Depth * i on, after it has been read, so dst may
+// start where src does.
+template <unsigned Depth>
+int RgbaConverter::SpreadBytes(unsigned char* dst, const unsigned char* src, size_t bytes) const {
+  constexpr unsigned perByte = 8 / Depth, mask = (1u << Depth) - 1;
+  for (size_t i = bytes; i-- > 0;) {
+    const unsigned byte = src[i];
+    if (!lowBytesValid_[byte]) return indexError_;
+    unsigned char* out = dst + 4 * perByte * i;
+    for (unsigned k = 0; k < perByte; ++k) Put(out + 4 * k, table_[(byte >> (8 - Depth * (k + 1))) & mask]);
+  }
+  return 0;
 }
 
 int RgbaConverter::Row(unsigned char* dst, const unsigned char* src, size_t count) const {
@@ -116,20 +165,26 @@ int RgbaConverter::Row(unsigned char* dst, const unsigned char* src, size_t coun
     case Kind::Table8: {
       // A palette shorter than 256 entries: look for an index beyond it
       // first, over the whole row at once, so the lookups need no check.
-      if (tableEntries_ < 256 && count > 0) {
-        const unsigned char largest = *std::max_element(src, src + count);
-        if (largest >= tableEntries_) return indexError_;
-      }
+      if (tableEntries_ < 256 && LargestByte(src, count) >= tableEntries_) return indexError_;
       for (size_t x = count; x-- > 0;) Put(dst + 4 * x, table_[src[x]]);
       break;
     }
-    case Kind::TableLow:
-      for (size_t x = count; x-- > 0;) {
+    case Kind::TableLow: {
+      // The pixels of the last, partly used byte one by one; then whole bytes,
+      // each checked at once by lowBytesValid_ and spread into 8 / depth pixels.
+      const unsigned perByte = 8 / depth_;
+      const size_t wholeBytes = count / perByte;
+      for (size_t x = count; x-- > wholeBytes * perByte;) {
         const unsigned sample = PackedSample(src, x, depth_);
         if (sample >= tableEntries_) return indexError_;
         Put(dst + 4 * x, table_[sample]);
       }
-      break;
+      switch (depth_) {
+        case 1: return SpreadBytes<1>(dst, src, wholeBytes);
+        case 2: return SpreadBytes<2>(dst, src, wholeBytes);
+        default: return SpreadBytes<4>(dst, src, wholeBytes);
+      }
+    }
     case Kind::Grey16:
       for (size_t x = count; x-- > 0;) {
         const unsigned char* p = src + 2 * x;

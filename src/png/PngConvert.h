@@ -39,6 +39,10 @@ class RgbaConverter {
   uint32_t table_[256];
   unsigned tableEntries_ = 0;  // samples at or above this are palette faults
   int indexError_ = 0;
+  bool lowBytesValid_[256] = {};  // TableLow: every sample the byte packs is in the table
+
+  template <unsigned Depth>
+  int SpreadBytes(unsigned char* dst, const unsigned char* src, size_t bytes) const;
   bool keyPresent_;
   uint32_t keyRed_, keyGreen_, keyBlue_;
 };

@@ -451,6 +451,44 @@ const PngErrorCase pngErrorCases[] = {
 
 class PngErrors : public ::testing::TestWithParam<PngErrorCase> {};
 
+// Palette rows are checked for indices beyond the palette in blocks: 8-bit
+// rows 16 bytes at a time with an overlapping tail, lower depths a whole byte
+// at a time with the last, partly used byte pixel by pixel. A bad index must
+// be found wherever it stands, and the padding bits after the last pixel must
+// never count, whatever they hold.
+TEST(PngFormats, PaletteIndexFaultsAreFoundAnywhereAndPaddingIsIgnored) {
+  const struct {
+    const char* name;
+    int depth;
+    uint32_t width;
+    Bytes palette;
+    std::vector<uint32_t> badPixels;  // each on its own in an otherwise valid row
+    Bytes padding;                    // the last byte of a row whose pixels are all 0
+    int code;
+  } cases[] = {
+      {"8-bit, 40 wide", 8, 40, {1, 2, 3, 4, 5, 6}, {0, 15, 16, 31, 32, 39}, {}, 46},
+      {"8-bit, 7 wide", 8, 7, {1, 2, 3, 4, 5, 6}, {0, 6}, {}, 46},
+      {"4-bit, 9 wide", 4, 9, {1, 2, 3, 4, 5, 6}, {0, 1, 7, 8}, {0x0F}, 47},
+      {"2-bit, 7 wide", 2, 7, {1, 2, 3, 4, 5, 6}, {0, 3, 4, 6}, {0x03}, 47},
+      {"1-bit, 13 wide", 1, 13, {1, 2, 3}, {0, 7, 8, 12}, {0x07}, 47},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t rowBytes = (c.width * c.depth + 7) / 8;
+    for (uint32_t bad : c.badPixels) {
+      Bytes scan(1 + rowBytes, 0);
+      const size_t bit = size_t{bad} * c.depth;
+      scan[1 + bit / 8] |= static_cast<unsigned char>(((1u << c.depth) - 1) << (8 - c.depth - bit % 8));
+      EXPECT_EQ(decodeError(indexedImage(scan, c.depth, c.width, c.palette)), c.code) << "pixel " << bad;
+    }
+    for (unsigned char last : c.padding) {
+      Bytes scan(1 + rowBytes, 0);
+      scan.back() = last;
+      EXPECT_EQ(decodeError(indexedImage(scan, c.depth, c.width, c.palette)), 0) << "padding " << int{last};
+    }
+  }
+}
+
 TEST_P(PngErrors, ReportsTheFirstFailure) { EXPECT_EQ(decodeError(GetParam().make()), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(Crafted, PngErrors, ::testing::ValuesIn(pngErrorCases),
