@@ -23,6 +23,8 @@ const char* const Usage =
     "                              decompress one zlib stream with the demo's inflater\n"
     "  png FILE [-o OUT]           decode a PNG file with the demo's decoder (raw RGBA out)\n"
     "  check [RESDIR]              validate a show folder as the demo will read it (default res)\n"
+    "  beats MUSIC.mp3 [--write FILE]\n"
+    "                              find the music's tempo and beats; --write puts the tempo into track text\n"
     "  --help                      this text\n";
 
 }  // namespace
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
   if (!std::strcmp(command, "inflate")) return RunInflateCommand(argc - 2, argv + 2);
   if (!std::strcmp(command, "png")) return RunPngCommand(argc - 2, argv + 2);
   if (!std::strcmp(command, "check")) return RunCheckCommand(argc - 2, argv + 2);
+  if (!std::strcmp(command, "beats")) return RunBeatsCommand(argc - 2, argv + 2);
   std::fprintf(stderr, "demotool: unknown command '%s'\n\n%s", command, Usage);
   return 2;
 }
