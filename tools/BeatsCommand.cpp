@@ -39,24 +39,22 @@ constexpr int ExitUsage = 2;
 // its samples would not fit in memory anyway (an hour of mono float is 635 MB).
 constexpr double LongestMusicSeconds = 3600.0;
 
-void Fail(const char* format, const std::string& a, const std::string& b = "") {
-  std::fputs("demotool: beats: ", stderr);
-  std::fprintf(stderr, format, a.c_str(), b.c_str());
-  std::fputc('\n', stderr);
-}
+void Fail(const std::string& message) { std::fprintf(stderr, "demotool: beats: %s\n", message.c_str()); }
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 // The whole file decoded and mixed to one channel. False with the exit
 // status when it cannot be.
 bool DecodeMono(const char* path, std::vector<float>& mono, long& rate, int& status) {
   std::error_code ec;
   if (std::filesystem::is_directory(NativeDataPath(path), ec)) {
-    Fail("'%s' is a folder, not a music file", path);
+    Fail(Quoted(path) + " is a folder, not a music file");
     status = ExitUsage;
     return false;
   }
   std::FILE* probe = OpenDataFile(path, "rb");
   if (!probe) {
-    Fail("cannot open '%s': %s", path, std::strerror(errno));
+    Fail("cannot open " + Quoted(path) + ": " + std::strerror(errno));
     status = ExitUsage;
     return false;
   }
@@ -66,16 +64,16 @@ bool DecodeMono(const char* path, std::vector<float>& mono, long& rate, int& sta
   std::string error;
   // The probe's reasons are the ones `demotool check` gives for the same file.
   if (!ProbeMusicFile(path, info, error)) {
-    Fail("'%s': %s", path, error);
+    Fail(Quoted(path) + ": " + error);
     return false;
   }
   if (info.seconds > LongestMusicSeconds) {
-    Fail("'%s': %s seconds of music is longer than any show", path, std::to_string(static_cast<long>(info.seconds)));
+    Fail(Quoted(path) + ": " + std::to_string(static_cast<long>(info.seconds)) + " seconds of music is longer than any show");
     return false;
   }
   MusicDecoder* decoder = OpenMusicDecoder(path, info, error);
   if (!decoder) {
-    Fail("'%s': %s", path, error);
+    Fail(Quoted(path) + ": " + error);
     return false;
   }
   rate = info.rate;
@@ -100,13 +98,13 @@ bool ReadTrackText(const std::string& path, std::string& text) {
   std::vector<unsigned char> bytes;
   switch (ReadDataFile(path.c_str(), bytes, 64u << 20)) {
     case FileRead::Ok: break;
-    case FileRead::CannotOpen: Fail("cannot open '%s': %s", path, std::strerror(errno)); return false;
-    case FileRead::ReadError: Fail("cannot read '%s'", path); return false;
-    case FileRead::TooLarge: Fail("'%s' is too large to be track text", path); return false;
+    case FileRead::CannotOpen: Fail("cannot open " + Quoted(path) + ": " + std::strerror(errno)); return false;
+    case FileRead::ReadError: Fail("cannot read " + Quoted(path)); return false;
+    case FileRead::TooLarge: Fail(Quoted(path) + " is too large to be track text"); return false;
   }
   text.assign(bytes.begin(), bytes.end());
   if (text.find('\0') != std::string::npos) {
-    Fail("'%s' is not track text (it holds NUL bytes); not changed", path);
+    Fail(Quoted(path) + " is not track text (it holds NUL bytes); not changed");
     return false;
   }
   return true;
@@ -119,14 +117,14 @@ bool WriteTrackText(const std::string& path, const std::string& text) {
   const std::filesystem::path target =
       std::filesystem::is_symlink(path, ec) ? std::filesystem::canonical(path, ec) : std::filesystem::path(path);
   if (ec) {
-    Fail("cannot follow the link '%s': %s", path, ec.message());
+    Fail("cannot follow the link " + Quoted(path) + ": " + ec.message());
     return false;
   }
   const std::filesystem::perms perms = std::filesystem::status(target, ec).permissions();
   std::string error;
   PendingFile file;
   if (!CreatePendingFile(target.string(), file, error)) {
-    Fail("%s", error);
+    Fail(error);
     return false;
   }
   std::FILE* out = std::fopen(file.tempPath.c_str(), "wb");
@@ -134,13 +132,13 @@ bool WriteTrackText(const std::string& path, const std::string& text) {
   if (out) ok = std::fclose(out) == 0 && ok;
   if (!ok) {
     DiscardPendingFile(file);
-    Fail("cannot write '%s'", path);
+    Fail("cannot write " + Quoted(path));
     return false;
   }
   // The text keeps its permissions, not those of a new file.
   if (!ec && !file.inPlace) std::filesystem::permissions(file.tempPath, perms, ec);
   if (!CommitPendingFile(file, error)) {
-    Fail("%s", error);
+    Fail(error);
     return false;
   }
   return true;
@@ -158,17 +156,17 @@ int RunBeatsCommand(int argc, char** argv) {
     }
     if (!std::strcmp(argv[i], "--write")) {
       if (i + 1 >= argc) {
-        Fail("--write needs a file name%s", "");
+        Fail("--write needs a file name");
         return ExitUsage;
       }
       writePath = argv[++i];
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      Fail("unknown option '%s'\n\n%s", argv[i], BeatsUsage);
+      Fail("unknown option " + Quoted(argv[i]) + "\n\n" + BeatsUsage);
       return ExitUsage;
     } else if (!music) {
       music = argv[i];
     } else {
-      Fail("unexpected argument '%s'", argv[i]);
+      Fail("unexpected argument " + Quoted(argv[i]));
       return ExitUsage;
     }
   }
@@ -187,7 +185,7 @@ int RunBeatsCommand(int argc, char** argv) {
   BeatGrid grid;
   std::string error;
   if (!FindBeats(mono.data(), mono.size(), rate, grid, error)) {
-    Fail("'%s': %s", music, error);
+    Fail(Quoted(music) + ": " + error);
     return ExitFindings;
   }
 
