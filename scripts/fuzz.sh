@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes every parser of the demo under AddressSanitizer and
 # UndefinedBehaviorSanitizer: the inflater, the PNG decoder, the PNG route of
-# the image loader, the binary track reader, the track text compiler and the
-# GIF, JPEG and BMP picture decoders.
+# the image loader, the binary track reader, the track text compiler, the
+# studio's edits of track text and the GIF, JPEG and BMP picture decoders.
 #
 #   scripts/fuzz.sh [SECONDS]      each target for SECONDS (default 60)
 #
@@ -26,7 +26,7 @@ case "${1:-}" in
   *[!0-9]*) echo "fuzz.sh: SECONDS must be a whole number, not '$1'" >&2; usage >&2; exit 2 ;;
   *) seconds=$1 ;;
 esac
-all_targets="inflate png pngroute track tracktext gif jpeg bmp"
+all_targets="inflate png pngroute track tracktext studioedit gif jpeg bmp"
 targets=${FUZZ_TARGETS:-$all_targets}
 for t in $targets; do
   case " $all_targets " in *" $t "*) ;; *) echo "fuzz.sh: no target '$t' (targets: $all_targets)" >&2; exit 2 ;; esac

@@ -287,9 +287,18 @@ const TrackSource* TrackTextModel::FindTrack(std::string_view name) const {
 }
 
 bool TrackTextModel::Commit(std::vector<Splice> splices, std::string& why) {
-  std::sort(splices.begin(), splices.end(), [](const Splice& a, const Splice& b) { return a.begin > b.begin; });
-  std::string text = text_;
-  for (const Splice& s : splices) text.replace(s.begin, s.end - s.begin, s.text);
+  // In one pass: a row shift splices every key line, and replacing them one
+  // by one would move the rest of a long text once per key.
+  std::stable_sort(splices.begin(), splices.end(), [](const Splice& a, const Splice& b) { return a.begin < b.begin; });
+  std::string text;
+  text.reserve(text_.size() + 64);
+  std::size_t copied = 0;
+  for (const Splice& s : splices) {
+    text.append(text_, copied, s.begin - copied);
+    text += s.text;
+    copied = s.end;
+  }
+  text.append(text_, copied, std::string::npos);
   // A text without a final newline keeps going without one.
   if (!text_.empty() && text_.back() != '\n' && !text.empty() && text.back() == '\n') {
     text.pop_back();

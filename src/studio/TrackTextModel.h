@@ -121,6 +121,9 @@ class TrackTextModel {
     std::size_t end = 0;    // where its line end (\n or \r\n, or none at the end) starts
     std::size_t next = 0;   // where the next line starts
   };
+  // Bytes begin..end of the text replaced by text. The splices of one edit
+  // never overlap; one that only inserts goes before one that starts where
+  // it inserts when it comes first in the list.
   struct Splice {
     std::size_t begin, end;
     std::string text;
