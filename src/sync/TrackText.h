@@ -5,8 +5,8 @@
 //     0      0.0    linear  # ROW VALUE KIND, one key per line
 //     40     1.5    smooth  # KIND: step | linear | smooth | ramp, or an integer
 //     80    -2      step    #   from -128 to 127 (it is stored in one byte)
-//   tempo 120               # the music's beats per minute, from the start
-//   tempo 128 at 1:04       #   and from a later TIME on
+//   tempo 120               # the music's beats per minute, a beat on 0:00
+//   tempo 128 at 1:04       #   from TIME on, a beat on TIME
 //   mark 0:16 verse         # a bookmark: TIME, then a name to the end of the line
 //
 // TIME is written as `demo --from` takes it: seconds, m:ss.s or rROW. Tempo
@@ -42,7 +42,7 @@ struct TrackTextError {
 // The studio's lines, in the order of the text; line is where each stands.
 struct TrackTempo {
   double bpm = 0.0;
-  double row = 0.0;  // where it takes over; 0 when the line has no "at"
+  double row = 0.0;  // where it takes over, with a beat; 0 when the line has no "at"
   int line = 0;
 };
 struct TrackMark {

@@ -21,7 +21,7 @@ TEST(TrackTextNotes, ReadsTemposAndMarksAndKeepsTheTrackGoing) {
       "tempo 128.5 at 1:04.5\n"
       "mark r1300\tdrop\t\r\n"
       "  40 2 linear\n"
-      "tempo 140 at 100\n";
+      "tempo 140.00 at 100.013\n";  // as demotool beats writes it
   std::vector<TrackTextError> errors;
   TrackTextNotes notes;
   const std::vector<TrackSource> tracks = ParseTrackText(text, errors, &notes);
@@ -33,11 +33,11 @@ TEST(TrackTextNotes, ReadsTemposAndMarksAndKeepsTheTrackGoing) {
   const struct {
     double bpm, row;
     int line;
-  } tempos[] = {{120, 0, 1}, {128.5, 1290, 5}, {140, 2000, 8}};
+  } tempos[] = {{120, 0, 1}, {128.5, 1290, 5}, {140, 2000.26, 8}};
   ASSERT_EQ(notes.tempos.size(), std::size(tempos));
   for (size_t i = 0; i < notes.tempos.size(); ++i) {
     EXPECT_EQ(notes.tempos[i].bpm, tempos[i].bpm) << i;
-    EXPECT_EQ(notes.tempos[i].row, tempos[i].row) << i;
+    EXPECT_DOUBLE_EQ(notes.tempos[i].row, tempos[i].row) << i;
     EXPECT_EQ(notes.tempos[i].line, tempos[i].line) << i;
   }
   ASSERT_EQ(notes.marks.size(), 2u);
