@@ -22,6 +22,9 @@
 // a software renderer). When the extension is missing or nothing matches, the
 // legacy format of the probe is used. A fallback is one line on stderr.
 //
+// Scaled displays: the process is made DPI aware before the first window
+// (DpiAwarenessWin32.h), so that the desktop mode's pixels are the window's.
+//
 // What it cannot do:
 // - The desktop is the primary monitor's mode; other monitors stay as they are.
 // - Keycodes are given for the keys the demo might act on (letters, digits,
@@ -37,6 +40,7 @@
 
 #include "platform/Display.h"
 #include "platform/Messages.h"
+#include "platform/windows/DpiAwarenessWin32.h"
 
 namespace {
 
@@ -230,11 +234,9 @@ static_assert(KeyF10 == KeyF4 + (VK_F10 - VK_F4), "F1 to F12 are consecutive key
 
 bool OpenDisplay() {
   if (classRegistered) return true;
-  // Started from Explorer, a console program gets a console window of its
-  // own, which would sit behind the demo; started from a console it shares
-  // that one, whose stderr and Ctrl+C are wanted.
-  DWORD consoleProcesses[2];
-  if (GetConsoleProcessList(consoleProcesses, 2) == 1) FreeConsole();
+  // Before the first window, probe included: a window keeps the awareness
+  // it was created with.
+  MakeProcessDpiAware();
 
   WNDCLASSA windowClass{};
   windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_OWNDC;
