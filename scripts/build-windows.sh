@@ -5,6 +5,8 @@
 #   build-windows-i686/demo.exe, build-windows-i686/demotool.exe   32-bit
 # With --tests the Windows test executables are built too (./test does that;
 # they run under Wine with `ctest --test-dir build-windows`).
+# demo.exe is a windowed program, demotool.exe a console one; both carry a
+# manifest, an icon and version information (res/windows), and no symbols.
 # The executables depend on no DLL outside Windows itself:
 #   objdump -p build-windows/demo.exe | grep 'DLL Name'
 set -euo pipefail
@@ -14,7 +16,7 @@ tests=OFF
 for arg in "$@"; do
   case $arg in
     --tests) tests=ON ;;
-    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "build-windows: unknown option $arg (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -42,7 +44,8 @@ for arch in x86_64 i686; do
 done
 
 # The zip holds what a person needs on Windows: the program and the 22 files
-# of the show (not the show's sources in res/src).
+# of the show (not the show's sources in res/src, nor res/windows). The
+# program is linked without symbols (cmake/WindowsResources.cmake).
 python3 - build-windows/demo.exe res build-windows/demo-windows.zip <<'PY'
 import pathlib, sys, zipfile
 exe, res, out = map(pathlib.Path, sys.argv[1:])

@@ -1,5 +1,6 @@
 #include "platform/Messages.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
@@ -44,14 +45,24 @@ std::string Format(const char* format, va_list args) {
   return text;
 }
 
+std::atomic<MessageObserver> observer{nullptr};
+
 // One fwrite per line: stderr is unbuffered, and two threads' lines written
 // piece by piece would interleave.
-void Write(const std::string& line) {
+void Write(Subsystem subsystem, const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
+  if (const MessageObserver see = observer.load()) see(subsystem, line);
 }
 
 }  // namespace
+
+void ObserveMessages(MessageObserver newObserver) { observer.store(newObserver); }
+
+#if !defined(_WIN32)
+void OpenMessageOutput() {}
+int CloseMessageOutput(int exitCode) { return exitCode; }
+#endif
 
 const char* SubsystemPrefix(Subsystem subsystem) {
   const auto index = static_cast<size_t>(subsystem);
@@ -63,7 +74,7 @@ void Say(Subsystem subsystem, const char* format, ...) {
   va_start(args, format);
   const std::string text = Format(format, args);
   va_end(args);
-  Write(SubsystemPrefix(subsystem) + text + "\n");
+  Write(subsystem, SubsystemPrefix(subsystem) + text + "\n");
 }
 
 void SayLines(Subsystem subsystem, const std::string& text) {
@@ -77,7 +88,7 @@ void SayLines(Subsystem subsystem, const std::string& text) {
     lines += '\n';
     start = end + 1;
   }
-  Write(lines);
+  Write(subsystem, lines);
 }
 
 void SayProgress(Subsystem subsystem, bool inPlace, bool last, const char* format, ...) {
@@ -85,5 +96,5 @@ void SayProgress(Subsystem subsystem, bool inPlace, bool last, const char* forma
   va_start(args, format);
   const std::string text = Format(format, args);
   va_end(args);
-  Write((inPlace ? "\r" : "") + (SubsystemPrefix(subsystem) + text) + (inPlace && !last ? "" : "\n"));
+  Write(subsystem, (inPlace ? "\r" : "") + (SubsystemPrefix(subsystem) + text) + (inPlace && !last ? "" : "\n"));
 }

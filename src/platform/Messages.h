@@ -53,3 +53,18 @@ void SayLines(Subsystem subsystem, const std::string& text);
 // line break until last. Otherwise a plain line like Say's.
 void SayProgress(Subsystem subsystem, bool inPlace, bool last, const char* format, ...)
     DEMO_SAY_FORMAT(4, 5);
+
+// Where the lines go. Call OpenMessageOutput first in main, before anything
+// is written, and pass main's exit status through CloseMessageOutput on the
+// way out. Only the Windows program needs them (MessagesWin32.cpp): it is a
+// windowed program, which finds the console it was started from here, and
+// when its stderr goes nowhere shows a failure in a message box at the end.
+// Elsewhere they do nothing.
+void OpenMessageOutput();
+int CloseMessageOutput(int exitCode);
+
+// Called with the lines of every write (one or more, each ending in a line
+// break) and their subsystem after they are written, from the thread that
+// wrote them; null stops it. For the Windows program's message box.
+using MessageObserver = void (*)(Subsystem subsystem, const std::string& lines);
+void ObserveMessages(MessageObserver observer);

@@ -7,7 +7,12 @@
 #      the right button ends it with 0;
 #   3. the same show with that JPEG missing: the slot stays empty (the backdrop
 #      is drawn untextured in its tint) and the show runs on, until its control
-#      track reaches 777 and it ends by itself with 0.
+#      track reaches 777 and it ends by itself with 0; the display is set to
+#      144 dpi (150 %) for this one, where the DPI-aware window must still
+#      cover the screen.
+# Before them, demo.exe as a windowed program: redirected, its lines arrive
+# and a refused command line ends it by itself with 2; with stderr going
+# nowhere (no console, not a file) the refusal waits in a message box.
 #   e2e_wine.sh DEMO.EXE LINUX_DEMOTOOL WINE_RUN PREFIX
 # The Linux demotool builds the tracks; without it the test is skipped (77).
 # Screenshots are kept under E2E_ARTIFACTS when that is set.
@@ -24,12 +29,52 @@ E2E_LAUNCHER="bash $wine_run $prefix"
 E2E_WINDOW_CLASS=$(basename "$demo_exe")
 export WINEPREFIX=$prefix WINEDEBUG=-all
 # The prefix's Wine server belongs to this test's X server: it goes with it.
-trap 'wineserver -k 2>/dev/null; e2e_cleanup' EXIT
+# The prefix is shared with the display tests: its scale goes back to 100 %.
+scaled=""
+unscale() {
+  [ -n "$scaled" ] && bash "$wine_run" "$prefix" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
+  scaled=""
+}
+trap 'unscale; wineserver -k 2>/dev/null; e2e_cleanup' EXIT
 
 W=640 H=360
 LOADING="255 51 128" BLUE="0 51 128"
 cx=$((W / 2)) cy=$((H / 2))
 e2e_start_xvfb $W $H
+
+# --- 0. A windowed program that still reports ---------------------------------
+# Each row: arguments, exit status, the stream that must hold the text, text.
+while IFS='|' read -r args want stream text; do
+  status=0
+  (cd "$E2E_TMP" && timeout 60 bash "$wine_run" "$prefix" "$demo_exe" $args \
+    >"$E2E_TMP/windowed.out" 2>"$E2E_TMP/windowed.err") || status=$?
+  [ "$status" = "$want" ] ||
+    e2e_fail "demo.exe $args ended with $status, expected $want (124: it waited, a message box?): $(cat "$E2E_TMP/windowed.err")"
+  grep -qF -- "$text" "$E2E_TMP/windowed.$stream" ||
+    e2e_fail "demo.exe $args: no '$text' on std$stream: $(cat "$E2E_TMP/windowed.$stream")"
+done <<'ROWS'
+--no-such-option|2|err|demo: startup: unknown option '--no-such-option'
+--help|0|out|usage: demo
+ROWS
+# /dev/null is a device, not a file: to a program without a console, stderr
+# goes nowhere.
+(cd "$E2E_TMP" && exec bash "$wine_run" "$prefix" "$demo_exe" --no-such-option >/dev/null 2>/dev/null) &
+box_pid=$!
+box_shown() {
+  kill -0 "$box_pid" 2>/dev/null || e2e_fail "demo.exe ended without a message box"
+  box=$(xdotool search --onlyvisible --name '^demo$' 2>/dev/null | head -1)
+  [ -n "$box" ]
+}
+e2e_wait_until 60 "the message box of a refused command line" box_shown
+e2e_screenshot "$E2E_TMP/wine-message-box.png"
+e2e_artifact "$E2E_TMP/wine-message-box.png"
+xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
+status=0
+# A deadline for the box to let the program go.
+e2e_wait_until 30 "demo.exe to end once its message box is answered" \
+  sh -c "! kill -0 $box_pid 2>/dev/null"
+wait "$box_pid" || status=$?
+[ "$status" = 2 ] || e2e_fail "demo.exe ended with $status after its message box, expected 2"
 
 # --- 1. The bundled show -------------------------------------------------------
 e2e_make_show res
@@ -80,7 +125,12 @@ e2e_artifact "$E2E_TMP/wine-tinted.png"
 e2e_click 3
 e2e_expect_exit 20 "a right click"
 
-# --- 3. The same show without its picture, to its end ---------------------------
+# --- 3. The same show without its picture, to its end, at 150 % -----------------
+# Wine does not scale programs that are not DPI aware, so this cannot tell
+# an aware window from an unaware one; it shows that nothing else changes.
+scaled=1
+bash "$wine_run" "$prefix" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f \
+  >/dev/null 2>&1 || e2e_fail "could not set the display to 144 dpi"
 rm "$res/dravel.jpg"
 sed -i 's/^400 777/120 777/' "$E2E_TMP/show.txt"
 "$DEMOTOOL_BIN" track build "$E2E_TMP/show.txt" "$res" >/dev/null || e2e_fail "demotool could not build the tracks"
@@ -92,4 +142,5 @@ e2e_artifact "$E2E_TMP/wine-missing.png"
 e2e_pixel_near "$E2E_TMP/wine-missing.png" $cx $cy 255 128 64 12 ||
   e2e_fail "the empty slot's backdrop is $(e2e_pixel "$E2E_TMP/wine-missing.png" $cx $cy), not its bare tint 255 128 64"
 e2e_expect_exit 30 "the start of a show whose control track reaches 777"
+! grep -q 'DPI awareness' "$E2E_TMP/demo.err" || e2e_fail "at 144 dpi: $(cat "$E2E_TMP/demo.err")"
 echo "PASS"

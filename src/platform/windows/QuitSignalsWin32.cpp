@@ -1,5 +1,6 @@
 // Quit requests from outside the window on Windows: Ctrl+C and Ctrl+Break in
-// the console the demo was started from.
+// the console the demo was started from (the windowed demo.exe attaches to
+// it first thing, MessagesWin32.cpp).
 //
 // The console runs its control handler on a thread of its own; the handler
 // only raises a flag that the message loop polls. A second request while the
