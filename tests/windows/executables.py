@@ -6,6 +6,7 @@ demo.exe is a windowed program, demotool.exe a console one; both carry the
 manifest that makes them DPI aware, an icon and version information with the
 product's name, and neither carries symbols or debug sections. One line per
 fault; exit status 1 when there is one."""
+import re
 import struct
 import sys
 import xml.etree.ElementTree as ET
@@ -68,29 +69,12 @@ class Image:
         return found
 
 
-def version_strings(block):
-    """The StringFileInfo values of a VS_VERSIONINFO block, as a dict."""
-    values = {}
-
-    def walk(at, end):
-        while at + 6 <= end:
-            length, value_length, text = struct.unpack_from("<HHH", block, at)
-            if length == 0:
-                break
-            key_end = at + 6
-            while block[key_end:key_end + 2] != b"\0\0":
-                key_end += 2
-            key = block[at + 6:key_end].decode("utf-16-le")
-            value_at = (key_end + 2 + 3) & ~3
-            value_size = value_length * (2 if text else 1)
-            if text and value_length:
-                values[key] = block[value_at:value_at + value_size].decode("utf-16-le").rstrip("\0")
-            children = (value_at + value_size + 3) & ~3
-            walk(children, at + length)
-            at = (at + length + 3) & ~3
-
-    walk(0, len(block))
-    return values
+def version_string(block, key):
+    """A StringFileInfo value of a VS_VERSIONINFO block: UTF-16 key, its end,
+    padding to four bytes, the value."""
+    text = block.decode("utf-16-le", errors="replace")
+    found = re.search(re.escape(key) + "\0+([^\0]*)\0", text)
+    return found.group(1) if found else None
 
 
 def check(path, subsystem):
@@ -122,22 +106,15 @@ def check(path, subsystem):
         if systems != SUPPORTED_OS:
             faults.append("manifest: supported systems %s" % sorted(systems ^ SUPPORTED_OS))
 
-    groups = [data for (kind, _), data in resources.items() if kind == RT_GROUP_ICON]
-    if not groups:
+    kinds = {kind for kind, _ in resources}
+    if not {RT_GROUP_ICON, RT_ICON} <= kinds:
         faults.append("no icon")
-    for group in groups:
-        count = struct.unpack_from("<H", group, 4)[0]
-        for i in range(count):
-            ident = struct.unpack_from("<H", group, 6 + 14 * i + 12)[0]
-            if (RT_ICON, ident) not in resources:
-                faults.append("icon group names a missing icon %d" % ident)
 
-    version = resources.get((RT_VERSION, 1))
-    strings = version_strings(version) if version else {}
-    if strings.get("ProductName") != "Tavoy":
-        faults.append("version information: product name %r" % strings.get("ProductName"))
-    if not strings.get("FileDescription") or not strings.get("FileVersion"):
-        faults.append("version information without description or version: %s" % strings)
+    version = resources.get((RT_VERSION, 1), b"")
+    if version_string(version, "ProductName") != "Tavoy":
+        faults.append("version information: product name %r" % version_string(version, "ProductName"))
+    if not version_string(version, "FileDescription") or not version_string(version, "FileVersion"):
+        faults.append("version information without description or version")
     return ["%s: %s" % (path, fault) for fault in faults]
 
 
