@@ -1,0 +1,182 @@
+// The music lane: the waveform's peaks from the demo, its beats (bars
+// stronger), the loop region and the marks. A click or drag scrubs the demo;
+// Shift and a drag sets the loop, Shift and a click clears it.
+
+import { fitCanvas, formatTime } from "./model.js";
+
+export class Waveform {
+  // actions: {seek(row), setLoop([from, to] | null), limit() -> the last row the view may show}
+  constructor(root, api, view, actions) {
+    this.root = root;
+    this.api = api;
+    this.view = view;
+    this.actions = actions;
+    this.canvas = document.createElement("canvas");
+    this.playhead = document.createElement("div");
+    this.playhead.className = "playhead";
+    this.message = document.createElement("div");
+    this.message.className = "lane-message";
+    root.classList.add("wave-lane");
+    root.append(this.canvas, this.playhead, this.message);
+    this.peaks = null;
+    this.beats = [];
+    this.noMusic = null;
+    this.loop = null;
+    this.pendingLoop = null;
+    this.model = null;
+    this.fetchSeq = 0;
+    this.tempoKey = "";
+    this.playRow = 0;
+
+    view.onChange(() => this.refetch());
+    new ResizeObserver(() => this.refetch()).observe(root);
+    this.canvas.addEventListener("mousedown", (e) => this.mouseDown(e));
+    this.canvas.addEventListener("wheel", (e) => view.wheel(e, this.canvas.clientWidth, actions.limit()), { passive: false });
+  }
+
+  setShow(model) {
+    this.model = model;
+    // The beats change only with the tempo lines (or not at all, when the demo
+    // finds them in the music).
+    const key = JSON.stringify(model.show.tempo);
+    if (key !== this.tempoKey) {
+      this.tempoKey = key;
+      this.api.beats().then(
+        (b) => { this.beats = b.beats || []; this.bpm = b.bpm; this.draw(); },
+        (e) => { this.beats = []; if (e.status === 404) this.noMusic = e.message; this.draw(); });
+    }
+    this.refetch();
+  }
+
+  setLoop(loop) {
+    if (JSON.stringify(loop) === JSON.stringify(this.loop)) return;
+    this.loop = loop;
+    this.draw();
+  }
+
+  setPlayRow(row) {
+    this.playRow = row;
+    const x = this.view.x(row, this.canvas.clientWidth);
+    this.playhead.style.transform = `translateX(${Math.round(x)}px)`;
+  }
+
+  refetch() {
+    if (!this.model) return;
+    clearTimeout(this.timer);
+    this.draw();
+    this.timer = setTimeout(() => this.fetchPeaks(), 40);
+  }
+
+  async fetchPeaks() {
+    const seq = ++this.fetchSeq;
+    const rps = this.model.rowsPerSecond;
+    const columns = Math.max(1, Math.round(this.canvas.clientWidth));
+    const from = this.view.from / rps;
+    const to = this.view.to / rps;
+    try {
+      const data = await this.api.waveform(from, to, columns);
+      if (seq !== this.fetchSeq) return;
+      this.peaks = { from, to, values: data.peaks || [] };
+      this.noMusic = null;
+    } catch (e) {
+      if (seq !== this.fetchSeq) return;
+      this.peaks = null;
+      this.noMusic = e.status === 404 ? e.message.replace(/^404: /, "") : null;
+    }
+    this.draw();
+  }
+
+  draw() {
+    const { g, width, height } = fitCanvas(this.canvas);
+    g.fillStyle = "#14171c";
+    g.fillRect(0, 0, width, height);
+    this.setPlayRow(this.playRow);
+    if (!this.model) return;
+    const rps = this.model.rowsPerSecond;
+    const x = (row) => this.view.x(row, width);
+    this.message.textContent = this.noMusic ? `No music: ${this.noMusic}` : "";
+    this.message.hidden = !this.noMusic;
+
+    const loop = this.pendingLoop || this.loop;
+    if (loop) {
+      g.fillStyle = "rgba(90, 160, 255, 0.16)";
+      g.fillRect(x(loop[0]), 0, x(loop[1]) - x(loop[0]), height);
+      g.fillStyle = "rgba(90, 160, 255, 0.8)";
+      g.fillRect(x(loop[0]), 0, 1, height);
+      g.fillRect(x(loop[1]), 0, 1, height);
+    }
+
+    // Beats, the first of every four as a bar.
+    this.beats.forEach((seconds, i) => {
+      const bx = Math.round(x(seconds * rps)) + 0.5;
+      if (bx < 0 || bx > width) return;
+      g.fillStyle = i % 4 === 0 ? "rgba(255, 255, 255, 0.22)" : "rgba(255, 255, 255, 0.08)";
+      g.fillRect(bx, 0, 1, height);
+    });
+
+    const mid = height / 2;
+    if (this.peaks && this.peaks.values.length) {
+      const { from, to, values } = this.peaks;
+      const x0 = x(from * rps);
+      const scale = (x(to * rps) - x0) / values.length;
+      g.fillStyle = "#4fb3a9";
+      values.forEach(([lo, hi], i) => {
+        const top = mid - hi * (mid - 4);
+        g.fillRect(x0 + i * scale, top, Math.max(1, scale), Math.max(1, (hi - lo) * (mid - 4)));
+      });
+    }
+
+    // Time along the bottom, every so many seconds for about 100 px apart.
+    const secondsPerPixel = (this.view.to - this.view.from) / rps / width;
+    const every = [1, 2, 5, 10, 15, 30, 60, 120].find((s) => s / secondsPerPixel >= 90) || 300;
+    g.font = "10px system-ui, sans-serif";
+    g.fillStyle = "rgba(220, 225, 235, 0.55)";
+    for (let s = Math.ceil(this.view.from / rps / every) * every; s * rps <= this.view.to; s += every) {
+      const tx = x(s * rps);
+      g.fillRect(tx, height - 5, 1, 5);
+      g.fillText(formatTime(s * rps, rps).replace(/\.00$/, ""), tx + 3, height - 3);
+    }
+
+    for (const mark of this.model.show.marks || []) {
+      const mx = Math.round(x(mark.row)) + 0.5;
+      if (mx < -100 || mx > width) continue;
+      g.fillStyle = "#e8b04a";
+      g.fillRect(mx, 0, 1, height);
+      g.fillText(mark.name, mx + 3, 11);
+    }
+  }
+
+  rowAt(e) {
+    const rect = this.canvas.getBoundingClientRect();
+    return Math.max(0, Math.round(this.view.row(e.clientX - rect.left, rect.width)));
+  }
+
+  mouseDown(e) {
+    if (e.button !== 0) return;
+    e.preventDefault();
+    const start = this.rowAt(e);
+    const looping = e.shiftKey;
+    if (!looping) this.actions.seek(start);
+    const move = (ev) => {
+      const row = this.rowAt(ev);
+      if (looping) {
+        this.pendingLoop = [Math.min(start, row), Math.max(start, row)];
+        this.draw();
+      } else {
+        this.actions.seek(row);
+      }
+    };
+    const up = () => {
+      window.removeEventListener("mousemove", move);
+      window.removeEventListener("mouseup", up);
+      if (looping) {
+        const loop = this.pendingLoop;
+        this.pendingLoop = null;
+        this.actions.setLoop(loop && loop[1] - loop[0] >= 2 ? loop : null);
+        this.draw();
+      }
+    };
+    window.addEventListener("mousemove", move);
+    window.addEventListener("mouseup", up);
+  }
+}

@@ -1,0 +1,240 @@
+#!/usr/bin/env python3
+"""The studio page in a real browser (headless Chromium through Debian's chromedriver).
+
+Against the demo when STUDIO_URL gives its studio address (http://127.0.0.1:PORT/#token=T),
+else against tests/studio/fake_studio_server.py. It types a key and sees it reach the
+server and the grid, undoes it, scrubs on the waveform and sees the seek, sees a change
+made by another client arrive as a `show` event, sees a stale edit refused and told, and
+sees a wrong token refused. Exit 77 (skipped) without chromium, its driver or selenium.
+
+  test_page.py                       the test
+  test_page.py --screenshot FILE     the page at 1600x900, for the docs
+  test_page.py --frame-time          the page's frame rate while playing 10,000 keys
+"""
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+import urllib.error
+import urllib.request
+from urllib.parse import urlsplit
+
+CHROMIUM, DRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
+HERE = os.path.dirname(os.path.abspath(__file__))
+DEADLINE = 10.0  # seconds for anything the page should do at once
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+except ImportError:
+    # Debian's python3-selenium is for Debian's python3; another python3 may come first in PATH.
+    if os.path.exists("/usr/bin/python3") and os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3"):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3", *sys.argv])
+    print("test_page: skipped: python3-selenium is not installed (scripts/install-deps.sh)")
+    sys.exit(77)
+
+
+class Studio:
+    """The API as a second client: what the server holds, and changes from outside the page."""
+
+    def __init__(self, url):
+        parts = urlsplit(url)
+        self.base = f"{parts.scheme}://{parts.netloc}"
+        self.token = dict(p.split("=", 1) for p in parts.fragment.split("&") if "=" in p).get("token", "")
+        self.url = url
+
+    def call(self, path, body=None):
+        request = urllib.request.Request(self.base + path, method="POST" if body is not None else "GET",
+                                         data=json.dumps(body).encode() if body is not None else None,
+                                         headers={"Authorization": f"Bearer {self.token}",
+                                                  "Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=DEADLINE) as response:
+            return json.load(response)
+
+    def key(self, track, row):
+        for t in self.call("/api/show")["tracks"]:
+            if t["name"] == track:
+                return next((k for k in t["keys"] if k["row"] == row), None)
+        return None
+
+    def free_row(self, track, rows):
+        """A row without a key in track, so that a new key is a new line of the text."""
+        keys = {k["row"] for t in self.call("/api/show")["tracks"] if t["name"] == track for k in t["keys"]}
+        return next(r for r in rows if r not in keys)
+
+
+def start_fake(*extra):
+    server = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_studio_server.py"), "--port", "0", *extra],
+                              stdout=subprocess.PIPE, text=True)
+    line = server.stdout.readline()
+    if not line.startswith("studio: "):
+        server.kill()
+        raise SystemExit(f"test_page: the fake server did not start: {line!r}")
+    return server, line.split(" ", 1)[1].strip()
+
+
+def browser(width=1600, height=900):
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
+                f"--window-size={width},{height}", "--disable-background-timer-throttling"):
+        options.add_argument(arg)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    driver = webdriver.Chrome(service=Service(DRIVER), options=options)
+    driver.set_page_load_timeout(DEADLINE * 3)
+    # The window's size includes its frame; the page itself gets exactly this.
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
+    return driver
+
+
+def wait(what, test, seconds=DEADLINE):
+    end = time.monotonic() + seconds
+    while True:
+        try:
+            value = test()
+        except (urllib.error.URLError, LookupError):
+            value = None
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise AssertionError(f"after {seconds:.0f} s still not: {what}")
+        time.sleep(0.05)
+
+
+def cell(driver, track, row):
+    """The grid cell of a track index and a row, scrolled into sight."""
+    driver.execute_script("studio.grid.setCursor(arguments[0], arguments[1])", track, row)
+    return driver.find_element(By.CSS_SELECTOR, f'.grid-row[data-row="{row}"] > .c:nth-child({track + 2})')
+
+
+def page_errors(driver):
+    """The page's own errors; refused calls the test asked for are the network's."""
+    return [e["message"] for e in driver.get_log("browser") if e["level"] == "SEVERE" and e["source"] != "network"]
+
+
+def check(driver, studio):
+    names = [t["name"] for t in studio.call("/api/show")["tracks"]]
+    driver.get(studio.url)
+    wait("the grid shows keys", lambda: driver.find_elements(By.CSS_SELECTOR, ".grid-row .c.key"))
+
+    # A number typed into an empty cell is a new key, on the server and in the grid.
+    track = names.index("back.y")
+    row = studio.free_row("back.y", range(3, 40))
+    target = cell(driver, track, row)
+    target.click()
+    ActionChains(driver).send_keys("0.25", Keys.ENTER).perform()
+    wait("the typed key on the server", lambda: (studio.key("back.y", row) or {}).get("value") == 0.25)
+    wait("the typed key in the grid", lambda: cell(driver, track, row).text.startswith("0.25"))
+
+    # Ctrl+Z takes it back, on the server and in the grid.
+    ActionChains(driver).key_down(Keys.CONTROL).send_keys("z").key_up(Keys.CONTROL).perform()
+    wait("the key undone on the server", lambda: studio.key("back.y", row) is None)
+    wait("the key undone in the grid", lambda: cell(driver, track, row).text == "")
+
+    # A drag on the waveform scrubs: the demo is where the drag let go.
+    studio.call("/api/transport", {"pause": True})
+    wave = driver.find_element(By.CSS_SELECTOR, "#wave canvas")
+    width = wave.size["width"]
+    ActionChains(driver).move_to_element_with_offset(wave, -width // 4, 0).click_and_hold() \
+        .move_by_offset(width // 8, 0).move_by_offset(width // 8, 0).release().perform()
+    view = driver.execute_script("return [studio.view.from, studio.view.to]")
+    middle = (view[0] + view[1]) / 2
+    wait(f"a seek near row {middle:.0f}", lambda: abs(studio.call("/api/state")["row"] - middle) < (view[1] - view[0]) / 50)
+
+    # A change by another client arrives as an event, is shown and is named.
+    other = names.index("back.g")
+    row = studio.free_row("back.g", range(3, 40))
+    show = studio.call("/api/show")
+    studio.call("/api/edit", {"version": show["version"], "ops": [{"track": "back.g", "row": row, "value": 0.375}]})
+    wait("the outside key in the grid", lambda: cell(driver, other, row).text.startswith("0.375"))
+    wait("the outside change named", lambda: "back.g" in driver.find_element(By.ID, "message").text)
+
+    # An edit against an old version is refused; the page says so and writes nothing.
+    row = studio.free_row("back.y", range(3, 40))
+    driver.execute_script("studio.model.version -= 1")
+    cell(driver, track, row).click()
+    ActionChains(driver).send_keys("0.5", Keys.ENTER).perform()
+    wait("the stale edit told", lambda: "had changed" in driver.find_element(By.ID, "message").text)
+    assert studio.key("back.y", row) is None, "a stale edit was written"
+    assert driver.execute_script("return studio.model.version") == studio.call("/api/show")["version"]
+
+    errors = page_errors(driver)
+    assert not errors, f"the page logged errors: {errors}"
+
+    # A wrong token: the page says it was refused.
+    driver.get(studio.url.split("#")[0] + "#token=wrong" + studio.token[:4])
+    wait("the refusal shown", lambda: driver.find_element(By.ID, "refusal").is_displayed())
+    assert "refused" in driver.find_element(By.ID, "refusal").text
+
+
+def screenshot(driver, studio, path):
+    driver.get(studio.url)
+    wait("the grid shows keys", lambda: driver.find_elements(By.CSS_SELECTOR, ".grid-row .c.key"))
+    studio.call("/api/transport", {"loop": [1240, 1320]})
+    studio.call("/api/transport", {"seek": 1283})
+    driver.execute_script("studio.grid.setCursor(1, 1290); studio.grid.selection = new Set(['1:1280', '1:1320', '2:1280']);"
+                          "studio.grid.render(true); studio.view.set(800, 2000, 2640);")
+    time.sleep(1.5)
+    driver.save_screenshot(path)
+
+
+def frame_time(driver, studio, seconds=5.0):
+    """Frame intervals from requestAnimationFrame while the show plays."""
+    driver.get(studio.url)
+    wait("the grid shows keys", lambda: driver.find_elements(By.CSS_SELECTOR, ".grid-row .c.key"))
+    keys = driver.execute_script("return studio.model.keyCount")
+    studio.call("/api/transport", {"seek": 0})
+    studio.call("/api/transport", {"play": True})
+    time.sleep(1.0)
+    stamps = driver.execute_async_script("""
+        const done = arguments[arguments.length - 1], stamps = [], end = performance.now() + arguments[0] * 1000;
+        const tick = (t) => { stamps.push(t); if (t < end) requestAnimationFrame(tick); else done(stamps); };
+        requestAnimationFrame(tick);""", seconds)
+    row = studio.call("/api/state")["row"]
+    gaps = sorted(b - a for a, b in zip(stamps, stamps[1:]))
+    median = statistics.median(gaps)
+    p95 = gaps[int(len(gaps) * 0.95)]
+    fps = (len(stamps) - 1) / ((stamps[-1] - stamps[0]) / 1000)
+    print(f"frame time while playing, {keys} keys, {seconds:.0f} s (to row {row:.0f}): "
+          f"{fps:.1f} frames/s, median {median:.1f} ms, p95 {p95:.1f} ms, worst {gaps[-1]:.1f} ms")
+    return fps
+
+
+def main():
+    args = sys.argv[1:]
+    for path in (CHROMIUM, DRIVER):
+        if not os.path.exists(path):
+            print(f"test_page: skipped: {path} is missing (chromium and chromium-driver, scripts/install-deps.sh)")
+            return 77
+    server = None
+    url = os.environ.get("STUDIO_URL")
+    if not url or "--frame-time" in args:
+        extra = ["--keys", "10000", "--state-rate", "25"] if "--frame-time" in args else []
+        server, url = start_fake(*extra)
+    driver = browser()
+    try:
+        studio = Studio(url)
+        if "--screenshot" in args:
+            screenshot(driver, studio, args[args.index("--screenshot") + 1])
+        elif "--frame-time" in args:
+            frame_time(driver, studio)
+        else:
+            started = time.monotonic()
+            check(driver, studio)
+            print(f"test_page: the page passed against {studio.base} in {time.monotonic() - started:.1f} s")
+    finally:
+        driver.quit()
+        if server:
+            server.kill()
+            server.wait()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
