@@ -115,6 +115,7 @@ class Studio:
         self.pad_keys(args.keys)
         self.music_seconds = args.music_seconds or None
         self.version = 1
+        self.change = "start"
         self.undo, self.redo = [], []
         self.lock = threading.RLock()
         self.listeners = []
@@ -147,7 +148,7 @@ class Studio:
             "controls": [{"code": c, "label": l} for c, l in CONTROLS],
             "tracks": [{"name": n, "keys": [{"row": r, "value": v, "kind": KIND_NAMES.get(k, k)}
                                             for r, v, k in self.tracks[n]]} for n in self.order],
-            "warnings": self.warnings(),
+            "warnings": self.warnings(), "change": self.change, "changed": [],
         }
 
     def warnings(self):
@@ -210,6 +211,7 @@ class Studio:
         self.undo.append(before)
         self.redo.clear()
         self.version += 1
+        self.change = "edit"
         self.changed()
 
     def apply(self, op):
@@ -268,6 +270,7 @@ class Studio:
             target.append(self.snapshot())
             self.tracks, self.tempo, self.marks = source.pop()
             self.version += 1
+            self.change = "undo" if back else "redo"
             self.changed()
 
     def transport(self, body):

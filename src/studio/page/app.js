@@ -111,9 +111,18 @@ class Studio {
     const model = new ShowModel(show);
     this.model = model;
     if (source === "event" && before) {
-      const { text, changed } = describeChanges(before, model);
+      // A save from the text editor names the keys it changed; another page's
+      // edit is found by comparing.
+      let { text, changed } = describeChanges(before, model);
+      if (show.change === "file" && Array.isArray(show.changed)) {
+        changed = show.changed.map((k) => `${k.track}:${k.row}`);
+        text = `${show.file} was saved from outside; keys changed: ${changed.slice(0, 8).join(", ") || "none"}` +
+          `${changed.length > 8 ? ` and ${changed.length - 8} more` : ""}`;
+      } else if (text) {
+        text = `Changed outside this page: ${text}`;
+      }
       if (text) {
-        this.say(`Changed outside this page: ${text}. Ctrl+Z takes it back.`, "warn");
+        this.say(`${text}. Ctrl+Z takes it back.`, "warn");
         this.grid.changed = new Set(changed);
         clearTimeout(this.changedTimer);
         this.changedTimer = setTimeout(() => {
