@@ -179,7 +179,8 @@ def screenshot(driver, studio, path):
     studio.call("/api/transport", {"loop": [1240, 1320]})
     studio.call("/api/transport", {"seek": 1283})
     driver.execute_script("studio.grid.setCursor(1, 1290); studio.grid.selection = new Set(['1:1280', '1:1320', '2:1280']);"
-                          "studio.grid.render(true); studio.view.set(800, 2000, 2640);")
+                          "studio.grid.render(true); studio.view.set(800, 2000, 2640);"
+                          "studio.enterValue(1, 1290, '0.8')")
     time.sleep(1.5)
     driver.save_screenshot(path)
 

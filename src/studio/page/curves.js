@@ -96,6 +96,7 @@ export class CurveLanes {
 
   refetch() {
     if (!this.model) return;
+    this.setPlayRow(this.playRow);
     for (const lane of this.lanes) this.draw(lane);
     clearTimeout(this.timer);
     this.timer = setTimeout(() => this.lanes.forEach((lane) => this.fetch(lane)), 40);
