@@ -321,6 +321,12 @@ class Handler(BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def handle(self):
+        try:
+            super().handle()
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the page went away, or dropped a fetch it no longer needs
+
     def send_json(self, status, data):
         body = json.dumps(data).encode()
         self.send_response(status)

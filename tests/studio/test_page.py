@@ -137,6 +137,34 @@ def check(driver, studio):
     wait("the key undone on the server", lambda: studio.key("back.y", row) is None)
     wait("the key undone in the grid", lambda: cell(driver, track, row).text == "")
 
+    # K cycles a key's kind, Alt+Down moves it a row, Ctrl+C and Ctrl+V copy it to the
+    # playing row, and Delete removes the copy, which the paste left selected.
+    kinds = ["step", "linear", "smooth", "ramp"]
+    row = studio.free_row("back.y", range(3, 40))
+    cell(driver, track, row).click()
+    ActionChains(driver).send_keys("2", Keys.ENTER).perform()
+    kind = wait("a new key", lambda: studio.key("back.y", row))["kind"]
+    wait("the new key in the grid", lambda: f"k-{kind}" in cell(driver, track, row).get_attribute("class"))
+    ActionChains(driver).send_keys("k").perform()
+    kind = kinds[(kinds.index(kind) + 1) % 4]
+    wait("the next kind", lambda: studio.key("back.y", row)["kind"] == kind)
+    wait("the next kind in the grid", lambda: f"k-{kind}" in cell(driver, track, row).get_attribute("class"))
+    if studio.key("back.y", row + 1) is None:
+        ActionChains(driver).key_down(Keys.ALT).send_keys(Keys.ARROW_DOWN).key_up(Keys.ALT).perform()
+        wait("the key a row down", lambda: studio.key("back.y", row) is None and studio.key("back.y", row + 1))
+        row += 1
+    paste = studio.free_row("back.y", range(60, 120))
+    studio.call("/api/transport", {"pause": True})
+    studio.call("/api/transport", {"seek": paste})
+    wait("the page at the playing row", lambda: driver.execute_script("return studio.playRow()") == paste)
+    for key in ("c", "v"):
+        ActionChains(driver).key_down(Keys.CONTROL).send_keys(key).key_up(Keys.CONTROL).perform()
+    wait("the pasted key", lambda: (studio.key("back.y", paste) or {}).get("value") == 2)
+    wait("the pasted key selected", lambda: "sel" in cell(driver, track, paste).get_attribute("class").split())
+    assert studio.key("back.y", row)["value"] == 2, "the copied key went away"
+    ActionChains(driver).send_keys(Keys.DELETE).perform()
+    wait("the pasted key removed", lambda: studio.key("back.y", paste) is None)
+
     # A drag on the waveform scrubs: the demo is where the drag let go.
     studio.call("/api/transport", {"pause": True})
     wave = driver.find_element(By.CSS_SELECTOR, "#wave canvas")
@@ -193,9 +221,11 @@ def frame_time(driver, studio, seconds=5.0):
     studio.call("/api/transport", {"seek": 0})
     studio.call("/api/transport", {"play": True})
     time.sleep(1.0)
-    stamps = driver.execute_async_script("""
+    stamps, long_tasks = driver.execute_async_script("""
         const done = arguments[arguments.length - 1], stamps = [], end = performance.now() + arguments[0] * 1000;
-        const tick = (t) => { stamps.push(t); if (t < end) requestAnimationFrame(tick); else done(stamps); };
+        let long = 0;
+        new PerformanceObserver((list) => { long += list.getEntries().length; }).observe({ entryTypes: ["longtask"] });
+        const tick = (t) => { stamps.push(t); if (t < end) requestAnimationFrame(tick); else done([stamps, long]); };
         requestAnimationFrame(tick);""", seconds)
     row = studio.call("/api/state")["row"]
     gaps = sorted(b - a for a, b in zip(stamps, stamps[1:]))
@@ -203,7 +233,8 @@ def frame_time(driver, studio, seconds=5.0):
     p95 = gaps[int(len(gaps) * 0.95)]
     fps = (len(stamps) - 1) / ((stamps[-1] - stamps[0]) / 1000)
     print(f"frame time while playing, {keys} keys, {seconds:.0f} s (to row {row:.0f}): "
-          f"{fps:.1f} frames/s, median {median:.1f} ms, p95 {p95:.1f} ms, worst {gaps[-1]:.1f} ms")
+          f"{fps:.1f} frames/s, median {median:.1f} ms, p95 {p95:.1f} ms, worst {gaps[-1]:.1f} ms, "
+          f"{long_tasks} tasks over 50 ms")
     return fps
 
 
