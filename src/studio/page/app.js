@@ -140,6 +140,7 @@ class Studio {
     this.renderControls();
     this.renderProblems();
     this.showCursor();
+    this.lastRow = -1; // the next frame places the playhead and the control in force anew
   }
 
   lastViewRow() {

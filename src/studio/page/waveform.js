@@ -43,7 +43,7 @@ export class Waveform {
       this.tempoKey = key;
       this.api.beats().then(
         (b) => { this.beats = b.beats || []; this.bpm = b.bpm; this.draw(); },
-        (e) => { this.beats = []; if (e.status === 404) this.noMusic = e.message; this.draw(); });
+        (e) => { this.beats = []; if (e.status === 404) this.noMusic = e.message.replace(/^404: /, ""); this.draw(); });
     }
     this.refetch();
   }
@@ -94,7 +94,7 @@ export class Waveform {
     if (!this.model) return;
     const rps = this.model.rowsPerSecond;
     const x = (row) => this.view.x(row, width);
-    this.message.textContent = this.noMusic ? `No music: ${this.noMusic}` : "";
+    this.message.textContent = this.noMusic ? (/music/i.test(this.noMusic) ? this.noMusic : `No music: ${this.noMusic}`) : "";
     this.message.hidden = !this.noMusic;
 
     const loop = this.pendingLoop || this.loop;
