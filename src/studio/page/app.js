@@ -140,7 +140,7 @@ class Studio {
     this.renderControls();
     this.renderProblems();
     this.showCursor();
-    this.lastRow = -1; // the next frame places the playhead and the control in force anew
+    this.refresh = true; // the next frame marks the control in force anew
   }
 
   lastViewRow() {
@@ -175,9 +175,12 @@ class Studio {
   frame(now) {
     if (!this.model || !this.state) return;
     const row = this.playRow(now);
-    if (row === this.lastRow) return;
+    const moved = row !== this.lastRow;
+    if (!moved && !this.refresh) return;
     this.lastRow = row;
-    this.grid.setPlayRow(row, $("follow").checked);
+    this.refresh = false;
+    // Only a moving playhead scrolls the grid: an edit elsewhere while paused stays in sight.
+    this.grid.setPlayRow(row, $("follow").checked && moved);
     this.wave.setPlayRow(row);
     this.curves.setPlayRow(row);
     const rps = this.model.rowsPerSecond;
