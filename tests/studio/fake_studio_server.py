@@ -437,7 +437,10 @@ class Handler(BaseHTTPRequestHandler):
                 studio.listeners.remove(q)
 
     def serve_page(self, path):
-        name = "index.html" if path == "/" else path.lstrip("/")
+        """As the demo serves the page: index.html at /, every file under /page/."""
+        if path != "/" and not path.startswith("/page/"):
+            return self.send_json(404, {"error": f"nothing at {path}"})
+        name = "index.html" if path == "/" else path[len("/page/"):]
         full = os.path.realpath(os.path.join(PAGE, name))
         if not re.fullmatch(r"[a-z0-9_-]+\.[a-z]+", name) or not os.path.isfile(full):
             return self.send_json(404, {"error": "no such file"})
