@@ -120,6 +120,9 @@ def page_errors(driver):
 
 def check(driver, studio):
     names = [t["name"] for t in studio.call("/api/show")["tracks"]]
+    # Paused at the start, so that the grid does not scroll under the clicks.
+    studio.call("/api/transport", {"pause": True})
+    studio.call("/api/transport", {"seek": 0})
     driver.get(studio.url)
     wait("the grid shows keys", lambda: driver.find_elements(By.CSS_SELECTOR, ".grid-row .c.key"))
 
@@ -166,7 +169,6 @@ def check(driver, studio):
     wait("the pasted key removed", lambda: studio.key("back.y", paste) is None)
 
     # A drag on the waveform scrubs: the demo is where the drag let go.
-    studio.call("/api/transport", {"pause": True})
     wave = driver.find_element(By.CSS_SELECTOR, "#wave canvas")
     width = wave.size["width"]
     ActionChains(driver).move_to_element_with_offset(wave, -width // 4, 0).click_and_hold() \

@@ -354,7 +354,6 @@ class Studio {
     this.controlEvents = this.model.controlEvents();
     $("controls").replaceChildren(...this.controlEvents.map((ev) => {
       const li = document.createElement("li");
-      li.className = ev.known ? "" : "unknown";
       const time = document.createElement("span");
       time.className = "when";
       time.textContent = formatTime(ev.row, rps);

@@ -122,7 +122,8 @@ export class ShowModel {
     return this.tracks[t].keys.map((k) => {
       const code = Math.trunc(k.value);
       const label = this.controls.get(code);
-      return { row: k.row, code, text: `${code}: ${label ?? "no plane"}`, known: label !== undefined };
+      // A code the demo names nothing for draws no plane (README, control codes).
+      return { row: k.row, code, text: `${code}: ${label ?? "no plane"}` };
     });
   }
 }

@@ -94,7 +94,8 @@ export class Waveform {
     if (!this.model) return;
     const rps = this.model.rowsPerSecond;
     const x = (row) => this.view.x(row, width);
-    this.message.textContent = this.noMusic ? (/music/i.test(this.noMusic) ? this.noMusic : `No music: ${this.noMusic}`) : "";
+    // The demo's own reason: no music in the show, or none this build can read.
+    this.message.textContent = this.noMusic ? this.noMusic[0].toUpperCase() + this.noMusic.slice(1) : "";
     this.message.hidden = !this.noMusic;
 
     const loop = this.pendingLoop || this.loop;
