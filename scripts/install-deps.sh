@@ -11,6 +11,8 @@ windows_packages=(
   # cross-building for Windows, GoogleTest's sources for its tests, Wine and
   # a virtual X server to run them, and what drives and inspects it
   mingw-w64 googletest wine wine64 xvfb xdotool x11-apps imagemagick python3
+  # the studio's server, whose headers the Windows build takes from Linux's
+  libboost-dev nlohmann-json3-dev
 )
 packages=(
   # toolchain
@@ -23,6 +25,8 @@ packages=(
   libegl-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   # demotool's track plots and beats
   libcairo2-dev libaubio-dev
+  # the studio's server: HTTP over Boost.Asio (headers only) and JSON
+  libboost-dev nlohmann-json3-dev
 )
 if [ "${1:-all}" = windows ]; then
   packages=(build-essential cmake python3 "${windows_packages[@]}")

@@ -17,6 +17,7 @@ constexpr const char* Prefixes[] = {
     "demo: tracks: ",   // Tracks
     "demo: ",           // Show
     "demo: edit: ",     // Edit
+    "demo: studio: ",   // Studio
     "",                 // TrackText
     "demo: render: ",   // Render
     "demo: capture: ",  // Capture

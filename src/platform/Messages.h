@@ -30,6 +30,7 @@ enum class Subsystem {
   Tracks,     // "demo: tracks: "   the track files
   Show,       // "demo: "           the show's own course (its end)
   Edit,       // "demo: edit: "     the edit mode
+  Studio,     // "demo: studio: "   the studio's server beside the edit mode
   TrackText,  // ""                 FILE:LINE: message, the form editors jump to
   Render,     // "demo: render: "   stills
   Capture,    // "demo: capture: "  video capture

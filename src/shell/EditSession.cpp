@@ -22,6 +22,13 @@
 // texture replaced between two frames, by the start-up's own upload. The one
 // look of waiting keeps a drawing program's half-written file off the screen;
 // a picture that still cannot be made keeps the texture it had.
+//
+// The studio's page reaches the session through the studio's server, on a
+// thread of its own that never touches the tracks: the session publishes the
+// show after every change and the state after every frame, and applies the
+// page's requests here, between two frames, as it applies a save. An edit
+// from the page is written to the file before its answer, and the file as
+// written counts as seen, so it is never taken for a save from outside.
 #include "shell/EditSession.h"
 
 #include <GL/gl.h>
@@ -31,6 +38,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -40,12 +49,17 @@
 #include "platform/Display.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
+#include "platform/OpenUrl.h"
+#include "platform/SystemRandom.h"
 #include "render/DemoFrame.h"
 #include "render/FramePlan.h"
 #include "render/OutlineFont.h"
 #include "shell/Projection.h"
 #include "shell/ShowPlayer.h"
 #include "show/ShowTable.h"
+#include "studio/StudioDocument.h"
+#include "studio/StudioLink.h"
+#include "studio/StudioServer.h"
 #include "sync/MusicClock.h"
 #include "sync/ShowTime.h"
 #include "sync/TrackSwap.h"
@@ -67,6 +81,12 @@ constexpr auto MissingGrace = std::chrono::seconds(1);
 constexpr auto EmptyGrace = std::chrono::milliseconds(200);
 constexpr int MostMessageLines = 4;
 constexpr double FrameRateWindowSeconds = 0.5;
+// How much music a seek while paused plays when the page asks for sound
+// while scrubbing: long enough to hear a beat's attack, short enough that
+// dragging along the waveform sounds like the music under the pointer.
+constexpr auto ScrubGrain = std::chrono::milliseconds(80);
+// The token's random bits.
+constexpr std::size_t TokenBytes = 16;
 
 struct FileStamp {
   bool exists = false;
@@ -119,6 +139,19 @@ struct Session {
   bool paused = false;
   bool ended = false;
 
+  // The studio's show: the edit history over the file's text.
+  std::optional<StudioDocument> document;
+  StudioShowInfo showInfo;
+  std::shared_ptr<const std::string> showJson;  // of the published version
+  std::shared_ptr<const std::vector<TrackSource>> showTracks;
+  uint64_t publishedVersion = 0;
+  std::optional<std::pair<double, double>> loop;
+  bool scrubAudio = false;
+  // A grain of music playing while paused: the picture stays at grainRow.
+  bool grainPlaying = false;
+  double grainRow = 0.0;
+  SteadyClock::time_point grainEnd{};
+
   int framesInWindow = 0;
   SteadyClock::time_point windowStart{};
   double framesPerSecond = 0.0;
@@ -127,11 +160,60 @@ struct Session {
 Session S;
 EditClock Now = SteadyClock::now;
 
+// The studio's server and its meeting point with the frame loop, for the
+// whole run once OpenStudio has made them.
+std::unique_ptr<StudioLink> Link;
+StudioServer Server;
+
+// Gives the studio's pages the show as it is now: the JSON of a new version
+// is made once, here, and shared by every request until the next change.
+void Publish() {
+  if (!Link || !S.document) return;
+  if (!S.showJson || S.document->Version() != S.publishedVersion) {
+    S.publishedVersion = S.document->Version();
+    S.showJson = std::make_shared<const std::string>(S.document->ShowJson(S.showInfo));
+    S.showTracks = std::make_shared<const std::vector<TrackSource>>(S.document->Model().Tracks());
+  }
+  auto view = std::make_shared<StudioView>();
+  view->version = S.publishedVersion;
+  view->showJson = S.showJson;
+  view->tracks = S.showTracks;
+  view->errors = S.document->FileErrors();
+  Link->PublishView(std::move(view));
+}
+
 void Report(const std::vector<std::string>& lines, bool errors, long long leftOut = 0) {
   S.messages = lines;
   S.messagesAreErrors = errors;
   S.messagesLeftOut = leftOut;
   for (const std::string& line : lines) Say(Subsystem::TrackText, "%s", line.c_str());
+  // While the file cannot be taken the studio refuses edits, which would
+  // write over it.
+  if (S.document) S.document->SetFileErrors(errors ? lines : std::vector<std::string>());
+  Publish();
+}
+
+// Swaps the document's tracks in: after a save, and after the studio's own
+// changes (fromStudio).
+void SwapInDocument(bool fromStudio) {
+  const TrackSwapResult swap = SwapInTrackSources(CurrentTrackSet(), S.document->Model().Tracks());
+  std::vector<std::string> warnings;
+  for (const TrackSource* unused : swap.unused) {
+    warnings.push_back(S.path + ":" + std::to_string(unused->line) + ": track '" + unused->name +
+                       "' is none of the show's tracks; it is left out");
+  }
+  // The same warnings again after every edit from the page would fill the
+  // terminal; those are said when they change.
+  if (!fromStudio || warnings != S.messages || S.messagesAreErrors) {
+    Report(warnings, false);
+  } else {
+    Publish();
+  }
+  // The fades depend on the control track's whole history: a new one gives
+  // the fades a viewer of the new show would have.
+  for (const std::string& name : swap.changed) {
+    if (name == ControlTrackName) JumpPlaneFadesTo(CurrentRow());
+  }
 }
 
 // Compiles the text and swaps its tracks in; a text with errors changes
@@ -140,26 +222,14 @@ void Compile(const std::string& text, const FileStamp& stamp) {
   S.compiledText = text;
   S.compiledOnce = true;
   std::vector<TrackTextError> errors;
-  const std::vector<TrackSource> sources = ParseTrackText(text, errors);
-  if (!errors.empty()) {
+  if (!S.document->TakeFileText(text, errors)) {
     std::vector<std::string> lines;
     for (const TrackTextError& e : errors) lines.push_back(S.path + ":" + std::to_string(e.line) + ": " + e.message);
     // The closing "... and N more errors" line stands for N of them.
     Report(lines, true, errors.back().more > 0 ? errors.back().more - 1 : 0);
     return;
   }
-  const TrackSwapResult swap = SwapInTrackSources(CurrentTrackSet(), sources);
-  std::vector<std::string> warnings;
-  for (const TrackSource* unused : swap.unused) {
-    warnings.push_back(S.path + ":" + std::to_string(unused->line) + ": track '" + unused->name +
-                       "' is none of the show's tracks; it is left out");
-  }
-  Report(warnings, false);
-  // The fades depend on the control track's whole history: a new one gives
-  // the fades a viewer of the new show would have.
-  for (const std::string& name : swap.changed) {
-    if (name == ControlTrackName) JumpPlaneFadesTo(CurrentRow());
-  }
+  SwapInDocument(false);
   S.reloadPending = true;
   S.savedAt = stamp.time;
 }
@@ -306,25 +376,112 @@ void Seek(double seconds) {
   JumpPlaneFadesTo(CurrentRow());
 }
 
+// --- The studio's requests, between two frames ---------------------------
+
+// Stops a grain of music and puts the music back where the picture is.
+void EndGrain() {
+  if (!S.grainPlaying) return;
+  S.grainPlaying = false;
+  AudioPause(MusicStream);
+  AudioSeek(MusicStream, S.grainRow / RowsPerSecond);
+}
+
+// The row the picture shows: a grain plays on without moving it.
+double ShownRow() { return S.grainPlaying ? S.grainRow : CurrentRow(); }
+
+// "plane C in, vorn.gif", "no plane", "end of the show": what a code does.
+std::string ControlCodeText(int32_t code) {
+  if (code == EndOfShowCode) return "end of the show";
+  const PlaneChoice plane = PlaneForControlCode(code);
+  if (plane.routine == PlaneRoutine::None) return "no plane";
+  const char* names = "-ABC";
+  const char* image = ShowImageForSlot(plane.slot);
+  return std::string("plane ") + names[int(plane.routine)] + " " + (plane.fadeOut ? "out" : "in") + ", " +
+         (image ? image : "no image");
+}
+
+StudioState CurrentState() {
+  StudioState state;
+  state.row = ShownRow();
+  const Track* control = ShowControlTrack();
+  state.code = control ? TruncateTrackValue(TrackValue(control, state.row)) : 0;
+  state.paused = S.paused;
+  state.held = S.ended;
+  state.fps = S.framesPerSecond;
+  state.loop = S.loop;
+  state.scrubAudio = S.scrubAudio;
+  state.version = S.document ? S.document->Version() : 0;
+  return state;
+}
+
+void ApplyTransport(const TransportCommand& command) {
+  if (command.scrubAudio) S.scrubAudio = *command.scrubAudio;
+  if (command.play) {
+    EndGrain();
+    if (*command.play && S.paused) AudioResume(MusicStream);
+    if (!*command.play && !S.paused) AudioPause(MusicStream);
+    S.paused = !*command.play;
+    if (*command.play) S.ended = false;
+  }
+  if (command.setLoop) {
+    S.loop = command.loop;
+    const double row = ShownRow();
+    if (S.loop && (row < S.loop->first || row >= S.loop->second)) {
+      EndGrain();
+      Seek(S.loop->first / RowsPerSecond);
+    }
+  }
+  if (command.seek) {
+    EndGrain();
+    Seek(*command.seek / RowsPerSecond);
+    if (S.paused && S.scrubAudio) {
+      S.grainPlaying = true;
+      S.grainRow = CurrentRow();
+      S.grainEnd = SteadyClock::now() + ScrubGrain;
+      AudioResume(MusicStream);
+    }
+  }
+}
+
+// After the studio changed the show: the file it wrote counts as seen, and
+// its tracks go on screen in the next frame.
+void TakeStudioChange(uint64_t versionBefore) {
+  if (S.document->Version() == versionBefore) return;
+  S.seen = StampOf(S.path);
+  S.compiledText = S.document->Model().Text();
+  S.compiledOnce = true;
+  SwapInDocument(true);
+}
+
+StudioResult ApplyStudioCommand(const StudioCommand& command) {
+  if (const TransportCommand* transport = std::get_if<TransportCommand>(&command)) {
+    ApplyTransport(*transport);
+    return {200, StateJson(CurrentState())};
+  }
+  // A save from outside that the watcher has not seen yet comes first, so
+  // that the edit is judged against the show on disk (and refused as stale
+  // when it was made on the show before that save).
+  Look(true);
+  const uint64_t before = S.document->Version();
+  StudioResult result;
+  if (const EditCommand* edit = std::get_if<EditCommand>(&command)) {
+    result = S.document->Edit(*edit, S.showInfo);
+  } else if (std::holds_alternative<UndoCommand>(command)) {
+    result = S.document->Undo(S.showInfo);
+  } else {
+    result = S.document->Redo(S.showInfo);
+  }
+  TakeStudioChange(before);
+  return result;
+}
+
 }  // namespace
 
 std::string FormatEditStatus(const EditStatus& status) {
   char row[32];
   std::snprintf(row, sizeof row, "row %.1f", std::floor(status.row * 10.0) / 10.0);
-  std::string text = FormatShowTime(status.seconds) + "   " + row + "   code " + std::to_string(status.code);
-  if (status.code == EndOfShowCode) {
-    text += ": end of the show";
-  } else {
-    const PlaneChoice plane = PlaneForControlCode(status.code);
-    if (plane.routine == PlaneRoutine::None) {
-      text += ": no plane";
-    } else {
-      const char* names = "-ABC";
-      const char* image = ShowImageForSlot(plane.slot);
-      text += std::string(": plane ") + names[int(plane.routine)] + " " + (plane.fadeOut ? "out" : "in") + ", " +
-              (image ? image : "no image");
-    }
-  }
+  std::string text = FormatShowTime(status.seconds) + "   " + row + "   code " + std::to_string(status.code) + ": " +
+                     ControlCodeText(status.code);
   if (status.ended || status.paused) {
     text += status.ended ? "   held at the end" : "   paused";
   } else {
@@ -348,6 +505,14 @@ void BeginEditSession(const std::string& path, int width, int height) {
   S.path = path;
   S.width = width;
   S.height = height;
+  S.document.emplace(path);
+  S.showInfo.file = path;
+  S.showInfo.endRow = MusicEndRow();
+  for (int32_t code = 1; code <= EndOfShowCode; ++code) {
+    if (code == EndOfShowCode || PlaneForControlCode(code).routine != PlaneRoutine::None) {
+      S.showInfo.controls.push_back({code, ControlCodeText(code)});
+    }
+  }
   Look(true);
   LookAtPictures(true);
   JumpPlaneFadesTo(CurrentRow());
@@ -360,9 +525,12 @@ void SetEditSessionClock(EditClock clock) { Now = clock ? clock : SteadyClock::n
 void LookAtEditFile() { Look(false); }
 
 bool EditFrame() {
+  if (Link) Link->ServeCommands(ApplyStudioCommand);
+  if (S.grainPlaying && SteadyClock::now() >= S.grainEnd) EndGrain();
   Look(false);
   LookAtPictures(false);
-  const double row = CurrentRow();
+  if (S.loop && !S.paused && CurrentRow() >= S.loop->second) Seek(S.loop->first / RowsPerSecond);
+  const double row = ShownRow();
   const FrameTrackValues values = EvaluateFrameTracks(row);
   FramePlan plan = PlanFrame(values);
   if (plan.endsShow && !S.ended) {
@@ -385,6 +553,7 @@ bool EditFrame() {
   status.framesPerSecond = S.framesPerSecond;
   DrawOverlay(FormatEditStatus(status));
   SwapDemoWindow();
+  if (Link) Link->PublishState(CurrentState());
 
   if (S.reloadPending) {
     S.reloadPending = false;
@@ -402,6 +571,7 @@ bool EditFrame() {
 
 bool EditKey(int key) {
   if (!S.active) return false;
+  EndGrain();
   const double seconds = CurrentRow() / RowsPerSecond;
   switch (key) {
     case KeySpace:
@@ -420,4 +590,37 @@ bool EditKey(int key) {
     case KeyHome: Seek(0.0); return true;
     default: return false;
   }
+}
+
+bool OpenStudio(const std::string& path, const StudioOptions& options) {
+  // Without a port asked for, the edit mode works on without its studio.
+  const bool required = options.port.has_value();
+  unsigned char bytes[TokenBytes];
+  std::string why;
+  if (!SystemRandomBytes(bytes, sizeof bytes, why)) {
+    Say(Subsystem::Studio, "%s; no studio for %s without a secret token", why.c_str(), path.c_str());
+    return !required;
+  }
+  std::string token;
+  for (unsigned char byte : bytes) {
+    token += "0123456789abcdef"[byte >> 4];
+    token += "0123456789abcdef"[byte & 15];
+  }
+  Link = std::make_unique<StudioLink>();
+  if (!Server.Start(uint16_t(options.port.value_or(0)), *Link, token, why)) {
+    Say(Subsystem::Studio, "cannot listen on %s%s", why.c_str(), required ? "" : "; the edit mode goes on without the studio");
+    Link.reset();
+    return !required;
+  }
+  const std::string url = "http://127.0.0.1:" + std::to_string(Server.Port()) + "/#token=" + token;
+  Say(Subsystem::Studio, "%s", url.c_str());
+  if (options.open && !OpenInBrowser(url, why)) Say(Subsystem::Studio, "%s; open the address above yourself", why.c_str());
+  return true;
+}
+
+void CloseStudio() {
+  if (!Link) return;
+  Link->Close();
+  Server.Stop();
+  Link.reset();
 }

@@ -5,11 +5,29 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Whether the track text can be read at all; false with the reason on stderr.
 // Checked before any window opens, so that a mistyped name costs nothing.
 bool CheckEditFile(const std::string& path);
+
+// The studio beside the edit mode: a page in the browser that edits FILE
+// through the demo (src/studio, docs/studio-api.md).
+struct StudioOptions {
+  std::optional<int> port;  // --port N; a free port when not given
+  bool open = false;        // --open: the address in the default browser
+};
+
+// Starts the studio's server for FILE, before the window opens, and says
+// once on stderr where it is: "demo: studio: http://127.0.0.1:PORT/#token=T".
+// Requests wait (and get 503 after a few seconds) until BeginEditSession.
+// A server that cannot start is said on stderr; false only when the port
+// was asked for, which the run must then not go on without.
+bool OpenStudio(const std::string& path, const StudioOptions& options);
+// Answers what still waits, closes every connection and ends the server's
+// thread; nothing when no studio is open.
+void CloseStudio();
 
 // Starts the session once the start-up has registered the tracks (without
 // keys) and the music plays: compiles the file, swaps its tracks in and puts

@@ -25,7 +25,9 @@ struct UsagePiece {
 };
 
 constexpr UsagePiece UsagePieces[] = {
-    {Needs::Nothing, "usage: demo [--window WxH] [--from TIME] [--edit FILE] [--stats] [--show DIR]\n"},
+    {Needs::Nothing,
+     "usage: demo [--window WxH] [--from TIME] [--edit FILE [--port N] [--open]] [--stats]\n"
+     "            [--show DIR]\n"},
     {Needs::Still, "       demo --render TIME -o FILE.png [--tracks FILE] [--size WxH] [--fps N] [--show DIR]\n"},
     {Needs::Video,
      "       demo --capture FILE [--tracks FILE] [--size WxH] [--fps N] [--from TIME] [--to TIME]\n"
@@ -45,7 +47,11 @@ constexpr UsagePiece UsagePieces[] = {
      "                   Home goes to the start; a status line shows time, row, control\n"
      "                   code with its plane and image, and frames per second; the end\n"
      "                   code holds the show instead of ending it; a picture whose file\n"
-     "                   changes is loaded again\n"},
+     "                   changes is loaded again. It also serves the studio, a page\n"
+     "                   that edits FILE in the browser, on 127.0.0.1 and says its\n"
+     "                   address (with a secret token) once on stderr\n"
+     "  --port N         the studio's port (default: a free one)\n"
+     "  --open           open the studio in the default browser\n"},
     {Needs::Still,
      "  --render TIME    write the frame at TIME to the PNG file given with -o, offscreen\n"
      "  -o FILE.png      the still's output file\n"},
@@ -88,6 +94,18 @@ bool ParseSize(std::string_view text, PixelSize* size) {
   return true;
 }
 
+bool ParsePort(std::string_view text, int* port) {
+  if (text.empty() || text.size() > 5) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < 1 || value > 65535) return false;
+  *port = value;
+  return true;
+}
+
 bool ParseFramesPerSecond(std::string_view text, int* fps) {
   if (text.empty() || text.size() > 4) return false;
   int value = 0;
@@ -101,7 +119,7 @@ bool ParseFramesPerSecond(std::string_view text, int* fps) {
 }
 
 // The options that take a value, and which of the modes accept them.
-enum Option { Window, From, To, Edit, Render, Output, Capture, Size, Fps, Tracks, Show, OptionCount };
+enum Option { Window, From, To, Edit, Render, Output, Capture, Size, Fps, Tracks, Show, Port, OptionCount };
 
 struct OptionInfo {
   const char* name;
@@ -112,7 +130,7 @@ constexpr OptionInfo Options[OptionCount] = {
     {"--window", "WxH"},  {"--from", "TIME"},  {"--to", "TIME"},
     {"--edit", "FILE"},   {"--render", "TIME"}, {"-o", "FILE.png"},
     {"--capture", "FILE"}, {"--size", "WxH"},   {"--fps", "N"},
-    {"--tracks", "FILE"},  {"--show", "DIR"},
+    {"--tracks", "FILE"},  {"--show", "DIR"},    {"--port", "N"},
 };
 
 int FindOption(std::string_view name) {
@@ -166,6 +184,11 @@ OptionsResult ParseDemoOptions(int argc, const char* const* argv) {
     if (arg == "--stats") {
       if (o.stats) return Refuse("--stats is given more than once");
       o.stats = true;
+      continue;
+    }
+    if (arg == "--open") {
+      if (o.openStudio) return Refuse("--open is given more than once");
+      o.openStudio = true;
       continue;
     }
     std::string_view name = arg;
@@ -229,6 +252,12 @@ OptionsResult ParseDemoOptions(int argc, const char* const* argv) {
         else if (option == Tracks) o.tracksFile = text;
         else o.outputFile = text;
         break;
+      case Port: {
+        int port = 0;
+        if (!ParsePort(value, &port)) return bad("not a port from 1 to 65535");
+        o.studioPort = port;
+        break;
+      }
       case Show:
         // Whether it is a folder is the files service's to say, at start.
         if (text.empty()) return bad("the folder name is empty");
@@ -238,6 +267,9 @@ OptionsResult ParseDemoOptions(int argc, const char* const* argv) {
   }
 
   // Which options belong to which mode.
+  if ((given[Port] || o.openStudio) && !given[Edit]) {
+    return Refuse(std::string(given[Port] ? "--port" : "--open") + " belongs to --edit, which serves the studio");
+  }
   if (given[Render] && given[Capture]) return Refuse("--render and --capture cannot be combined");
   if (given[Render]) o.mode = DemoMode::Render;
   if (given[Capture]) o.mode = DemoMode::Capture;

@@ -35,6 +35,8 @@ struct DemoOptions {
   PixelSize size = DefaultOffscreenSize;     // --size WxH (Render and Capture)
   int framesPerSecond = DefaultFramesPerSecond;  // --fps N (Render and Capture)
   bool stats = false;               // --stats: start-up and frame times on stderr (Play)
+  std::optional<int> studioPort;    // --port N: the studio's port (--edit)
+  bool openStudio = false;          // --open: the studio in the default browser (--edit)
 
   bool operator==(const DemoOptions&) const = default;
 };

@@ -48,6 +48,12 @@ int PlayShow(const DemoOptions& options) {
   if (options.stats) EnableRunStats();
   const bool editing = !options.editFile.empty();
   if (editing && !CheckEditFile(options.editFile)) return 1;
+  // The studio listens from before the window, so that a port that cannot
+  // be had costs no loading; it closes on every way out of here.
+  if (editing && !OpenStudio(options.editFile, {options.studioPort, options.openStudio})) return 1;
+  struct StudioCloser {
+    ~StudioCloser() { CloseStudio(); }
+  } studioCloser;
   InstallQuitSignals();
   // The picture is framed for the surface it is drawn on: the desktop, or the
   // ordinary window asked for.

@@ -71,6 +71,11 @@ TEST(OptionsTest, AcceptedCommandLines) {
          o.stats = true;
          o.window = PixelSize{640, 360};
        })},
+      {{"--edit", "s.tracks", "--port", "8080", "--open"}, With([](DemoOptions& o) {
+         o.editFile = "s.tracks";
+         o.studioPort = 8080;
+         o.openStudio = true;
+       })},
       // --help wins over everything else on the line, even a bad option.
       {{"--window", "0x0", "--help"}, With([](DemoOptions& o) { o.mode = DemoMode::Help; })},
       {{"-h"}, With([](DemoOptions& o) { o.mode = DemoMode::Help; })},
@@ -121,6 +126,12 @@ TEST(OptionsTest, RefusedCommandLinesSayWhatIsWrong) {
       {{"--render", "1", "-o", "a.png", "--tracks", ""}, "--tracks '': the file name is empty"},
       {{"--show", ""}, "--show '': the folder name is empty"},
       {{"--show", "a", "--show", "b"}, "--show is given more than once"},
+      {{"--port", "8080"}, "--port belongs to --edit"},
+      {{"--open", "--window", "640x360"}, "--open belongs to --edit"},
+      {{"--edit", "s.tracks", "--port", "0"}, "--port '0': not a port"},
+      {{"--edit", "s.tracks", "--port", "65536"}, "--port '65536'"},
+      {{"--edit", "s.tracks", "--port", "80a"}, "--port '80a'"},
+      {{"--edit", "s.tracks", "--open", "--open"}, "--open is given more than once"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -155,7 +166,7 @@ TEST(OptionsTest, UsageListsTheModesTheBuildHas) {
     EXPECT_EQ(usage.find("demo --capture") != std::string::npos, c.capture) << which;
     EXPECT_EQ(usage.find("  --to TIME") != std::string::npos, c.capture) << which;
     EXPECT_EQ(usage.find("  --size WxH") != std::string::npos, c.render || c.capture) << which;
-    for (const char* always : {"usage: demo [--window WxH]", "  --from TIME", "  --edit FILE", "  --stats",
+    for (const char* always : {"usage: demo [--window WxH]", "  --from TIME", "  --edit FILE", "  --port N", "  --open", "  --stats",
                                "  -h, --help", "20 rows per second"}) {
       EXPECT_NE(usage.find(always), std::string::npos) << always << " in " << which;
     }
