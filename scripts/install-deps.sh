@@ -38,6 +38,8 @@ elif [ "${1:-all}" != demo ]; then
     zlib1g-dev libspng-dev libdeflate-dev libisal-dev
     # end-to-end tests and making the bundled show
     xvfb xdotool x11-apps x11-utils imagemagick ffmpeg lame sox python3 python3-numpy python3-pil
+    # the studio's API spoken to from a shell
+    curl
     # the studio's page in a real browser
     chromium chromium-driver python3-selenium
     # setcap, for the start over of a program with file capabilities
