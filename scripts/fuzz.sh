@@ -2,7 +2,8 @@
 # Fuzzes every parser of the demo under AddressSanitizer and
 # UndefinedBehaviorSanitizer: the inflater, the PNG decoder, the PNG route of
 # the image loader, the binary track reader, the track text compiler, the
-# studio's edits of track text and the GIF, JPEG and BMP picture decoders.
+# studio's edits of track text, the studio's request bodies and the GIF, JPEG
+# and BMP picture decoders.
 #
 #   scripts/fuzz.sh [SECONDS]      each target for SECONDS (default 60)
 #
@@ -26,7 +27,7 @@ case "${1:-}" in
   *[!0-9]*) echo "fuzz.sh: SECONDS must be a whole number, not '$1'" >&2; usage >&2; exit 2 ;;
   *) seconds=$1 ;;
 esac
-all_targets="inflate png pngroute track tracktext studioedit gif jpeg bmp"
+all_targets="inflate png pngroute track tracktext studioedit studiojson gif jpeg bmp"
 targets=${FUZZ_TARGETS:-$all_targets}
 for t in $targets; do
   case " $all_targets " in *" $t "*) ;; *) echo "fuzz.sh: no target '$t' (targets: $all_targets)" >&2; exit 2 ;; esac
@@ -60,6 +61,10 @@ cp res/*.track "$seeds/track/"
 cp tests/fuzz/seeds/gif/* res/*.gif "$seeds/gif/"
 cp tests/fuzz/seeds/jpeg/* "$seeds/jpeg/"
 cp tests/fuzz/seeds/bmp/* "$seeds/bmp/"
+# The studio's request bodies: one of each kind of op and of transport.
+printf '%s' '{"version":2,"ops":[{"track":"back.x","row":20,"value":0.1,"kind":"linear"},{"track":"back.y","row":0,"delete":true}]}' >"$seeds/studiojson/keys.json"
+printf '%s' '{"version":2,"ops":[{"shift":{"from":40,"by":-5}},{"tempo":[{"bpm":120,"at":0}]},{"mark":{"row":40,"name":"a b"}},{"mark":{"row":40,"delete":true}}]}' >"$seeds/studiojson/notes.json"
+printf '%s' '{"seek":120.5,"pause":true,"loop":[20,80],"scrubAudio":true}' >"$seeds/studiojson/transport.json"
 python3 - "$seeds" <<'PY'
 import os, struct, sys
 seeds = sys.argv[1]

@@ -179,6 +179,8 @@ void Publish() {
   view->showJson = S.showJson;
   view->tracks = S.showTracks;
   view->errors = S.document->FileErrors();
+  view->tempos = S.document->Model().Tempos();
+  if (S.showInfo.endRow) view->musicSeconds = *S.showInfo.endRow / RowsPerSecond;
   Link->PublishView(std::move(view));
 }
 

@@ -206,7 +206,8 @@ bool WholeNumber(const json& value, int32_t& number) {
 // edit that silently did less.
 bool KnownMembers(const json& object, std::initializer_list<const char*> names, const std::string& what,
                   std::string& why) {
-  for (const auto& [key, value] : object.items()) {
+  for (auto member = object.begin(); member != object.end(); ++member) {
+    const std::string& key = member.key();
     if (std::find_if(names.begin(), names.end(), [&](const char* n) { return key == n; }) == names.end()) {
       why = what + " has an unknown field '" + key + "'";
       return false;
@@ -419,6 +420,27 @@ StudioResponse Curve(const Target& target, const StudioHost& host) {
   return Json(200, json{{"values", values}}.dump());
 }
 
+// The beats of the text's tempo lines: each lays a beat every 60/bpm
+// seconds from its own time up to the next one's (or the music's end).
+StudioResponse Beats(const StudioHost& host) {
+  const std::shared_ptr<const StudioView> view = host.View();
+  if (!view) return Error(503, "the show is still loading");
+  if (!view->musicSeconds) return Error(404, "the show has no music to find beats in");
+  json beats = json::array();
+  const std::vector<TrackTempo>& tempos = view->tempos;
+  for (std::size_t i = 0; i < tempos.size(); ++i) {
+    const double start = tempos[i].row / RowsPerSecond;
+    const double end = i + 1 < tempos.size() ? tempos[i + 1].row / RowsPerSecond : *view->musicSeconds;
+    const double interval = 60.0 / tempos[i].bpm;
+    for (int64_t n = 0; start + double(n) * interval < end && beats.size() < 1000000; ++n) {
+      beats.push_back(start + double(n) * interval);
+    }
+  }
+  json bpm = nullptr;
+  if (!tempos.empty()) bpm = tempos.front().bpm;
+  return Json(200, json{{"bpm", bpm}, {"beats", beats}, {"detected", false}}.dump());
+}
+
 StudioResponse Api(const StudioRequest& request, const Target& target, StudioHost& host) {
   const std::string& path = target.path;
   const bool get = request.method == "GET";
@@ -441,9 +463,8 @@ StudioResponse Api(const StudioRequest& request, const Target& target, StudioHos
 
   if (path == "/api/state") return Json(200, StateJson(host.State()));
   if (path == "/api/curve") return Curve(target, host);
-  if (path == "/api/waveform" || path == "/api/beats") {
-    return Error(404, path.substr(5) + " is not available in this build");
-  }
+  if (path == "/api/beats") return Beats(host);
+  if (path == "/api/waveform") return Error(404, "the waveform is not available in this build");
   if (path == "/api/events") {
     StudioResponse response;
     response.contentType = "text/event-stream";

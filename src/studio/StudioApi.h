@@ -58,6 +58,10 @@ struct StudioView {
   std::shared_ptr<const std::vector<TrackSource>> tracks;
   // "FILE:LINE: message" while FILE does not compile (or cannot be read).
   std::vector<std::string> errors;
+  // The text's tempo lines and the music's length (nothing without music),
+  // which GET /api/beats lays its beats from.
+  std::vector<TrackTempo> tempos;
+  std::optional<double> musicSeconds;
 };
 
 struct StudioState {

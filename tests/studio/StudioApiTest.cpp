@@ -69,12 +69,15 @@ class TestHost : public StudioHost {
     next->showJson = std::make_shared<const std::string>(document.ShowJson(info));
     next->tracks = std::make_shared<const std::vector<TrackSource>>(document.Model().Tracks());
     next->errors = document.FileErrors();
+    next->tempos = document.Model().Tempos();
+    next->musicSeconds = musicSeconds;
     view = next;
     state.version = document.Version();
   }
 
   StudioDocument document;
   StudioShowInfo info;
+  std::optional<double> musicSeconds;
   std::shared_ptr<const StudioView> view;
   StudioState state;
   int commands = 0;
@@ -236,6 +239,16 @@ TEST_F(StudioApiTest, MarksAreAddedAndRemovedByRow) {
   EXPECT_EQ(ReadFile(path_).find("verse"), std::string::npos);
   Edit({{{"shift", {{"from", 10}, {"by", 5}}}}});
   EXPECT_NE(ReadFile(path_).find("  45  3    step"), std::string::npos) << ReadFile(path_);
+}
+
+TEST_F(StudioApiTest, BeatsComeFromTheTempoLinesUpToTheMusicsEnd) {
+  EXPECT_EQ(Get("/api/beats").status, 404) << "without music";
+  host_->musicSeconds = 3.0;
+  Edit({{{"tempo", {{{"bpm", 120}, {"at", 10}}, {{"bpm", 60}, {"at", 30}}}}}});
+  const json beats = json::parse(Get("/api/beats").body);
+  EXPECT_EQ(beats["bpm"], 120.0);
+  EXPECT_EQ(beats["beats"], (json::array({0.5, 1.0, 1.5, 2.5})));
+  EXPECT_EQ(beats["detected"], false);
 }
 
 TEST_F(StudioApiTest, CurvesAreTheDemosOwnEvaluation) {
