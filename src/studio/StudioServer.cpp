@@ -149,9 +149,11 @@ class Session : public std::enable_shared_from_this<Session> {
 }  // namespace
 
 struct StudioServer::Impl {
+  // Before the context, so that the sessions its destruction frees never
+  // hold a reference to something already gone.
+  Shared shared;
   asio::io_context context{1};
   tcp::acceptor acceptor{context};
-  Shared shared;
   std::thread thread;
 
   void Accept() {

@@ -11,13 +11,15 @@ cp "$DEMO_SOURCE_DIR/res/src/show.tracks" "$E2E_SHOW/show.tracks"
 cp "$E2E_SHOW/show.tracks" "$E2E_TMP/original.tracks"
 
 e2e_start_demo --edit show.tracks --window 320x180
+# demo.exe under Wine (E2E_LAUNCHER) ends its lines with CR LF.
+stderr_lines() { tr -d '\r' <"$E2E_TMP/demo.err"; }
 said_address() {
   e2e_still_running || e2e_fail "the demo ended before saying the studio's address"
-  grep -q '^demo: studio: http://127\.0\.0\.1:[0-9]*/#token=[0-9a-f]\{32\}$' "$E2E_TMP/demo.err"
+  stderr_lines | grep -q '^demo: studio: http://127\.0\.0\.1:[0-9]*/#token=[0-9a-f]\{32\}$'
 }
-e2e_wait_until 30 "the studio's address on stderr" said_address
-[ "$(grep -c '^demo: studio: http' "$E2E_TMP/demo.err")" = 1 ] || e2e_fail "the address was said more than once"
-line=$(grep '^demo: studio: http' "$E2E_TMP/demo.err")
+e2e_wait_until 60 "the studio's address on stderr" said_address
+[ "$(stderr_lines | grep -c '^demo: studio: http')" = 1 ] || e2e_fail "the address was said more than once"
+line=$(stderr_lines | grep '^demo: studio: http')
 base=${line#demo: studio: }
 base=${base%%#*}
 token=${line##*#token=}

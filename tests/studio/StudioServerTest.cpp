@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
+#include "studio/StudioLink.h"
 #include "studio/StudioServer.h"
 
 namespace {
@@ -92,6 +94,35 @@ TEST(StudioServerTest, APortInUseIsRefusedWithTheReason) {
   ASSERT_TRUE(first.Start(0, host, Token, why)) << why;
   EXPECT_FALSE(second.Start(first.Port(), host, Token, why));
   EXPECT_NE(why.find("127.0.0.1:" + std::to_string(first.Port())), std::string::npos) << why;
+}
+
+}  // namespace
+
+namespace {
+
+// A request waits for the frame loop's answer, and the end of the show
+// answers what still waits, so that the server's thread can always end.
+TEST(StudioLinkTest, CommandsAreAnsweredByTheFrameLoopOrByItsEnd) {
+  StudioLink link;
+  StudioResult answered;
+  std::thread request([&] { answered = link.Run(UndoCommand{}); });
+  int served = 0;
+  while (served == 0) {
+    link.ServeCommands([&](const StudioCommand& command) {
+      ++served;
+      EXPECT_TRUE(std::holds_alternative<UndoCommand>(command));
+      return StudioResult{200, "{\"done\":true}"};
+    });
+    std::this_thread::yield();
+  }
+  request.join();
+  EXPECT_EQ(answered.status, 200);
+  EXPECT_EQ(answered.body, "{\"done\":true}");
+
+  std::thread late([&] { answered = link.Run(RedoCommand{}); });
+  link.Close();
+  late.join();
+  EXPECT_EQ(answered.status, 503);
 }
 
 }  // namespace
