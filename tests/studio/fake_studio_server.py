@@ -5,9 +5,14 @@ It keeps a show in memory (the track names and keys of res/src/show.tracks, or
 as many keys as --keys asks for), answers the calls the page makes with the
 same JSON shapes, checks the token, and sends the events. Playback is a clock
 at 20 rows a second; the music is a made-up waveform of --music-seconds.
+With --file it works on a copy of a track text as the demo does: every change
+is written there, and a save from outside is taken up as a change of its own
+(`change: "file"` with the keys it changed), which undo takes back. The file is
+written in a plain layout of its own, not the demo's line-preserving one.
 Test support only: the demo's own server is the real one.
 
-  fake_studio_server.py [--port N] [--token T] [--keys N] [--music-seconds S] [--state-rate HZ]
+  fake_studio_server.py [--port N] [--token T] [--file F] [--keys N] [--music-seconds S]
+                        [--music-wait S] [--detected] [--state-rate HZ]
 
 Prints `studio: http://127.0.0.1:PORT/#token=TOKEN` on stdout once it listens.
 """
@@ -104,18 +109,75 @@ class Refused(Exception):
         self.status = status
 
 
+def format_time(row):
+    """m:ss.ss when that is the row exactly, rROW otherwise, as the demo writes times."""
+    hundredths = row * 100 / ROWS_PER_SECOND
+    if abs(hundredths - round(hundredths)) < 1e-9:
+        h = int(round(hundredths))
+        return f"{h // 6000}:{h % 6000 // 100:02d}.{h % 100:02d}"
+    return f"r{row:g}"
+
+
+def format_number(value):
+    text = repr(float(value))
+    return text[:-2] if text.endswith(".0") else text
+
+
+def write_tracks(path, order, tracks, tempo, marks):
+    lines = []
+    for t in tempo:
+        lines.append(f"tempo {format_number(t['bpm'])}" + (f" at {format_time(t['at'])}" if t["at"] else ""))
+    for m in marks:
+        lines.append(f"mark {format_time(m['row'])} {m['name']}")
+    for name in order:
+        lines.append("")
+        lines.append(f"track {name}")
+        for row, value, kind in tracks[name]:
+            lines.append(f"  {row:<6} {format_number(value):<10} {KIND_NAMES.get(kind, kind)}")
+    temporary = path + ".fake-tmp"
+    with open(temporary, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines).lstrip("\n") + "\n")
+    os.replace(temporary, path)
+
+
+def stamp(path):
+    try:
+        st = os.stat(path)
+        return (st.st_mtime_ns, st.st_size, st.st_ino)
+    except OSError:
+        return None
+
+
+def changed_keys(before, after):
+    """[{track, row}] of every key added, removed or changed between two {name: keys}."""
+    out = []
+    for name in sorted(set(before) | set(after)):
+        old = {r: (v, k) for r, v, k in before.get(name, [])}
+        new = {r: (v, k) for r, v, k in after.get(name, [])}
+        out += [{"track": name, "row": r} for r in sorted(set(old) | set(new)) if old.get(r) != new.get(r)]
+    return out
+
+
 class Studio:
     def __init__(self, args):
-        tracks, tempo, marks = read_tracks(args.tracks)
+        self.file = args.file
+        tracks, tempo, marks = read_tracks(args.file or args.tracks)
         self.tracks = {t["name"]: t["keys"] for t in tracks}
         self.order = [t["name"] for t in tracks]
-        self.tempo = tempo or [{"bpm": 120.0, "at": 0.0}]
-        self.marks = marks or [{"row": 320.0, "name": "verse"}, {"row": 960.0, "name": "chorus"},
-                               {"row": 1280.0, "name": "break"}, {"row": 2240.0, "name": "outro"}]
+        if args.file:
+            self.tempo, self.marks = tempo, marks  # the file's, however few
+        else:
+            self.tempo = tempo or [{"bpm": 120.0, "at": 0.0}]
+            self.marks = marks or [{"row": 320.0, "name": "verse"}, {"row": 960.0, "name": "chorus"},
+                                   {"row": 1280.0, "name": "break"}, {"row": 2240.0, "name": "outro"}]
         self.pad_keys(args.keys)
         self.music_seconds = args.music_seconds or None
+        self.music_wait, self.music_ready = args.music_wait, None  # counted from the first ask
+        self.detected = args.detected
         self.version = 1
         self.change = "start"
+        self.changed_list = []
+        self.seen = stamp(self.file) if self.file else None
         self.undo, self.redo = [], []
         self.lock = threading.RLock()
         self.listeners = []
@@ -148,7 +210,7 @@ class Studio:
             "controls": [{"code": c, "label": l} for c, l in CONTROLS],
             "tracks": [{"name": n, "keys": [{"row": r, "value": v, "kind": KIND_NAMES.get(k, k)}
                                             for r, v, k in self.tracks[n]]} for n in self.order],
-            "warnings": self.warnings(), "change": self.change, "changed": [],
+            "warnings": self.warnings(), "change": self.change, "changed": self.changed_list,
         }
 
     def warnings(self):
@@ -185,7 +247,12 @@ class Studio:
         for q in list(self.listeners):
             q.put(message)
 
-    def changed(self):
+    def changed(self, change, before_tracks):
+        self.change = change
+        self.changed_list = changed_keys(before_tracks, self.tracks)
+        if self.file and change != "file":
+            write_tracks(self.file, self.order, self.tracks, self.tempo, self.marks)
+            self.seen = stamp(self.file)
         self.publish("show", self.show_json())
         self.publish("state", self.state_json())
 
@@ -211,8 +278,7 @@ class Studio:
         self.undo.append(before)
         self.redo.clear()
         self.version += 1
-        self.change = "edit"
-        self.changed()
+        self.changed("edit", before[0])
 
     def apply(self, op):
         if "shift" in op:
@@ -266,12 +332,42 @@ class Studio:
 
     def step(self, back):
         source, target = (self.undo, self.redo) if back else (self.redo, self.undo)
-        if source:
-            target.append(self.snapshot())
-            self.tracks, self.tempo, self.marks = source.pop()
-            self.version += 1
-            self.change = "undo" if back else "redo"
-            self.changed()
+        if not source:
+            raise Refused(409, "nothing to " + ("undo" if back else "redo"))
+        now = self.snapshot()
+        target.append(now)
+        self.tracks, self.tempo, self.marks = source.pop()
+        self.version += 1
+        self.changed("undo" if back else "redo", now[0])
+
+    def look(self):
+        """A save from outside: the file wins, and is one step of undo."""
+        current = stamp(self.file)
+        if current is None or current == self.seen:
+            return
+        self.seen = current
+        try:
+            tracks, tempo, marks = read_tracks(self.file)
+            new = {t["name"]: t["keys"] for t in tracks}
+            unknown = [n for n in new if n not in self.tracks]
+            if unknown:
+                raise ValueError(f"track '{unknown[0]}' is none of the show's tracks")
+        except (ValueError, IndexError, OSError) as e:
+            errors = [f"{os.path.basename(self.file)}: {e}"]
+            if errors != self.errors:
+                self.errors = errors
+                self.publish("errors", self.errors)
+            return
+        if self.errors:
+            self.errors = []
+            self.publish("errors", self.errors)
+        before = self.snapshot()
+        self.undo.append(before)
+        self.redo.clear()
+        self.tracks = {n: new.get(n, []) for n in self.order}
+        self.tempo, self.marks = tempo, marks
+        self.version += 1
+        self.changed("file", before[0])
 
     def transport(self, body):
         self.current_row()
@@ -307,10 +403,21 @@ class Studio:
         return peaks
 
     def beats(self):
-        tempo = self.tempo[0]
-        start, step = tempo["at"] / ROWS_PER_SECOND, 60.0 / tempo["bpm"]
-        count = int((self.music_seconds - start) / step) + 1
-        return {"bpm": tempo["bpm"], "beats": [round(start + i * step, 4) for i in range(count)], "detected": False}
+        """As the demo answers: found in the music (--detected), else from the tempo lines."""
+        found = {"bpm": 120.03, "at": 0.26 * ROWS_PER_SECOND}
+        lines = [found] if self.detected else self.tempo
+        beats = []
+        for i, t in enumerate(lines):
+            start, step = t["at"] / ROWS_PER_SECOND, 60.0 / t["bpm"]
+            end = lines[i + 1]["at"] / ROWS_PER_SECOND if i + 1 < len(lines) else self.music_seconds
+            n = 0
+            while start + n * step < end - 1e-9:
+                beats.append(round(start + n * step, 4))
+                n += 1
+        answer = {"bpm": lines[0]["bpm"] if lines else None, "beats": beats, "detected": self.detected}
+        if self.detected:
+            answer["detectedTempo"] = found
+        return answer
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -374,6 +481,10 @@ class Handler(BaseHTTPRequestHandler):
             if url.path in ("/api/waveform", "/api/beats"):
                 if not studio.music_seconds:
                     return self.send_json(404, {"error": "the show has no music"})
+                if studio.music_ready is None:
+                    studio.music_ready = time.monotonic() + studio.music_wait
+                if time.monotonic() < studio.music_ready:
+                    return self.send_json(503, {"error": "the music is still being read"})
                 if url.path == "/api/beats":
                     return self.send_json(200, studio.beats())
                 columns = min(int(query.get("columns", ["1000"])[0]), 20000)
@@ -405,7 +516,7 @@ class Handler(BaseHTTPRequestHandler):
                 if url.path == "/api/transport":
                     return self.send_json(200, studio.transport(body))
             except Refused as e:
-                if e.status == 409:
+                if e.status == 409 and url.path == "/api/edit":
                     return self.send_json(409, studio.show_json())
                 return self.send_json(e.status, {"error": str(e)})
         self.send_json(404, {"error": "no such call"})
@@ -454,10 +565,12 @@ class Handler(BaseHTTPRequestHandler):
 
 
 def ticker(studio, rate):
-    """`state` while playing, as often as the demo sends it."""
+    """`state` while playing, as often as the demo sends it; and the file watched."""
     while True:
         time.sleep(1.0 / rate)
         with studio.lock:
+            if studio.file:
+                studio.look()
             if not studio.paused and studio.listeners:
                 studio.publish("state", studio.state_json())
 
@@ -467,6 +580,10 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--token", default=secrets.token_hex(16))
     parser.add_argument("--tracks", default=os.path.join(ROOT, "res", "src", "show.tracks"))
+    parser.add_argument("--file", help="a track text to work on, written on every change and watched for saves")
+    parser.add_argument("--music-wait", type=float, default=0.0,
+                        help="answer 503 for the waveform and beats for this long from the first ask, as while reading the music")
+    parser.add_argument("--detected", action="store_true", help="beats found in the music, as a build with aubio")
     parser.add_argument("--keys", type=int, default=0, help="pad the show to this many keys")
     parser.add_argument("--music-seconds", type=float, default=132.0, help="0: a show without music")
     parser.add_argument("--state-rate", type=float, default=25.0)

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The studio page in a real browser (headless Chromium through Debian's chromedriver).
 
-Against the demo when STUDIO_URL gives its studio address (http://127.0.0.1:PORT/#token=T),
-else against tests/studio/fake_studio_server.py. It types a key and sees it reach the
-server and the grid, undoes it, scrubs on the waveform and sees the seek, sees a change
-made by another client arrive as a `show` event, sees a stale edit refused and told, and
-sees a wrong token refused. Exit 77 (skipped) without chromium, its driver or selenium.
+Against the demo when STUDIO_URL gives its studio address (http://127.0.0.1:PORT/#token=T)
+and STUDIO_FILE the track text it edits, else against tests/studio/fake_studio_server.py
+working on a copy of res/src/show.tracks. It types a key and sees it reach the server and
+the grid, undoes it, scrubs on the waveform and sees the seek, sees a change made by
+another client arrive as a `show` event, sees a stale edit refused and told, sees a save
+from outside named and undone, edits tempo lines and marks into the file, and sees a
+wrong token refused. Exit 77 (skipped) without chromium, its driver or selenium.
 
   test_page.py                       the test
   test_page.py --screenshot FILE     the page at 1600x900, for the docs
@@ -13,9 +15,12 @@ sees a wrong token refused. Exit 77 (skipped) without chromium, its driver or se
 """
 import json
 import os
+import re
+import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 import urllib.error
 import urllib.request
@@ -55,6 +60,18 @@ class Studio:
                                                   "Content-Type": "application/json"})
         with urllib.request.urlopen(request, timeout=DEADLINE) as response:
             return json.load(response)
+
+    def status(self, path):
+        """The HTTP status of a GET, waiting out the 503s of music still being read."""
+        end = time.monotonic() + DEADLINE
+        while True:
+            try:
+                self.call(path)
+                return 200
+            except urllib.error.HTTPError as e:
+                if e.code != 503 or time.monotonic() > end:
+                    return e.code
+            time.sleep(0.2)
 
     def key(self, track, row):
         for t in self.call("/api/show")["tracks"]:
@@ -113,12 +130,170 @@ def cell(driver, track, row):
     return driver.find_element(By.CSS_SELECTOR, f'.grid-row[data-row="{row}"] > .c:nth-child({track + 2})')
 
 
+def read(path):
+    with open(path, encoding="utf-8", newline="") as f:
+        return f.read()
+
+
+def save_from_outside(path, track, row, value):
+    """What a text editor does: the key's value rewritten in place, the rest as it was."""
+    text = read(path)
+    lines = text.splitlines(keepends=True)
+    inside = False
+    for i, line in enumerate(lines):
+        words = line.split("#", 1)[0].split()
+        if words[:1] == ["track"]:
+            inside = words[1:2] == [track]
+        elif inside and words[:1] == [str(row)]:
+            lines[i] = re.sub(r"^(\s*\d+\s+)\S+", lambda m: m.group(1) + value, line, count=1)
+            break
+    else:
+        raise AssertionError(f"no key {track} {row} in {path}")
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write("".join(lines))
+    return text
+
+
 def page_errors(driver):
     """The page's own errors; refused calls the test asked for are the network's."""
     return [e["message"] for e in driver.get_log("browser") if e["level"] == "SEVERE" and e["source"] != "network"]
 
 
-def check(driver, studio):
+def check_music(driver, studio):
+    """The music's lane draws the peaks and beats the demo gives, once it has read the music."""
+    if studio.status("/api/waveform?from=0&to=10&columns=10") == 200:
+        wait("the waveform's peaks drawn", lambda: driver.execute_script("return studio.wave.peaks?.values.length"))
+    if studio.status("/api/beats") == 200 and studio.call("/api/beats")["beats"]:
+        wait("the beats drawn", lambda: driver.execute_script("return studio.wave.beats.length"))
+
+
+def check_no_music(driver, url):
+    """Without music the lane says why, as the demo does, and nothing is asked again."""
+    driver.get(url)
+    wait("the lane's reason", lambda: "no music" in driver.find_element(By.CSS_SELECTOR, "#wave .lane-message").text)
+
+
+# The page's own arithmetic for tempo lines and marks: (expression, expected JSON).
+MODEL_CASES = [
+    ("withTempo([], 200, 128, false)", [{"bpm": 128, "at": 0}]),
+    ("withTempo([], 200, 128, true)", [{"bpm": 128, "at": 200}]),
+    ("withTempo([{bpm: 120, at: 0}, {bpm: 90, at: 400}], 500, 100, false)", [{"bpm": 120, "at": 0}, {"bpm": 100, "at": 400}]),
+    ("withTempo([{bpm: 120, at: 10}], 0, 100, false)", [{"bpm": 100, "at": 10}]),
+    ("withTempo([{bpm: 120, at: 0}, {bpm: 90, at: 400}], 200, 100, true)",
+     [{"bpm": 120, "at": 0}, {"bpm": 100, "at": 200}, {"bpm": 90, "at": 400}]),
+    ("withTempo([{bpm: 120, at: 0}, {bpm: 90, at: 400.3}], 400, 100, true)", [{"bpm": 120, "at": 0}, {"bpm": 100, "at": 400}]),
+    ("[parseBpm('128'), parseBpm(' 128.5 '), parseBpm('128,5'), parseBpm('.5')]", [128, 128.5, 128.5, 0.5]),
+    ("[parseBpm('0'), parseBpm('-120'), parseBpm('1e3'), parseBpm('fast'), parseBpm(''), parseBpm('Infinity')]",
+     [None] * 6),
+    ("[markNameProblem('verse two'), !!markNameProblem(' '), !!markNameProblem('a # b'), !!markNameProblem('a\\nb')]",
+     [None, True, True, True]),
+    ("markOps([{row: 320, name: 'verse'}], 320, 'chorus')",
+     [{"mark": {"row": 320, "name": "verse", "delete": True}}, {"mark": {"row": 320, "name": "chorus"}}]),
+    ("markOps([{row: 320, name: 'verse'}], 321, 'x')", [{"mark": {"row": 321, "name": "x"}}]),
+]
+
+
+def check_model(driver):
+    got = driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        import("/page/model.js").then((m) => done(arguments[0].map((e) =>
+            JSON.stringify(new Function(...Object.keys(m), `return ${e}`)(...Object.values(m))))),
+          (e) => done(String(e)));""", [e for e, _ in MODEL_CASES])
+    assert isinstance(got, list), f"model.js did not load: {got}"
+    wrong = [f"{e} = {g}, not {json.dumps(x)}" for (e, x), g in zip(MODEL_CASES, got) if json.loads(g) != x]
+    assert not wrong, "\n".join(wrong)
+
+
+def check_outside_save(driver, studio, path, names):
+    """A save from a text editor wins, the page names the keys it changed, and Undo takes it back."""
+    track, row = "back.n", 320
+    old = studio.key(track, row)["value"]
+    new = "2.75" if old != 2.75 else "3.5"
+    before = save_from_outside(path, track, row, new)
+    # A save in place may be seen half written for a moment; the whole of it wins.
+    wait("the saved key on the server", lambda: (studio.key(track, row) or {}).get("value") == float(new))
+    wait("the saved key in the grid", lambda: cell(driver, names.index(track), row).text.startswith(new))
+    message = driver.find_element(By.ID, "message").text
+    assert "from outside" in message and f"{track}:{row}" in message, f"the save is not named: {message!r}"
+    driver.find_element(By.ID, "grid").click()
+    ActionChains(driver).key_down(Keys.CONTROL).send_keys("z").key_up(Keys.CONTROL).perform()
+    wait("the key as before the save", lambda: studio.key(track, row)["value"] == old)
+    wait("the file as before the save", lambda: read(path) == before)
+
+
+def check_tempo_and_marks(driver, studio, path):
+    """Tempo lines and marks typed into the side panel reach the file; bad input changes nothing."""
+    def type_into(field, text, *then):
+        element = driver.find_element(By.ID, field)
+        element.clear()
+        element.send_keys(text, *(then or [Keys.ENTER]))
+
+    def at(row):
+        studio.call("/api/transport", {"pause": True, "seek": row})
+        wait(f"the page at row {row}", lambda: driver.execute_script("return studio.playRow()") == row)
+
+    def mark_button(name, label):
+        item = wait(f"the mark {name} listed", lambda: next(
+            (li for li in driver.find_elements(By.CSS_SELECTOR, "#marks li") if name in li.get_attribute("textContent")),
+            None))
+        element = item.find_element(By.XPATH, f".//*[contains(@class, '{label}')]")
+        driver.execute_script("arguments[0].scrollIntoView({block: 'nearest'})", element)
+        return element
+
+    def rename(old, new):
+        ActionChains(driver).double_click(mark_button(old, "what")).perform()
+        ActionChains(driver).send_keys(Keys.END, Keys.BACKSPACE * len(old), new, Keys.ENTER).perform()
+
+    def tempo(show):
+        return [(t["bpm"], t["at"]) for t in show["tempo"]]
+
+    def marks(show):
+        return [(m["row"], m["name"]) for m in show["marks"]]
+
+    first = studio.call("/api/show")
+    # (what, action, what the show holds then, a line the file must hold, one it must not)
+    cases = [
+        ("a first tempo", lambda: (at(200), type_into("bpm", "128")),
+         lambda s: tempo(s)[:1] == [(128, 0)], r"^tempo 128\s*(#.*)?$|^tempo 128 at 0", None),
+        ("a tempo change here", lambda: (type_into("bpm", "140", ""), driver.find_element(By.ID, "tempo-here").click()),
+         lambda s: (140, 200) in tempo(s), r"^tempo 140 at 0:10(\.00)?\s*$", None),
+        ("a tempo that is no number", lambda: type_into("bpm", "fast"),
+         lambda s: "no tempo" in driver.find_element(By.ID, "message").text, None, r"fast"),
+        ("a mark at the playing row", lambda: (at(320), driver.find_element(By.ID, "grid").click(),
+                                               ActionChains(driver).send_keys("m").perform(),
+                                               ActionChains(driver).send_keys("verse two", Keys.ENTER).perform()),
+         lambda s: (320, "verse two") in marks(s), r"^mark 0:16(\.00)? verse two\s*$", None),
+        ("a mark's name with a comment sign", lambda: type_into("mark-name", "a # b"),
+         lambda s: "“#”" in driver.find_element(By.ID, "message").text, None, r"a # b"),
+        ("a mark renamed", lambda: rename("verse two", "chorus"),
+         lambda s: marks(s).count((320, "chorus")) == 1 and (320, "verse two") not in marks(s),
+         r"^mark 0:16(\.00)? chorus\s*$", r"verse two"),
+        ("a mark removed", lambda: mark_button("chorus", "small").click(),
+         lambda s: (320, "chorus") not in marks(s), None, r"^mark .*chorus"),
+    ]
+    beats = studio.call("/api/beats") if studio.status("/api/beats") == 200 else {}
+    if beats.get("detected"):
+        bpm = round(beats.get("detectedTempo", beats)["bpm"], 3)
+        cases.append(("the music's tempo taken", lambda: driver.find_element(By.ID, "take-detected").click(),
+                      lambda s: [b for b, _ in tempo(s)] == [bpm], rf"^tempo {bpm:g} at ", r"^tempo (128|140)\b"))
+    for what, action, holds, must, must_not in cases:
+        action()
+        wait(f"{what}: the show", lambda: holds(studio.call("/api/show")))
+        if must:
+            wait(f"{what}: the file has /{must}/", lambda: re.search(must, read(path), re.M))
+        if must_not:
+            assert not re.search(must_not, read(path), re.M), f"{what}: the file has /{must_not}/"
+    # Undo goes back through all of it, one step an edit, to the tempo and marks of the start.
+    for _ in range(len(cases)):
+        if tempo(studio.call("/api/show")) == tempo(first) and marks(studio.call("/api/show")) == marks(first):
+            break
+        driver.find_element(By.ID, "undo").click()
+        time.sleep(0.3)
+    show = studio.call("/api/show")
+    assert (tempo(show), marks(show)) == (tempo(first), marks(first)), f"undo left {tempo(show)} {marks(show)}"
+
+
+def check(driver, studio, path=None):
     names = [t["name"] for t in studio.call("/api/show")["tracks"]]
     # Paused at the start, so that the grid does not scroll under the clicks.
     studio.call("/api/transport", {"pause": True})
@@ -194,6 +369,12 @@ def check(driver, studio):
     assert studio.key("back.y", row) is None, "a stale edit was written"
     assert driver.execute_script("return studio.model.version") == studio.call("/api/show")["version"]
 
+    check_music(driver, studio)
+    check_model(driver)
+    if path:
+        check_outside_save(driver, studio, path, names)
+        check_tempo_and_marks(driver, studio, path)
+
     errors = page_errors(driver)
     assert not errors, f"the page logged errors: {errors}"
 
@@ -248,8 +429,15 @@ def main():
             return 77
     server = None
     url = os.environ.get("STUDIO_URL")
+    path = os.environ.get("STUDIO_FILE") if url else None
+    scratch = tempfile.mkdtemp(prefix="studio-page-")
     if not url or "--frame-time" in args:
         extra = ["--keys", "10000", "--state-rate", "25"] if "--frame-time" in args else []
+        if "--frame-time" not in args and "--screenshot" not in args:
+            # A copy of the bundled show to work on, music that takes a moment to read, beats found in it.
+            path = os.path.join(scratch, "show.tracks")
+            shutil.copyfile(os.path.join(HERE, "..", "..", "res", "src", "show.tracks"), path)
+            extra = ["--file", path, "--music-wait", "1", "--detected"]
         server, url = start_fake(*extra)
     driver = browser()
     try:
@@ -260,13 +448,21 @@ def main():
             frame_time(driver, studio)
         else:
             started = time.monotonic()
-            check(driver, studio)
+            check(driver, studio, path)
+            if server:
+                silent, silent_url = start_fake("--music-seconds", "0")
+                try:
+                    check_no_music(driver, silent_url)
+                finally:
+                    silent.kill()
+                    silent.wait()
             print(f"test_page: the page passed against {studio.base} in {time.monotonic() - started:.1f} s")
     finally:
         driver.quit()
         if server:
             server.kill()
             server.wait()
+        shutil.rmtree(scratch, ignore_errors=True)
     return 0
 
 

@@ -8,14 +8,15 @@ import { KeyGrid, cellId } from "./grid.js";
 import { CurveLanes } from "./curves.js";
 import { Waveform } from "./waveform.js";
 import {
-  ShowModel, TimelineView, beatLength, describeChanges, formatTime, formatValue, nextKind, parseTime,
+  ShowModel, TimelineView, beatLength, describeChanges, formatTime, formatValue, markNameProblem, markOps,
+  nextKind, parseBpm, parseTime, tempoIndexAt, withTempo,
 } from "./model.js";
 
 const $ = (id) => document.getElementById(id);
 
 // What the keys do, by the modifiers held; the status line shows the set in force.
 const HINTS = {
-  "": "Space play/pause · ←/→ 1 s · ↓/↑ 10 s · Home start · a number sets the key · K kind · Del removes · Ins inserts a row",
+  "": "Space play/pause · ←/→ 1 s · ↓/↑ 10 s · Home start · a number sets the key · K kind · Del removes · Ins inserts a row · M marks the playing row",
   Control: "Ctrl: Z undo · Shift+Z redo · A select all · C copy · V paste at the playing row · arrows move the cursor · Del deletes the row · click adds a key",
   Shift: "Shift: drag on the music sets the loop, a click clears it · a dragged curve key snaps to beats (or not, with snap on) · Ins inserts a beat of rows · click adds a key",
   Alt: "Alt: ↑/↓ move the selected keys a row (Shift: a beat)",
@@ -48,6 +49,7 @@ class Studio {
     this.wave = new Waveform($("wave"), this.api, this.view, {
       seek: (row) => this.seek(row),
       setLoop: (loop) => this.transport({ loop }),
+      beats: (beats) => this.setBeats(beats),
       limit,
     });
     this.curves = new CurveLanes($("chips"), $("lanes"), this.api, this.view, {
@@ -138,6 +140,8 @@ class Studio {
     this.wave.setShow(model);
     this.curves.setShow(model);
     this.renderControls();
+    this.renderTempo();
+    this.renderMarks();
     this.renderProblems();
     this.showCursor();
     this.refresh = true; // the next frame marks the control in force anew
@@ -349,6 +353,125 @@ class Studio {
       (key ? `: ${formatValue(key.value)} ${key.kind}` : "");
   }
 
+  // --- Tempo and marks -------------------------------------------------
+
+  renderTempo() {
+    const rps = this.model.rowsPerSecond;
+    const tempo = this.model.tempo;
+    $("tempos").replaceChildren(...tempo.map((t, i) => {
+      const li = lineItem(formatTime(t.at, rps), `${formatValue(t.bpm)} BPM`, () => this.seek(t.at));
+      li.title = `a beat every ${formatValue(60 / t.bpm)} s from row ${formatValue(t.at)}`;
+      li.append(smallButton("×", "remove this tempo line", () => {
+        const rest = tempo.filter((_, j) => j !== i).map(({ bpm, at }) => ({ bpm, at }));
+        this.edit([{ tempo: rest }], `tempo ${formatValue(t.bpm)} at ${formatTime(t.at, rps)} removed`);
+      }));
+      return li;
+    }));
+    if (!tempo.length) $("tempos").replaceChildren(note("No tempo lines: no beat grid."));
+    this.renderDetected();
+  }
+
+  // The tempo found in the music, when the demo found one, offered as the text's.
+  setBeats(beats) {
+    this.beats = beats;
+    if (this.model) this.renderDetected();
+  }
+
+  renderDetected() {
+    const b = this.beats;
+    const button = $("take-detected");
+    const bpm = b?.detectedTempo?.bpm ?? b?.bpm;
+    button.hidden = !(b && b.detected && bpm > 0 && b.beats?.length);
+    if (button.hidden) return;
+    const rps = this.model.rowsPerSecond;
+    const at = Math.round(b.beats[0] * rps * 1000) / 1000;
+    this.detected = [{ bpm: Number(bpm.toFixed(3)), at }];
+    const same = this.model.tempo.length === 1 && Math.abs(this.model.tempo[0].bpm - this.detected[0].bpm) < 0.0005 &&
+      Math.abs(this.model.tempo[0].at - at) < 0.0005;
+    button.textContent = `take the music's ${formatValue(this.detected[0].bpm)} BPM, first beat ${formatTime(at, rps)}`;
+    button.disabled = same;
+    button.title = same ? "the text's tempo is the one found in the music" : "replaces the text's tempo lines";
+  }
+
+  takeDetected() {
+    if (this.detected) this.edit([{ tempo: this.detected }], `tempo from the music: ${formatValue(this.detected[0].bpm)} BPM`);
+  }
+
+  setTempo(here) {
+    const bpm = parseBpm($("bpm").value);
+    if (bpm === null) {
+      $("bpm").classList.add("bad");
+      return this.say(`“${$("bpm").value}” is no tempo: write the beats per minute, a number above 0 (120, 128.5).`, "error");
+    }
+    $("bpm").classList.remove("bad");
+    const row = Math.round(this.playRow());
+    const tempo = withTempo(this.model.tempo, row, bpm, here);
+    const rps = this.model.rowsPerSecond;
+    const at = tempo[Math.max(0, tempoIndexAt(tempo, row))].at;
+    this.edit([{ tempo }], `tempo ${formatValue(bpm)} BPM from ${formatTime(at, rps)}`).then((done) => {
+      if (done) $("bpm").value = "";
+    });
+  }
+
+  renderMarks() {
+    const rps = this.model.rowsPerSecond;
+    const marks = this.model.show.marks || [];
+    $("marks").replaceChildren(...marks.map((m) => {
+      const li = lineItem(formatTime(m.row, rps), m.name, () => this.seek(m.row));
+      li.title = `row ${formatValue(m.row)}; double-click the name to rename`;
+      li.querySelector(".what").addEventListener("dblclick", (e) => this.renameMark(m, e.target));
+      li.append(smallButton("×", "remove this mark", () =>
+        this.edit([{ mark: { row: m.row, name: m.name, delete: true } }], `mark “${m.name}” removed`)));
+      return li;
+    }));
+    if (!marks.length) $("marks").replaceChildren(note("No marks yet."));
+  }
+
+  addMark() {
+    const name = $("mark-name").value.trim();
+    const problem = markNameProblem(name);
+    $("mark-name").classList.toggle("bad", !!problem);
+    if (problem) return this.say(problem, "error");
+    const row = Math.round(this.playRow());
+    this.edit(markOps(this.model.show.marks || [], row, name), `mark “${name}” at ${formatTime(row, this.model.rowsPerSecond)}`)
+      .then((done) => {
+        if (!done) return;
+        $("mark-name").value = "";
+        this.grid.root.focus({ preventScroll: true });
+      });
+  }
+
+  // The name turns into a field; Enter renames, Escape or leaving it keeps the name.
+  renameMark(mark, where) {
+    const input = document.createElement("input");
+    input.type = "text";
+    input.value = mark.name;
+    input.className = "rename";
+    input.setAttribute("aria-label", "new name");
+    where.replaceChildren(input);
+    input.focus();
+    input.select();
+    let done = false;
+    const finish = (commit) => {
+      if (done) return;
+      done = true;
+      const name = input.value.trim();
+      if (commit && name !== mark.name) {
+        const problem = markNameProblem(name);
+        if (problem) this.say(problem, "error");
+        else this.edit(markOps(this.model.show.marks || [], mark.row, name), `mark “${mark.name}” renamed “${name}”`);
+      }
+      this.renderMarks();
+      this.grid.root.focus({ preventScroll: true });
+    };
+    input.addEventListener("keydown", (e) => {
+      e.stopPropagation();
+      if (e.key === "Enter") finish(true);
+      else if (e.key === "Escape") finish(false);
+    });
+    input.addEventListener("blur", () => finish(false));
+  }
+
   renderControls() {
     const rps = this.model.rowsPerSecond;
     this.controlEvents = this.model.controlEvents();
@@ -415,6 +538,16 @@ class Studio {
     button("insert-row", () => this.shiftRows(1));
     button("delete-row", () => this.shiftRows(-1));
     button("whole", () => this.view.set(0, this.lastViewRow(), this.lastViewRow()));
+    $("tempo-form").addEventListener("submit", (e) => { e.preventDefault(); this.setTempo(false); });
+    button("tempo-here", () => this.setTempo(true));
+    button("take-detected", () => this.takeDetected());
+    $("mark-form").addEventListener("submit", (e) => { e.preventDefault(); this.addMark(); });
+    for (const id of ["bpm", "mark-name"]) {
+      $(id).addEventListener("keydown", (e) => {
+        e.stopPropagation();
+        if (e.key === "Escape") this.grid.root.focus({ preventScroll: true });
+      });
+    }
     $("scrub-audio").addEventListener("change", (e) => { this.transport({ scrubAudio: e.target.checked }); e.target.blur(); });
     for (const id of ["follow", "snap"]) $(id).addEventListener("change", (e) => e.target.blur());
     $("jump").addEventListener("keydown", (e) => {
@@ -488,6 +621,7 @@ class Studio {
       case "ArrowUp": this.seek(this.playRow() + 10 * rps); return true;
       case "Home": this.seek(0); return true;
       case "k": this.cycleKinds(); return true;
+      case "m": $("mark-name").focus(); return true;
       case "Delete": case "Backspace": this.deleteKeys(); return true;
       case "Insert": this.shiftRows(e.shiftKey ? this.beat() : 1); return true;
       case "Enter": this.grid.openEditor(this.grid.valueText(track, row)); return true;
@@ -500,6 +634,39 @@ class Studio {
         return false;
     }
   }
+}
+
+// A line of the side panel: a time that seeks there, and what is there.
+function lineItem(when, what, seek) {
+  const li = document.createElement("li");
+  const time = document.createElement("span");
+  time.className = "when";
+  time.textContent = when;
+  const text = document.createElement("span");
+  text.className = "what";
+  text.textContent = what;
+  li.append(time, text);
+  time.addEventListener("click", seek);
+  text.addEventListener("click", seek);
+  return li;
+}
+
+function smallButton(text, title, fn) {
+  const b = document.createElement("button");
+  b.className = "small";
+  b.type = "button";
+  b.textContent = text;
+  b.title = title;
+  b.addEventListener("mousedown", (e) => e.preventDefault());
+  b.addEventListener("click", (e) => { e.stopPropagation(); fn(); });
+  return b;
+}
+
+function note(text) {
+  const li = document.createElement("li");
+  li.className = "none";
+  li.textContent = text;
+  return li;
 }
 
 // A new token pasted into the address bar only changes the hash: start over with it.

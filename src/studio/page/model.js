@@ -62,6 +62,57 @@ export function beatRows(tempo, rowsPerSecond, from, to) {
   return out;
 }
 
+// The index of the tempo line in force at a row: the last one at or before
+// it (the first when the row comes before them all); -1 without lines.
+export function tempoIndexAt(tempo, row) {
+  let index = tempo.length ? 0 : -1;
+  tempo.forEach((t, i) => { if (t.at <= row) index = i; });
+  return index;
+}
+
+// The tempo lines after setting BPM at a row. "here" makes a tempo change
+// on that row (replacing one within half a row of it); otherwise the line in
+// force there takes the new BPM, or, in a text without tempo lines, the
+// first line starts the beats at 0:00. Lines stay in time order, as the text
+// must have them.
+export function withTempo(tempo, row, bpm, here) {
+  const lines = tempo.map((t) => ({ bpm: t.bpm, at: t.at }));
+  if (!lines.length) return [{ bpm, at: here ? row : 0 }];
+  if (here) {
+    const kept = lines.filter((t) => Math.abs(t.at - row) >= 0.5);
+    kept.push({ bpm, at: row });
+    return kept.sort((a, b) => a.at - b.at);
+  }
+  lines[tempoIndexAt(lines, row)].bpm = bpm;
+  return lines;
+}
+
+// A BPM typed by the user, or null: a plain number above 0, as the text takes it.
+export function parseBpm(text) {
+  const t = text.trim().replace(",", ".");
+  if (!/^\d+(\.\d*)?$|^\.\d+$/.test(t)) return null;
+  const bpm = Number(t);
+  return bpm > 0 && bpm < 100000 ? bpm : null;
+}
+
+// Why a mark's name cannot be written to the text, or null when it can: the
+// name runs to the end of its line, and a "#" would start a comment there.
+export function markNameProblem(name) {
+  if (!name.trim()) return "A mark needs a name.";
+  if (name.includes("#")) return "A mark's name cannot hold “#”, which starts a comment in the text.";
+  if (/[\u0000-\u001f\u007f]/.test(name)) return "A mark's name is one line of plain text.";
+  return null;
+}
+
+// The edit that names the mark at a row: a new mark, or the one already on
+// that row renamed (removed and added back in one step of undo).
+export function markOps(marks, row, name) {
+  const ops = [];
+  for (const m of marks) if (Math.abs(m.row - row) < 0.5) ops.push({ mark: { row: m.row, name: m.name, delete: true } });
+  ops.push({ mark: { row, name } });
+  return ops;
+}
+
 // The length in rows of a beat at a row (10 at 120 BPM), for moves "by a beat".
 export function beatLength(tempo, rowsPerSecond, row) {
   let bpm = 120;

@@ -1,11 +1,15 @@
 // The music lane: the waveform's peaks from the demo, its beats (bars
 // stronger), the loop region and the marks. A click or drag scrubs the demo;
-// Shift and a drag sets the loop, Shift and a click clears it.
+// Shift and a drag sets the loop, Shift and a click clears it. While the demo
+// is still reading the music it answers 503, and the lane asks again.
 
 import { fitCanvas, formatTime } from "./model.js";
 
+const RETRY_MS = 500; // asking again for what the demo is still reading (503)
+
 export class Waveform {
-  // actions: {seek(row), setLoop([from, to] | null), limit() -> the last row the view may show}
+  // actions: {seek(row), setLoop([from, to] | null), beats(the /api/beats answer or null),
+  //           limit() -> the last row the view may show}
   constructor(root, api, view, actions) {
     this.root = root;
     this.api = api;
@@ -26,6 +30,7 @@ export class Waveform {
     this.model = null;
     this.fetchSeq = 0;
     this.tempoKey = "";
+    this.beatsSeq = 0;
     this.playRow = 0;
 
     view.onChange(() => this.refetch());
@@ -41,11 +46,27 @@ export class Waveform {
     const key = JSON.stringify(model.show.tempo);
     if (key !== this.tempoKey) {
       this.tempoKey = key;
-      this.api.beats().then(
-        (b) => { this.beats = b.beats || []; this.bpm = b.bpm; this.draw(); },
-        (e) => { this.beats = []; if (e.status === 404) this.noMusic = e.message.replace(/^404: /, ""); this.draw(); });
+      this.fetchBeats();
     }
     this.refetch();
+  }
+
+  async fetchBeats() {
+    const seq = ++this.beatsSeq;
+    clearTimeout(this.beatsTimer);
+    let answer = null;
+    try {
+      answer = await this.api.beats();
+      if (seq !== this.beatsSeq) return;
+      this.beats = Array.isArray(answer.beats) ? answer.beats : [];
+    } catch (e) {
+      if (seq !== this.beatsSeq) return;
+      this.beats = [];
+      if (e.status === 503) this.beatsTimer = setTimeout(() => this.fetchBeats(), RETRY_MS);
+      if (e.status === 404) this.noMusic = reason(e);
+    }
+    this.actions.beats?.(answer);
+    this.draw();
   }
 
   setLoop(loop) {
@@ -69,6 +90,7 @@ export class Waveform {
 
   async fetchPeaks() {
     const seq = ++this.fetchSeq;
+    clearTimeout(this.retryTimer);
     const rps = this.model.rowsPerSecond;
     const columns = Math.max(1, Math.round(this.canvas.clientWidth));
     const from = this.view.from / rps;
@@ -78,10 +100,15 @@ export class Waveform {
       if (seq !== this.fetchSeq) return;
       this.peaks = { from, to, values: data.peaks || [] };
       this.noMusic = null;
+      this.reading = false;
     } catch (e) {
       if (seq !== this.fetchSeq) return;
       this.peaks = null;
-      this.noMusic = e.status === 404 ? e.message.replace(/^404: /, "") : null;
+      this.noMusic = e.status === 404 ? reason(e) : null;
+      this.reading = e.status === 503;
+      // Still reading the music: the peaks come on a later try. Anything
+      // else (the demo gone, a refusal) is not asked again until the view moves.
+      if (e.status === 503) this.retryTimer = setTimeout(() => this.fetchPeaks(), RETRY_MS);
     }
     this.draw();
   }
@@ -95,8 +122,9 @@ export class Waveform {
     const rps = this.model.rowsPerSecond;
     const x = (row) => this.view.x(row, width);
     // The demo's own reason: no music in the show, or none this build can read.
-    this.message.textContent = this.noMusic ? this.noMusic[0].toUpperCase() + this.noMusic.slice(1) : "";
-    this.message.hidden = !this.noMusic;
+    const text = this.noMusic || (this.reading ? "reading the music…" : "");
+    this.message.textContent = text ? text[0].toUpperCase() + text.slice(1) : "";
+    this.message.hidden = !text;
 
     const loop = this.pendingLoop || this.loop;
     if (loop) {
@@ -180,4 +208,9 @@ export class Waveform {
     window.addEventListener("mousemove", move);
     window.addEventListener("mouseup", up);
   }
+}
+
+// The demo's reason for a refusal, without the status in front.
+function reason(e) {
+  return e.message.replace(/^\d+: /, "");
 }
