@@ -18,6 +18,15 @@
 // When no output device can be opened, or the file cannot be opened or
 // decoded, the stream still exists and "plays" silently against the monotonic
 // clock (to the file's length when that is known); one line on stderr says so.
+//
+// When the output device goes away while the show runs (a headset unplugged,
+// a display taking its audio with it: a write or a position query fails, the
+// system reports the device removed, or the device stops taking audio), the
+// position carries on from where it stood on the monotonic clock, without a
+// jump and without going back, and one line on stderr says so. Every couple
+// of seconds the service tries the system's default output again; once one
+// opens, the music goes on from the position then, in step with the picture.
+// Pause, seek and resume work the same throughout.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +69,13 @@ void AudioPlayFrom(uint32_t stream, double seconds);
 void AudioSeek(uint32_t stream, double seconds);
 void AudioPause(uint32_t stream);
 void AudioResume(uint32_t stream);
+
+// A grain of music for scrubbing: plays `length` seconds of the music from
+// `seconds` while the stream is paused, without moving its position (the
+// picture stays where it is). A new grain replaces one still playing; a seek,
+// a resume or another stream ends it. Does nothing while the stream plays,
+// for a silent stream, or without a device.
+void AudioPlayGrain(uint32_t stream, double seconds, double length);
 
 // Stops the device's thread and frees the decoder, so that the process can end
 // without the audio thread touching freed state. Registered with atexit by the

@@ -27,6 +27,14 @@ double AdvanceSmoothedClock(SmoothedClock& clock, double deviceFrames, int64_t n
   return clock.frames;
 }
 
+double CarriedOnFrames(const SmoothedClock& clock, int64_t nowNs, double endFrames) {
+  if (!clock.started) return clock.from;
+  const double dt = std::max(double(nowNs - clock.ns) * 1e-9, 0.0);
+  double frames = clock.frames + dt * clock.rate;
+  if (endFrames >= 0.0) frames = std::min(frames, std::max(endFrames, clock.frames));
+  return frames;
+}
+
 double SilentClockSeconds(int64_t sinceNs, int64_t nowNs, double lengthSeconds) {
   if (sinceNs < 0) return 0.0;
   const double seconds = std::max(double(nowNs - sinceNs) * 1e-9, 0.0);

@@ -39,6 +39,13 @@ struct SmoothedClock {
 // end, once known).
 double AdvanceSmoothedClock(SmoothedClock& clock, double deviceFrames, int64_t nowNs, double endFrames);
 
+// Where the clock stands at nowNs when its device can no longer be asked (it
+// went away): its last value carried on at the nominal rate, never past
+// endFrames when that is not negative. Until the clock has started, `from`.
+// The position a show reads therefore neither jumps nor steps back when the
+// backend moves over to the monotonic clock.
+double CarriedOnFrames(const SmoothedClock& clock, int64_t nowNs, double endFrames);
+
 // The silent clock: seconds since it started (-1: not yet), never past
 // lengthSeconds when that is known (not negative).
 double SilentClockSeconds(int64_t sinceNs, int64_t nowNs, double lengthSeconds);

@@ -110,6 +110,32 @@ TEST(AudioClock, TakesLargeGapsAtOnceAndStopsAtTheEnd) {
   EXPECT_LE(run.largestLead, 0.0);
 }
 
+TEST(AudioClock, ALostDeviceLeavesTheClockRunningFromItsLastValue) {
+  SmoothedClock running;
+  running.rate = Rate;
+  running.started = true;
+  running.frames = 2.0 * Rate;
+  running.ns = 1000 * Ms;
+  SmoothedClock waiting;  // played from 3 s, nothing heard yet
+  waiting.rate = Rate;
+  waiting.from = 3.0 * Rate;
+  const struct {
+    const char* name;
+    const SmoothedClock& clock;
+    int64_t nowNs;
+    double endFrames;
+    double expected;
+  } cases[] = {
+      {"half a second on", running, 1500 * Ms, -1.0, 2.5 * Rate},
+      {"at once", running, 1000 * Ms, -1.0, 2.0 * Rate},
+      {"read before its last value", running, 900 * Ms, -1.0, 2.0 * Rate},
+      {"stops at the end", running, 9000 * Ms, 2.25 * Rate, 2.25 * Rate},
+      {"never back to an end before it", running, 1500 * Ms, 1.0 * Rate, 2.0 * Rate},
+      {"not started: where it was put", waiting, 5000 * Ms, -1.0, 3.0 * Rate},
+  };
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(CarriedOnFrames(c.clock, c.nowNs, c.endFrames), c.expected) << c.name;
+}
+
 TEST(AudioClock, SilentClockAndByteConversions) {
   EXPECT_EQ(SilentClockSeconds(-1, 5 * Ms, -1.0), 0.0);  // not started
   EXPECT_DOUBLE_EQ(SilentClockSeconds(10 * Ms, 1510 * Ms, -1.0), 1.5);

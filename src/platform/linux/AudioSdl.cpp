@@ -29,6 +29,21 @@
 // device start-up) and remembers the position heard; resuming seeks there,
 // because what the decoder had already prepared was never heard.
 //
+// A device that goes away. SDL says so with an SDL_AUDIODEVICEREMOVED event
+// (caught by an event watch, on whichever thread sends it) and by the
+// device's status; a device that simply stops calling back for a second is
+// taken as gone too. The next reading of the position notices: the position
+// carries on from its last value on the monotonic clock as a silent
+// stream's would, the callback stops touching the decoder, and one line on
+// stderr says so. Every RetrySeconds a reading tries SDL's default device
+// again (closing the old one first); once one opens, a converter for its
+// format is made and the decoder goes on from the position then.
+//
+// A grain (AudioPlayGrain) plays a few buffers of music from anywhere while
+// the stream is paused: the callback decodes it as it would the music, but
+// counts none of it on the clock, and shapes its ends so that they do not
+// click. A seek or a resume puts the decoder back where the position says.
+//
 // Limitations: SDL reports no latency beyond its buffer size, so a device that
 // queues more than one buffer is heard slightly later than the position says.
 // Without a device, or without a decodable file, the stream plays silently on
@@ -42,6 +57,7 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +67,7 @@
 #include <vector>
 
 #include "platform/AudioClock.h"
+#include "platform/AudioTesting.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
 #include "platform/MusicProbe.h"  // how damaged music is told
@@ -70,6 +87,18 @@ int64_t NowNs() {
 // A power of two: SDL 2.26 overruns the callback's buffer when the device's
 // own buffer is rounded to one and ours is not.
 constexpr Uint16 DeviceBufferFrames = 1024;
+// A device that has not asked for audio for this long has stopped.
+constexpr int64_t StalledDeviceNs = 1000000000;
+// How often a lost device's replacement is looked for: opening a device
+// costs a few milliseconds of the frame that does it.
+constexpr double RetrySecondsNormally = 2.0;
+// A grain's ends fade over this long.
+constexpr double GrainFadeSeconds = 0.004;
+
+// The testing hooks' state (AudioTesting.h).
+std::atomic<AudioDeviceFault> InjectedFault{AudioDeviceFault::None};
+bool OpenFails = false;
+double RetrySeconds = RetrySecondsNormally;
 
 struct AudioService {
   bool sdlAudioInitialized = false;
@@ -96,6 +125,16 @@ struct AudioService {
   bool playing = false;
   bool paused = false;          // held by AudioPause, at pausedSeconds
   double pausedSeconds = 0.0;
+  // A grain playing while paused: device frames still to play, of how many.
+  int64_t grainLeft = 0;
+  int64_t grainFrames = 0;
+
+  // The device going away.
+  bool lost = false;                     // given up: the stream runs silently
+  std::atomic<bool> removed{false};      // SDL said so (event watch)
+  std::atomic<int64_t> lastPullNs{0};    // the callback's last run
+  int64_t retryAtNs = 0;                 // when to look for another device
+  bool watching = false;                 // the event watch is in place
 
   // The clock, shared between the callback and the readers.
   std::mutex clock;
@@ -149,20 +188,30 @@ void StartSilentClockIfReady(AudioService& s) {
   if (s.silentSinceNs < 0) s.silentSinceNs = NowNs() - int64_t(s.lastSeconds * 1e9);
 }
 
+double ClampToMusic(const AudioService& s, double seconds) {
+  if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
+  return std::max(seconds, 0.0);
+}
+
+// Puts the decoder at `seconds` into the music, with nothing of the old place
+// left in the converter. Called with the device locked.
+void SeekDecoder(AudioService& s, double seconds) {
+  if (!s.decoder || !s.converter) return;
+  const int64_t musicFrame = int64_t(seconds * double(s.musicRate));
+  // A failed seek leaves the decoder where it was; it is then treated as
+  // ended, so that no music from the wrong place is played.
+  s.decoderDone = mpg123_seek(s.decoder, off_t(musicFrame), SEEK_SET) < 0;
+  SDL_AudioStreamClear(s.converter);
+  s.decodedFrames = musicFrame;
+  s.musicEndFrames = s.decoderDone ? musicFrame * s.have.freq / s.musicRate : -1;
+}
+
 // Puts decoder and clock at `seconds` into the music. Called with the device
 // locked (when there is one), so that no callback sees half of it.
 void Reposition(AudioService& s, double seconds) {
-  if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
-  seconds = std::max(seconds, 0.0);
-  if (s.decoder) {
-    const int64_t musicFrame = int64_t(seconds * double(s.musicRate));
-    // A failed seek leaves the decoder where it was; it is then treated as
-    // ended, so that no music from the wrong place is played.
-    s.decoderDone = mpg123_seek(s.decoder, off_t(musicFrame), SEEK_SET) < 0;
-    SDL_AudioStreamClear(s.converter);
-    s.decodedFrames = musicFrame;
-    s.musicEndFrames = s.decoderDone ? musicFrame * s.have.freq / s.musicRate : -1;
-  }
+  seconds = ClampToMusic(s, seconds);
+  SeekDecoder(s, seconds);
+  s.grainLeft = 0;
   ResetClock(s);
   std::lock_guard<std::mutex> lock(s.clock);
   const int64_t deviceFrame = s.have.freq > 0 ? int64_t(seconds * double(s.have.freq)) : 0;
@@ -204,15 +253,53 @@ void Refill(AudioService& s, int bytes) {
   }
 }
 
+// Fades a grain in over its first frames and out over its last, so that its
+// ends do not click. `first` is the index in the grain of the buffer's first
+// frame. Float and 16-bit samples, which is what devices give here.
+void ShapeGrain(const AudioService& s, Uint8* out, int64_t frames, int64_t first) {
+  const int64_t fade = std::max<int64_t>(1, int64_t(GrainFadeSeconds * s.have.freq));
+  const int channels = s.have.channels;
+  for (int64_t i = 0; i < frames; ++i) {
+    const int64_t at = first + i;
+    const int64_t edge = std::min(at, s.grainFrames - 1 - at);
+    if (edge >= fade) continue;
+    const float gain = float(std::max<int64_t>(edge, 0)) / float(fade);
+    for (int c = 0; c < channels; ++c) {
+      const int64_t n = i * channels + c;
+      if (s.have.format == AUDIO_F32SYS) {
+        reinterpret_cast<float*>(out)[n] *= gain;
+      } else if (s.have.format == AUDIO_S16SYS) {
+        Sint16& v = reinterpret_cast<Sint16*>(out)[n];
+        v = Sint16(float(v) * gain);
+      }
+    }
+  }
+}
+
 void SDLCALL FillDeviceBuffer(void* userdata, Uint8* out, int len) {
   AudioService& s = *static_cast<AudioService*>(userdata);
+  if (InjectedFault.load() == AudioDeviceFault::StopsPulling) {
+    // As a device that stopped would: nothing is taken, nothing is heard.
+    std::memset(out, s.have.silence, size_t(len));
+    return;
+  }
+  s.lastPullNs.store(NowNs());
   int got = 0;
-  if (s.playing && !s.silent && s.converter) {
+  const bool grain = s.paused && s.grainLeft > 0 && !s.silent && s.converter && s.deviceFrameBytes > 0;
+  if (grain) {
+    const int want = int(std::min<int64_t>(len / s.deviceFrameBytes, s.grainLeft)) * s.deviceFrameBytes;
+    Refill(s, want);
+    got = std::max(0, SDL_AudioStreamGet(s.converter, out, want));
+    const int64_t frames = got / s.deviceFrameBytes;
+    ShapeGrain(s, out, frames, s.grainFrames - s.grainLeft);
+    s.grainLeft = frames > 0 ? s.grainLeft - frames : 0;  // the music's end ends it too
+  } else if (s.playing && !s.silent && s.converter) {
     Refill(s, len);
     got = std::max(0, SDL_AudioStreamGet(s.converter, out, len));
   }
   if (got < len) std::memset(out + got, s.have.silence, size_t(len - got));
-  int64_t musicFrames = s.deviceFrameBytes > 0 ? got / s.deviceFrameBytes : 0;
+  // A grain is not where the music stands: none of it counts on the clock.
+  int64_t musicFrames = s.deviceFrameBytes > 0 && !grain ? got / s.deviceFrameBytes : 0;
   if (s.musicEndFrames >= 0) {
     musicFrames = std::clamp<int64_t>(s.musicEndFrames - s.deliveredFrames, 0, musicFrames);
   }
@@ -315,6 +402,156 @@ mpg123_handle* OpenDecoder(const char* path, long& rate, int& channels, double& 
   return mh;
 }
 
+// SDL's word that a device went away; runs on the thread that sends it.
+int SDLCALL WatchDeviceEvents(void* userdata, SDL_Event* event) {
+  AudioService& s = *static_cast<AudioService*>(userdata);
+  if (event->type == SDL_AUDIODEVICEREMOVED && !event->adevice.iscapture && s.device != 0 &&
+      event->adevice.which == s.device) {
+    s.removed.store(true);
+  }
+  return 1;
+}
+
+// Opens the default output at this rate, paused; false (with SDL's reason in
+// why) when there is none.
+bool OpenDevice(AudioService& s, int frequency, std::string& why) {
+  if (OpenFails) {
+    why = "no output device";
+    return false;
+  }
+  SDL_AudioSpec want{};
+  want.freq = frequency > 0 ? frequency : 44100;
+  want.format = AUDIO_F32SYS;
+  want.channels = 2;
+  want.samples = DeviceBufferFrames;
+  want.callback = FillDeviceBuffer;
+  want.userdata = &s;
+  // Whatever the device prefers: the converter adapts the music to it.
+  s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &s.have, SDL_AUDIO_ALLOW_ANY_CHANGE);
+  if (!s.device) {
+    why = SDL_GetError();
+    return false;
+  }
+  s.deviceFrameBytes = int(SDL_AUDIO_BITSIZE(s.have.format) / 8) * s.have.channels;
+  s.removed.store(false);
+  s.lastPullNs.store(NowNs());
+  if (!s.watching) {
+    SDL_AddEventWatch(WatchDeviceEvents, &s);
+    s.watching = true;
+  }
+  return true;
+}
+
+// The position at nowNs in seconds of music, never before the last one read.
+// Called with the clock locked.
+double PositionSeconds(AudioService& s, int64_t now) {
+  double seconds = 0.0;
+  if (s.paused) {
+    seconds = s.pausedSeconds;
+  } else if (s.silent) {
+    if (s.silentSinceNs >= 0) seconds = double(now - s.silentSinceNs) * 1e-9;
+    if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
+  } else if (s.have.freq > 0) {
+    const double elapsedFrames = double(now - s.heardSinceNs) * 1e-9 * double(s.have.freq);
+    const double heard = double(s.heardStart) + std::min(std::max(elapsedFrames, 0.0), double(s.heardCount));
+    s.smooth.rate = double(s.have.freq);
+    seconds = AdvanceSmoothedClock(s.smooth, heard, now, double(s.endFrames)) / s.smooth.rate;
+    if (s.silentTailSeconds > 0.0 && s.endHeardNs >= 0 && now > s.endHeardNs) {
+      // The music of a damaged file is over: its missing rest goes by silently.
+      const double tail = std::min(double(now - s.endHeardNs) * 1e-9, s.silentTailSeconds);
+      seconds = std::max(seconds, double(s.endFrames) / double(s.have.freq) + tail);
+      // A seek into the silent rest starts it part-way: it still ends with the file.
+      if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
+    }
+  }
+  seconds = std::max(seconds, s.lastSeconds);
+  s.lastSeconds = seconds;
+  return seconds;
+}
+
+std::string ClockText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%05.2f", int(seconds) / 60, seconds - 60.0 * double(int(seconds) / 60));
+  return text;
+}
+
+// The device is gone: the stream goes on silently from where it stands.
+void LoseDevice(AudioService& s, const char* why, int64_t now) {
+  double seconds = 0.0;
+  {
+    std::lock_guard<std::mutex> lock(s.clock);
+    seconds = s.lastSeconds;
+    if (!s.paused && s.playing && s.smooth.rate > 0.0) {
+      // Carried on from the clock's last value: no jump, nothing repeated.
+      seconds = std::max(seconds, CarriedOnFrames(s.smooth, now, double(s.endFrames)) / s.smooth.rate);
+    }
+    seconds = ClampToMusic(s, seconds);
+  }
+  // A device that was removed still runs its thread; the callback only has
+  // to leave the decoder alone from now on.
+  SDL_LockAudioDevice(s.device);
+  s.lost = true;
+  s.silent = true;
+  s.grainLeft = 0;
+  SDL_UnlockAudioDevice(s.device);
+  {
+    std::lock_guard<std::mutex> lock(s.clock);
+    s.lastSeconds = seconds;
+    s.silentSinceNs = -1;
+  }
+  StartSilentClockIfReady(s);
+  s.retryAtNs = now + int64_t(RetrySeconds * 1e9);
+  Say(Subsystem::Audio, "the output device went away (%s) at %s; the music runs silently on the clock "
+      "until an output opens again", why, ClockText(seconds).c_str());
+}
+
+// Looks for another output after a loss; the music goes on where the clock is.
+void TryReopen(AudioService& s, int64_t now) {
+  s.retryAtNs = now + int64_t(RetrySeconds * 1e9);
+  if (OpenFails) return;
+  // Closing joins the old device's thread, so no callback of it runs after.
+  if (s.device) SDL_CloseAudioDevice(s.device);
+  s.device = 0;
+  std::string why;
+  if (!OpenDevice(s, s.have.freq, why)) return;
+  SDL_AudioStream* converter = nullptr;
+  if (s.decoder) {
+    converter = SDL_NewAudioStream(AUDIO_S16SYS, Uint8(s.musicChannels), int(s.musicRate), s.have.format,
+                                   s.have.channels, s.have.freq);
+  }
+  double seconds = 0.0;
+  {
+    std::lock_guard<std::mutex> lock(s.clock);
+    seconds = PositionSeconds(s, NowNs());
+  }
+  SDL_LockAudioDevice(s.device);
+  if (s.converter) SDL_FreeAudioStream(s.converter);
+  s.converter = converter;
+  s.lost = false;
+  s.silent = converter == nullptr;
+  Reposition(s, seconds);
+  SDL_UnlockAudioDevice(s.device);
+  StartSilentClockIfReady(s);
+  if (s.outputStarted) SDL_PauseAudioDevice(s.device, 0);
+  Say(Subsystem::Audio, "an output device is there again; the music goes on at %s", ClockText(seconds).c_str());
+}
+
+// Notices a device that went away, and after that looks for another now and
+// then. Called by the readers of the position, on the main thread.
+void WatchDevice(AudioService& s) {
+  const int64_t now = NowNs();
+  if (s.lost) {
+    if (now >= s.retryAtNs) TryReopen(s, now);
+    return;
+  }
+  if (!s.device || !s.outputStarted || s.silent) return;
+  if (s.removed.exchange(false) || SDL_GetAudioDeviceStatus(s.device) == SDL_AUDIO_STOPPED) {
+    LoseDevice(s, "the system removed it", now);
+  } else if (now - s.lastPullNs.load() > StalledDeviceNs) {
+    LoseDevice(s, "it stopped taking audio", now);
+  }
+}
+
 }  // namespace
 
 bool AudioOpenOutput(int frequency) {
@@ -328,21 +565,11 @@ bool AudioOpenOutput(int frequency) {
     }
     s.sdlAudioInitialized = true;
   }
-  SDL_AudioSpec want{};
-  want.freq = frequency > 0 ? frequency : 44100;
-  want.format = AUDIO_F32SYS;
-  want.channels = 2;
-  want.samples = DeviceBufferFrames;
-  want.callback = FillDeviceBuffer;
-  want.userdata = &s;
-  // Whatever the device prefers: the converter adapts the music to it.
-  s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &s.have, SDL_AUDIO_ALLOW_ANY_CHANGE);
-  if (!s.device) {
-    Say(Subsystem::Audio, "no audio output device (%s); the music runs silently on the clock",
-        SDL_GetError());
+  std::string why;
+  if (!OpenDevice(s, frequency, why)) {
+    Say(Subsystem::Audio, "no audio output device (%s); the music runs silently on the clock", why.c_str());
     return false;
   }
-  s.deviceFrameBytes = int(SDL_AUDIO_BITSIZE(s.have.format) / 8) * s.have.channels;
   if (s.outputStarted) SDL_PauseAudioDevice(s.device, 0);  // started before it was opened
   return true;
 }
@@ -356,7 +583,7 @@ uint32_t AudioOpenStream(const char* path) {
   const char* name = path ? path : "";
   mpg123_handle* mh = OpenDecoder(name, rate, channels, length, announced, why);
   SDL_AudioStream* converter = nullptr;
-  if (mh && s.device) {
+  if (mh && s.device && !s.lost) {
     converter = SDL_NewAudioStream(AUDIO_S16SYS, Uint8(channels), int(rate), s.have.format, s.have.channels,
                                    s.have.freq);
     if (!converter) {
@@ -383,11 +610,12 @@ uint32_t AudioOpenStream(const char* path) {
     s.musicChannels = channels;
     s.lengthSeconds = length >= 0.0 ? length + silentTail : -1.0;
     s.silentTailSeconds = silentTail;
-    if (converter) {
+    if (converter || s.lost) {
+      // While the device is lost the decoder waits for the next one.
       s.decoder = mh;
       s.converter = converter;
       s.decodeBuffer.resize(16384);
-      s.silent = false;
+      s.silent = converter == nullptr;
     } else {
       mpg123_delete(mh);  // no device: only the length and the format were wanted
     }
@@ -401,6 +629,7 @@ void AudioStartOutput() {
   AudioService& s = TheService();
   if (s.outputStarted) return;
   s.outputStarted = true;
+  s.lastPullNs.store(NowNs());
   if (s.device) SDL_PauseAudioDevice(s.device, 0);
   StartSilentClockIfReady(s);
 }
@@ -410,30 +639,11 @@ void AudioPlayFromStart(uint32_t stream) { AudioPlayFrom(stream, 0.0); }
 uint64_t AudioPositionBytes(uint32_t stream) {
   if (!Service || stream == 0 || stream != Service->handle) return 0;
   AudioService& s = *Service;
+  WatchDevice(s);
   double seconds = 0.0;
   {
     std::lock_guard<std::mutex> lock(s.clock);
-    const int64_t now = NowNs();
-    if (s.paused) {
-      seconds = s.pausedSeconds;
-    } else if (s.silent) {
-      if (s.silentSinceNs >= 0) seconds = double(now - s.silentSinceNs) * 1e-9;
-      if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
-    } else if (s.have.freq > 0) {
-      const double elapsedFrames = double(now - s.heardSinceNs) * 1e-9 * double(s.have.freq);
-      const double heard = double(s.heardStart) + std::min(std::max(elapsedFrames, 0.0), double(s.heardCount));
-      s.smooth.rate = double(s.have.freq);
-      seconds = AdvanceSmoothedClock(s.smooth, heard, now, double(s.endFrames)) / s.smooth.rate;
-      if (s.silentTailSeconds > 0.0 && s.endHeardNs >= 0 && now > s.endHeardNs) {
-        // The music of a damaged file is over: its missing rest goes by silently.
-        const double tail = std::min(double(now - s.endHeardNs) * 1e-9, s.silentTailSeconds);
-        seconds = std::max(seconds, double(s.endFrames) / double(s.have.freq) + tail);
-        // A seek into the silent rest starts it part-way: it still ends with the file.
-        if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
-      }
-    }
-    seconds = std::max(seconds, s.lastSeconds);
-    s.lastSeconds = seconds;
+    seconds = PositionSeconds(s, NowNs());
   }
   return MusicSecondsToBytes(seconds, s.musicRate, s.musicChannels);
 }
@@ -454,6 +664,7 @@ void ShutdownAudio() {
   // Closing the device joins its thread: nothing below runs under a callback.
   if (s.device) SDL_CloseAudioDevice(s.device);
   s.device = 0;
+  if (s.watching) SDL_DelEventWatch(WatchDeviceEvents, &s);
   FreeStream(s);
   if (s.sdlAudioInitialized) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   Service = nullptr;
@@ -499,3 +710,36 @@ void AudioResume(uint32_t stream) {
   // the held position, not from where decoding had got to.
   AudioPlayFrom(stream, s.pausedSeconds);
 }
+
+void AudioPlayGrain(uint32_t stream, double seconds, double length) {
+  if (!Service || stream == 0 || stream != Service->handle) return;
+  AudioService& s = *Service;
+  if (!s.paused || s.silent || !s.device || !s.converter || !(length > 0.0)) return;
+  SDL_LockAudioDevice(s.device);
+  SeekDecoder(s, ClampToMusic(s, seconds));
+  s.grainFrames = s.grainLeft = std::max<int64_t>(1, int64_t(std::min(length, 10.0) * double(s.have.freq)));
+  SDL_UnlockAudioDevice(s.device);
+}
+
+// --- Testing hooks (AudioTesting.h) ---
+
+void InjectAudioDeviceFault(AudioDeviceFault fault) {
+  InjectedFault.store(fault == AudioDeviceFault::StopsPulling ? fault : AudioDeviceFault::None);
+  if (fault == AudioDeviceFault::None || fault == AudioDeviceFault::StopsPulling) return;
+  // SDL has no failing write or position query to show: it reports any of
+  // them as the device removed, which is what goes to the event watch here.
+  if (!Service || !Service->device) return;
+  SDL_Event event{};
+  event.type = SDL_AUDIODEVICEREMOVED;
+  event.adevice.which = Service->device;
+  event.adevice.iscapture = 0;
+  SDL_PushEvent(&event);
+}
+
+void SetAudioDeviceOpenFails(bool fails) { OpenFails = fails; }
+
+void SetAudioDeviceRetrySeconds(double seconds) { RetrySeconds = seconds >= 0.0 ? seconds : RetrySecondsNormally; }
+
+void SetAudioStandInDevice(bool) {}
+
+bool AudioDeviceLost() { return Service && Service->lost; }

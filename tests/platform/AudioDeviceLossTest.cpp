@@ -1,0 +1,201 @@
+// The audio service when its output goes away under a playing show, and its
+// scrubbing grains: failures are injected where the backend meets the device
+// (a failing write, a failing position query, a removed device, a device that
+// stops taking audio), and the position a show reads is followed every few
+// milliseconds across them. It must not go back, not jump by more than a
+// frame or two, and go on at a second a second.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/Audio.h"
+#include "platform/AudioTesting.h"
+
+namespace {
+
+const char* const Music = DEMO_SOURCE_DIR "/res/Quelf - Tavoy Rip.mp3";
+// Two 60 Hz frames.
+constexpr double LargestJumpSeconds = 0.034;
+
+using Steady = std::chrono::steady_clock;
+
+double Position(uint32_t stream) { return AudioBytesToSeconds(stream, AudioPositionBytes(stream)); }
+
+struct Course {
+  double first = 0, last = 0;
+  double largestJump = 0;  // how much a step outran the time between two reads
+  double largestBack = 0;
+  double elapsed = 0;
+  double advanced() const { return last - first; }
+};
+
+// Reads the position every 2 ms for `seconds`.
+Course Follow(uint32_t stream, double seconds) {
+  Course course;
+  const Steady::time_point start = Steady::now();
+  Steady::time_point then = start;
+  course.first = course.last = Position(stream);
+  while (course.elapsed < seconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // The time after the reading: a call that takes long (one that opens a
+    // device) must not count as a jump of the position.
+    const double position = Position(stream);
+    const Steady::time_point now = Steady::now();
+    const double dt = std::chrono::duration<double>(now - then).count();
+    course.largestJump = std::max(course.largestJump, position - course.last - dt);
+    course.largestBack = std::max(course.largestBack, course.last - position);
+    course.last = position;
+    then = now;
+    course.elapsed = std::chrono::duration<double>(now - start).count();
+  }
+  return course;
+}
+
+int Lines(const std::string& text, const std::string& with) {
+  int n = 0;
+  for (size_t at = text.find(with); at != std::string::npos; at = text.find(with, at + 1)) ++n;
+  return n;
+}
+
+class AudioDeviceLossTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    SetAudioStandInDevice(true);
+    SetAudioDeviceRetrySeconds(0.25);
+    if (!AudioOpenOutput(44100)) GTEST_SKIP() << "no output device, not even a stand-in";
+    stream_ = AudioOpenStream(Music);
+    AudioStartOutput();
+  }
+  void TearDown() override {
+    InjectAudioDeviceFault(AudioDeviceFault::None);
+    SetAudioDeviceOpenFails(false);
+    SetAudioDeviceRetrySeconds(-1.0);
+    ShutdownAudio();
+    SetAudioStandInDevice(false);
+  }
+  uint32_t stream_ = 0;
+};
+
+TEST_F(AudioDeviceLossTest, TheClockCarriesOnAcrossTheLossAndTheReturn) {
+  struct Case {
+    const char* name;
+    AudioDeviceFault fault;
+    double hold;  // how long the position may stand before the loss is seen
+  };
+  const Case cases[] = {
+      {"a write that fails", AudioDeviceFault::WriteFails, 0.1},
+      {"a position query that fails", AudioDeviceFault::PositionFails, 0.1},
+      {"a removed device", AudioDeviceFault::Removed, 0.1},
+      // Nothing fails: the device is given up once it has taken nothing for a second.
+      {"a device that stops taking audio", AudioDeviceFault::StopsPulling, 1.2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AudioPlayFrom(stream_, 10.0);
+    Follow(stream_, 0.4);
+    ASSERT_FALSE(AudioDeviceLost());
+
+    SetAudioDeviceOpenFails(true);
+    testing::internal::CaptureStderr();
+    InjectAudioDeviceFault(c.fault);
+    const Course lost = Follow(stream_, c.hold + 0.6);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(AudioDeviceLost());
+    EXPECT_EQ(Lines(said, "\n"), 1) << said;  // retries that fail say nothing
+    EXPECT_EQ(Lines(said, "went away"), 1) << said;
+    EXPECT_EQ(lost.largestBack, 0.0);
+    EXPECT_LE(lost.largestJump, LargestJumpSeconds);
+    EXPECT_GE(lost.advanced(), lost.elapsed - c.hold - 0.05);
+    EXPECT_LE(lost.advanced(), lost.elapsed + 0.05);
+
+    // A device again: the music comes back where the clock stands.
+    InjectAudioDeviceFault(AudioDeviceFault::None);
+    SetAudioDeviceOpenFails(false);
+    const Course back = Follow(stream_, 0.7);
+    EXPECT_FALSE(AudioDeviceLost());
+    EXPECT_EQ(back.largestBack, 0.0);
+    EXPECT_LE(back.largestJump, LargestJumpSeconds);
+    // The first buffers from the new device take a moment to be heard.
+    EXPECT_GE(back.advanced(), back.elapsed - 0.2);
+    EXPECT_LE(back.advanced(), back.elapsed + 0.05);
+  }
+}
+
+TEST_F(AudioDeviceLossTest, PauseSeekAndResumeWorkWhileTheDeviceIsGone) {
+  AudioPlayFrom(stream_, 5.0);
+  Follow(stream_, 0.2);
+  SetAudioDeviceOpenFails(true);
+  testing::internal::CaptureStderr();
+  InjectAudioDeviceFault(AudioDeviceFault::Removed);
+  Follow(stream_, 0.1);
+  testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(AudioDeviceLost());
+
+  AudioSeek(stream_, 30.0);
+  EXPECT_NEAR(Position(stream_), 30.0, 0.01);
+  AudioPause(stream_);
+  const double held = Position(stream_);
+  AudioPlayGrain(stream_, 60.0, 0.08);  // nothing to hear it on: nothing moves
+  EXPECT_EQ(Follow(stream_, 0.3).last, held);
+
+  // The device returns while paused: still held, and the music resumes there.
+  SetAudioDeviceOpenFails(false);
+  const Course paused = Follow(stream_, 0.5);
+  EXPECT_FALSE(AudioDeviceLost());
+  EXPECT_EQ(paused.last, held);
+  AudioResume(stream_);
+  const Course resumed = Follow(stream_, 0.5);
+  EXPECT_GE(resumed.first, held);
+  EXPECT_NEAR(resumed.last, held + 0.5, 0.2);
+  EXPECT_EQ(resumed.largestBack, 0.0);
+}
+
+TEST_F(AudioDeviceLossTest, AGrainLeavesThePausedPositionWhereItIs) {
+  AudioPlayFrom(stream_, 20.0);
+  Follow(stream_, 0.2);
+  AudioPause(stream_);
+  const double held = Position(stream_);
+  struct Case {
+    const char* name;
+    double seekTo;  // < 0: no seek before the grain
+    double grainFrom;
+  };
+  const Case cases[] = {
+      {"a grain ahead", -1.0, 50.0},
+      {"a grain behind", -1.0, 2.0},
+      {"a grain at a seek", 40.0, 40.0},
+      {"a grain past the end", -1.0, 1e6},
+  };
+  double expected = held;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.seekTo >= 0.0) {
+      AudioSeek(stream_, c.seekTo);
+      expected = c.seekTo;
+    }
+    AudioPlayGrain(stream_, c.grainFrom, 0.08);
+    AudioPlayGrain(stream_, c.grainFrom, 0.08);  // a second replaces the first
+    const Course grain = Follow(stream_, 0.25);
+    EXPECT_EQ(grain.first, expected);
+    EXPECT_EQ(grain.last, expected);
+  }
+  // Playing goes on from the paused place, not from where the grain ended.
+  AudioResume(stream_);
+  const Course resumed = Follow(stream_, 0.4);
+  EXPECT_GE(resumed.first, expected);
+  EXPECT_NEAR(resumed.last, expected + 0.4, 0.15);
+
+  // A silent stream takes grains without a sound or a move.
+  const uint32_t silent = AudioOpenStream(DEMO_SOURCE_DIR "/res/no such music.mp3");
+  AudioPlayFrom(silent, 3.0);
+  AudioPause(silent);
+  AudioPlayGrain(silent, 10.0, 0.08);
+  const Course still = Follow(silent, 0.1);
+  EXPECT_NEAR(still.first, 3.0, 0.01);
+  EXPECT_EQ(still.last, still.first);
+}
+
+}  // namespace
