@@ -18,7 +18,7 @@ said_address() {
 e2e_wait_until 30 "the studio's address on stderr" said_address
 url=$(grep -m1 '^demo: studio: http' "$E2E_TMP/demo.err")
 status=0
-STUDIO_URL=${url#demo: studio: } timeout 120 python3 "$DEMO_SOURCE_DIR/tests/studio/test_page.py" || status=$?
+STUDIO_URL=${url#demo: studio: } STUDIO_FILE="$E2E_SHOW/show.tracks" timeout 120 python3 "$DEMO_SOURCE_DIR/tests/studio/test_page.py" || status=$?
 [ "$status" = 77 ] && { echo "SKIP: no chromium, chromium-driver or python3-selenium"; exit 0; }
 [ "$status" = 0 ] || e2e_fail "the page test against the demo failed ($status)"
 e2e_still_running || e2e_fail "the demo ended during the page test"
