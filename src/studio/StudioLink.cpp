@@ -1,6 +1,9 @@
 #include "studio/StudioLink.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 std::shared_ptr<const StudioView> StudioLink::View() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -37,8 +40,19 @@ void StudioLink::PublishView(std::shared_ptr<const StudioView> view) {
 }
 
 void StudioLink::PublishState(const StudioState& state) {
+  if (logFrames_) {
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    // One unbuffered write per frame: a few microseconds, and only when asked for.
+    std::fprintf(stderr, "demo: studio: frame v=%llu row=%.3f t=%.6f\n", static_cast<unsigned long long>(state.version),
+                 state.row, now);
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   state_ = state;
+}
+
+bool StudioLink::LogFramesAsked() {
+  const char* asked = std::getenv("DEMO_STUDIO_FRAME_LOG");
+  return asked && *asked && std::string(asked) != "0";
 }
 
 void StudioLink::ServeCommands(const std::function<StudioResult(const StudioCommand&)>& apply) {

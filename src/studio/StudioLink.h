@@ -28,6 +28,12 @@ class StudioLink : public StudioHost {
 
   // --- The frame loop's side ---
   void PublishView(std::shared_ptr<const StudioView> view);
+  // Called right after each frame is presented, with the state it shows.
+  // With DEMO_STUDIO_FRAME_LOG set in the environment it also writes a line
+  // on stderr per frame, for measuring how soon a change reaches the screen:
+  //   demo: studio: frame v=VERSION row=ROW t=SECONDS
+  // t is the steady clock (CLOCK_MONOTONIC on Linux, as Python's
+  // time.monotonic()); bench/studio_latency.sh reads these lines.
   void PublishState(const StudioState& state);
   // Applies every queued command, in the order they came, through apply.
   void ServeCommands(const std::function<StudioResult(const StudioCommand&)>& apply);
@@ -49,4 +55,7 @@ class StudioLink : public StudioHost {
   StudioState state_;
   std::deque<std::shared_ptr<Pending>> queue_;
   bool closed_ = false;
+  const bool logFrames_ = LogFramesAsked();
+
+  static bool LogFramesAsked();
 };
