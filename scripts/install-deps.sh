@@ -13,6 +13,10 @@ windows_packages=(
   mingw-w64 googletest wine wine64 xvfb xdotool x11-apps imagemagick python3
   # the studio's server, whose headers the Windows build takes from Linux's
   libboost-dev nlohmann-json3-dev
+  # 32-bit Wine and the 32-bit Mesa its OpenGL stands on, to run the i686
+  # build (named with their architecture: the amd64 packages of the same
+  # names are another thing, already in the list above)
+  wine32:i386 libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386
 )
 packages=(
   # toolchain
@@ -61,5 +65,13 @@ done
 echo "install-deps: installing ${missing[*]}" >&2
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+# The 32-bit packages need the i386 architecture known to dpkg before apt
+# reads its lists.
+for p in "${missing[@]}"; do
+  if [[ $p == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "install-deps: adding the i386 architecture for ${p%:i386}" >&2
+    $sudo dpkg --add-architecture i386
+  fi
+done
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2

@@ -19,11 +19,24 @@ fi
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=$(command -v wine || command -v wine64) || { echo "wine_run: wine is not installed" >&2; exit 1; }
 
+# A prefix made while Wine had no 32-bit part has an empty syswow64; once
+# 32-bit Wine is installed its loader starts no program there, 64-bit ones
+# included ("could not load kernel32.dll"). Such a prefix is brought up to
+# date once: made anew, since Wine cannot update it in place.
+stale() {
+  [ -x /usr/lib/wine/wine ] && [ -d "$prefix/drive_c/windows/syswow64" ] &&
+    [ -z "$(ls -A "$prefix/drive_c/windows/syswow64")" ]
+}
+
 mkdir -p "$(dirname "$prefix")"
-if [ ! -f "$prefix/system.reg" ]; then
+if [ ! -f "$prefix/system.reg" ] || stale; then
   (
     flock 9
-    if [ ! -f "$prefix/system.reg" ]; then
+    if [ ! -f "$prefix/system.reg" ] || stale; then
+      if stale; then
+        wineserver -k 2>/dev/null
+        rm -rf "$prefix"
+      fi
       "$wine" wineboot --init >/dev/null 2>&1
       # The server that made the prefix belongs to no X server of ours: the
       # first program with a window must start one of its own.
