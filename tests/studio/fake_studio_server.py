@@ -403,9 +403,11 @@ class Studio:
         return peaks
 
     def beats(self):
-        """As the demo answers: found in the music (--detected), else from the tempo lines."""
+        """As the demo answers: the text's tempo lines lay the beats; without them, those
+        found in the music (--detected) when the build can find them."""
         found = {"bpm": 120.03, "at": 0.26 * ROWS_PER_SECOND}
-        lines = [found] if self.detected else self.tempo
+        detected = self.detected and not self.tempo
+        lines = [found] if detected else self.tempo
         beats = []
         for i, t in enumerate(lines):
             start, step = t["at"] / ROWS_PER_SECOND, 60.0 / t["bpm"]
@@ -414,8 +416,8 @@ class Studio:
             while start + n * step < end - 1e-9:
                 beats.append(round(start + n * step, 4))
                 n += 1
-        answer = {"bpm": lines[0]["bpm"] if lines else None, "beats": beats, "detected": self.detected}
-        if self.detected:
+        answer = {"bpm": lines[0]["bpm"] if lines else None, "beats": beats, "detected": detected}
+        if detected:
             answer["detectedTempo"] = found
         return answer
 
