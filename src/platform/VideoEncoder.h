@@ -33,6 +33,11 @@ struct VideoEncoderSettings {
 
 struct VideoEncoder;
 
+// Whether this system can encode into container at all (its H.264 and AAC
+// encoders, a writer of the container), asked before any work is spent and
+// any file is made. False with the reason, which names what is missing.
+bool CheckVideoEncoding(VideoContainer container, std::string& why);
+
 // Creates the file and the two encoders. Null with the reason in error.
 VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& settings, std::string& error);
 

@@ -248,6 +248,12 @@ static int RunCapture(const DemoOptions& request) {
   InstallQuitSignals();
   CaptureResources held;
   std::string error;
+  // A system without the encoders (or a container it cannot write) is
+  // refused before the track text is read or any file exists.
+  if (!CheckVideoEncoding(ContainerForPath(request.outputFile), error)) {
+    Say("cannot capture: " + error);
+    return 1;
+  }
   const double startRow = request.fromRow.value_or(0.0);
   // Track text with errors refuses the capture before any file is created.
   std::vector<TrackSource> trackText;

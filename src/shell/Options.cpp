@@ -17,7 +17,7 @@ constexpr int MostFramesPerSecond = 1000;
 
 // The usage, piece by piece, each with the services it needs: the help lists
 // only the modes this build can run (BuildServices.h).
-enum class Needs { Nothing, Still, Video, StillOrVideo };
+enum class Needs { Nothing, Still, Video, VideoMatroska, VideoMp4Only, StillOrVideo };
 
 struct UsagePiece {
   Needs needs;
@@ -55,10 +55,14 @@ constexpr UsagePiece UsagePieces[] = {
     {Needs::Still,
      "  --render TIME    write the frame at TIME to the PNG file given with -o, offscreen\n"
      "  -o FILE.png      the still's output file\n"},
-    {Needs::Video,
+    {Needs::VideoMatroska,
      "  --capture FILE   encode the show with its music into FILE (H.264 and AAC in MP4,\n"
-     "                   Matroska when FILE ends in .mkv), offscreen\n"
-     "  --to TIME        end the capture at TIME (otherwise at the show's end)\n"},
+     "                   Matroska when FILE ends in .mkv), offscreen\n"},
+    {Needs::VideoMp4Only,
+     "  --capture FILE   encode the show with its music into FILE (H.264 and AAC in MP4),\n"
+     "                   offscreen, with the system's encoders (where it has none, as\n"
+     "                   Windows N editions, the capture is refused)\n"},
+    {Needs::Video, "  --to TIME        end the capture at TIME (otherwise at the show's end)\n"},
     {Needs::StillOrVideo,
      "  --tracks FILE    take the tracks of --render or --capture from the track text\n"
      "                   FILE instead of the steak_*.track files; errors refuse the run\n"
@@ -153,9 +157,15 @@ std::string UsageFor(const BuildServices& services) {
   const bool video = services.offscreenGl && services.videoEncoder;
   std::string usage;
   for (const UsagePiece& piece : UsagePieces) {
-    const bool shown = piece.needs == Needs::Nothing || (piece.needs == Needs::Still && still) ||
-                       (piece.needs == Needs::Video && video) ||
-                       (piece.needs == Needs::StillOrVideo && (still || video));
+    bool shown = false;
+    switch (piece.needs) {
+      case Needs::Nothing: shown = true; break;
+      case Needs::Still: shown = still; break;
+      case Needs::Video: shown = video; break;
+      case Needs::VideoMatroska: shown = video && services.matroska; break;
+      case Needs::VideoMp4Only: shown = video && !services.matroska; break;
+      case Needs::StillOrVideo: shown = still || video; break;
+    }
     if (shown) usage += piece.text;
   }
   return usage;

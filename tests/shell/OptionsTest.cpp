@@ -156,9 +156,13 @@ TEST(OptionsTest, UsageListsTheModesTheBuildHas) {
       {{.offscreenGl = true, .pngWriter = true}, true, false},
       {{.offscreenGl = true, .videoEncoder = true}, false, true},
       {{.pngWriter = true, .videoEncoder = true}, false, false},
+      {{.offscreenGl = true, .videoEncoder = true, .matroska = true}, false, true},
   };
   for (const Case& c : cases) {
     const std::string usage = UsageFor(c.services);
+    const std::string captureLine = "\n  --capture FILE";
+    EXPECT_EQ(usage.find(captureLine, usage.find(captureLine) + 1), std::string::npos)
+        << "--capture explained twice:\n" << usage;
     const std::string which = std::string("render ") + (c.render ? "on" : "off") + ", capture " +
                               (c.capture ? "on" : "off") + ":\n" + usage;
     EXPECT_EQ(usage.find("demo --render") != std::string::npos, c.render) << which;
@@ -170,6 +174,17 @@ TEST(OptionsTest, UsageListsTheModesTheBuildHas) {
                                "  -h, --help", "20 rows per second"}) {
       EXPECT_NE(usage.find(always), std::string::npos) << always << " in " << which;
     }
+  }
+}
+
+// Matroska is offered only by an encoder that writes it (FFmpeg's, not
+// Media Foundation's), and the help says so.
+TEST(OptionsTest, UsageOffersMatroskaOnlyWhereTheEncoderWritesIt) {
+  for (bool matroska : {true, false}) {
+    const std::string usage =
+        UsageFor({.offscreenGl = true, .pngWriter = true, .videoEncoder = true, .matroska = matroska});
+    EXPECT_EQ(usage.find(".mkv") != std::string::npos, matroska) << usage;
+    EXPECT_NE(usage.find("H.264 and AAC in MP4"), std::string::npos) << usage;
   }
 }
 

@@ -2,4 +2,4 @@
 // FFmpeg's libraries (opened when first used) and mpg123 for video capture.
 #include "platform/BuildServices.h"
 
-BuildServices ServicesInThisBuild() { return {.offscreenGl = true, .pngWriter = true, .videoEncoder = true}; }
+BuildServices ServicesInThisBuild() { return {.offscreenGl = true, .pngWriter = true, .videoEncoder = true, .matroska = true}; }

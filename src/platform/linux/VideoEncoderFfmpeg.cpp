@@ -367,6 +367,8 @@ bool Resample(VideoEncoder* e, const float* samples, long frames, std::string& e
 
 }  // namespace
 
+bool CheckVideoEncoding(VideoContainer, std::string& why) { return LoadFfmpeg(why); }
+
 VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& s, std::string& error) {
   if (s.width <= 0 || s.height <= 0 || s.width % 2 != 0 || s.height % 2 != 0) {
     error = "H.264 video needs an even width and height, not " + std::to_string(s.width) + "x" +

@@ -1,6 +1,10 @@
-// Windows has none of the optional services yet: src/platform/unavailable/
-// stands in for offscreen GL, the PNG writer, the video encoder, the music's
-// sample decoder and pending output files (see src/platform/CMakeLists.txt).
+// Windows draws stills and writes them (WGL, the Windows Imaging Component)
+// and encodes video through Media Foundation, whose encoders a system may
+// still lack at run time (N editions, Wine): the encoder refuses then, before
+// any work. Media Foundation writes no Matroska. A service this platform has
+// no backend for comes from src/platform/unavailable/.
 #include "platform/BuildServices.h"
 
-BuildServices ServicesInThisBuild() { return {}; }
+BuildServices ServicesInThisBuild() {
+  return {.offscreenGl = true, .pngWriter = true, .videoEncoder = true, .matroska = false};
+}
