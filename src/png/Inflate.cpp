@@ -39,38 +39,48 @@ namespace {
 // ---------------------------------------------------------------------------
 // Table entries: one 32-bit word per bit pattern.
 //
+// A literal/length table entry that decodes literals:
+//   bits 0..5   bits consumed: the codes of all its literals
+//   bits 6..7   how many literals it holds, 1 to 3 (see AddLiteralRuns)
+//   bits 8..31  the literals, the first in bits 8..15
+// Every other entry has bits 6 and 7 clear:
 //   bits 0..5   bits consumed: the code and, for a length or distance, its
 //               extra bits (for a subtable link: the bits of the main index),
 //               so that one shift takes them all
-//   bit 6       Link: look the next bits up in the subtable at value
-//   bit 7       NoCode: the walk meets an empty branch (11 when needed fits)
 //   bits 8..13  needed: bits the walk reads for this pattern, the code length
 //               for a symbol (for a link: the subtable's index bits); six
 //               bits, so that a 64-bit shift by bits 8 and up needs no mask
-//   bit 14      Special: end of block or symbol 286/287 (literal/length),
-//               symbol 30 or 31 (distance); with Literal: SecondLiteral, the
-//               entry holds a second literal (see AddLiteralPairs)
-//   bit 15      Literal: the byte in bits 16..23
-//   bits 16..31 base length or distance, code-length symbol, end-of-block
-//               marker, or subtable offset; for a pair of literals, the
-//               first in bits 16..23 and the second in bits 24..31
+//   bit 14      Link: look the next bits up in the subtable at value
+//   bit 15      NoCode: the walk meets an empty branch (11 when needed fits)
+//   bit 16      Special: end of block or symbol 286/287 (literal/length),
+//               symbol 30 or 31 (distance)
+//   bits 17..31 base length or distance, code-length symbol, end-of-block
+//               marker, or subtable offset
+// A literal entry has no room for the code length of its first literal, which
+// the careful step needs: the table keeps those beside its entries.
 constexpr uint32_t ConsumedMask = 63;
-constexpr uint32_t Link = 1u << 6;
-constexpr uint32_t NoCode = 1u << 7;
-constexpr uint32_t Special = 1u << 14;
+constexpr unsigned LiteralCountShift = 6;
+constexpr uint32_t LiteralCount = 3u << LiteralCountShift;
+constexpr uint32_t Link = 1u << 14;
+constexpr uint32_t NoCode = 1u << 15;
+constexpr uint32_t Special = 1u << 16;
 constexpr uint32_t Exceptional = Link | NoCode | Special;
-constexpr uint32_t Literal = 1u << 15;
-constexpr uint32_t SecondLiteral = Special;  // only ever beside Literal
+constexpr unsigned ValueShift = 17;
 constexpr uint32_t EndOfBlockValue = 1;  // value of the Special entry of symbol 256; 286 and 287 have 0
 
-inline uint32_t EntryValue(uint32_t e) { return e >> 16; }
+inline uint32_t EntryValue(uint32_t e) { return e >> ValueShift; }
 inline unsigned EntryConsumed(uint32_t e) { return e & ConsumedMask; }
 inline unsigned EntryNeeded(uint32_t e) { return (e >> 8) & 63; }
+inline bool IsLiteral(uint32_t e) { return (e & LiteralCount) != 0; }
+inline unsigned char FirstLiteral(uint32_t e) { return static_cast<unsigned char>(e >> 8); }
+inline uint32_t LiteralEntry(unsigned byte, unsigned length) {
+  return byte << 8 | 1u << LiteralCountShift | length;
+}
 inline unsigned EntryExtra(uint32_t e) { return EntryConsumed(e) - EntryNeeded(e); }
 inline uint32_t CodeEntry(unsigned length, unsigned extra = 0) { return length << 8 | (length + extra); }
 
 // Main index widths. Twelve bits hold nearly every literal/length code of real
-// data and leave room for pairs of short literals (AddLiteralPairs); eleven
+// data and leave room for runs of short literals (AddLiteralRuns); eleven
 // pair too few of them and thirteen cost more to fill for every block than the
 // pairs save. Distance codes are fewer and shorter.
 constexpr unsigned LiteralBits = 12;
@@ -90,6 +100,7 @@ template <size_t Size>
 struct Table {
   bool walked = false;
   CodeTree tree;
+  uint8_t literalLength[256];  // literal/length tables: each literal's code length
   uint32_t entry[Size];
 };
 using LiteralTable = Table<LiteralTableSize>;
@@ -101,17 +112,17 @@ enum class Alphabet { Literal, Distance, CodeLength };
 inline uint32_t SymbolEntry(Alphabet alphabet, unsigned symbol, unsigned length) {
   switch (alphabet) {
     case Alphabet::Literal:
-      if (symbol < 256) return Literal | symbol << 16 | CodeEntry(length);
-      if (symbol == EndOfBlock) return EndOfBlockValue << 16 | Special | CodeEntry(length);
+      if (symbol < 256) return LiteralEntry(symbol, length);
+      if (symbol == EndOfBlock) return EndOfBlockValue << ValueShift | Special | CodeEntry(length);
       if (symbol > 285) return Special | CodeEntry(length);
-      return uint32_t{LengthBase[symbol - 257]} << 16 | CodeEntry(length, LengthExtra[symbol - 257]);
+      return uint32_t{LengthBase[symbol - 257]} << ValueShift | CodeEntry(length, LengthExtra[symbol - 257]);
     case Alphabet::Distance:
       if (symbol > 29) return Special | CodeEntry(length);
-      return uint32_t{DistanceBase[symbol]} << 16 | CodeEntry(length, DistanceExtra[symbol]);
+      return uint32_t{DistanceBase[symbol]} << ValueShift | CodeEntry(length, DistanceExtra[symbol]);
     case Alphabet::CodeLength:
       break;
   }
-  return symbol << 16 | CodeEntry(length);
+  return symbol << ValueShift | CodeEntry(length);
 }
 
 struct ByteReversal {
@@ -146,37 +157,46 @@ inline uint32_t NoCodeEntry(uint32_t x, uint32_t filled, unsigned bits) {
   return NoCode | CodeEntry(m + 2);
 }
 
-// Where a literal's code leaves room in the main index for the whole code of a
-// second literal, its entry decodes both: the second byte goes in bits
-// 24..31, SecondLiteral is set and the bits consumed are those of both codes.
-// Everything else about the entry is the first literal's (its byte, its
-// length as needed), so the careful step, which takes one symbol at a time,
-// reads the same entry as a single literal. Filtered image rows are mostly
-// small differences with codes of a few bits: two of them in one lookup
-// halve the rounds of the fast loop there.
+// Where a literal's code leaves room in the main index for the whole codes of
+// one or two more literals, its entry decodes them all: the entry holds up to
+// three bytes, their count, and the bits of all their codes as consumed. The
+// careful step, which takes one symbol at a time, uses only the first byte
+// and the table's own record of its code length. Filtered image rows are
+// mostly small differences with codes of a few bits: two or three of them in
+// one lookup cut the rounds of the fast loop there, and the rounds are what
+// costs, each one waiting for the lookup before it.
 //
-// The pairs are written symbol by symbol, never by scanning the table: a
-// table is built for every block, and only the entries that change are
-// worth touching.
+// The runs are written symbol by symbol, never by scanning the table: a table
+// is built for every block, and only the entries that change are worth
+// touching. Each run writes at least one entry, so a block pays at most about
+// three writes per main entry.
 struct ShortLiteral {
   uint16_t reversed;  // the code, first bit lowest, as the table is indexed
   uint8_t length;
   uint8_t byte;
 };
 
-void AddLiteralPairs(uint32_t* main, unsigned mainBits, const ShortLiteral* literals, unsigned count) {
+void AddLiteralRuns(uint32_t* main, unsigned mainBits, const ShortLiteral* literals, unsigned count) {
   const uint32_t mainSize = 1u << mainBits;
+  const unsigned shortest = literals[0].length;
   // In canonical order the lengths never fall: each loop ends at the first
   // code too long to fit.
-  for (unsigned i = 0; i < count && literals[i].length + literals[0].length <= mainBits; ++i) {
+  for (unsigned i = 0; i < count && literals[i].length + shortest <= mainBits; ++i) {
     const ShortLiteral first = literals[i];
-    const uint32_t firstEntry = Literal | SecondLiteral | uint32_t{first.byte} << 16 | CodeEntry(first.length);
     for (unsigned j = 0; j < count && first.length + literals[j].length <= mainBits; ++j) {
       const ShortLiteral second = literals[j];
-      const uint32_t entry = firstEntry + second.length + (uint32_t{second.byte} << 24);
-      const unsigned both = first.length + second.length;
-      for (uint32_t k = first.reversed | uint32_t{second.reversed} << first.length; k < mainSize; k += 1u << both)
-        main[k] = entry;
+      const unsigned two = first.length + second.length;
+      const uint32_t twoCode = first.reversed | uint32_t{second.reversed} << first.length;
+      const uint32_t bytes = uint32_t{second.byte} << 16 | uint32_t{first.byte} << 8;
+      const uint32_t pair = bytes | 2u << LiteralCountShift | two;
+      for (uint32_t k = twoCode; k < mainSize; k += 1u << two) main[k] = pair;
+      // The triples under this pair's code overwrite some of what it wrote.
+      for (unsigned m = 0; m < count && two + literals[m].length <= mainBits; ++m) {
+        const ShortLiteral third = literals[m];
+        const unsigned three = two + third.length;
+        const uint32_t triple = uint32_t{third.byte} << 24 | bytes | 3u << LiteralCountShift | three;
+        for (uint32_t k = twoCode | uint32_t{third.reversed} << two; k < mainSize; k += 1u << three) main[k] = triple;
+      }
     }
   }
 }
@@ -240,6 +260,7 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
     const unsigned length = lengths[symbol];
     const uint32_t reversed = Reverse(code >> (MaxCodeLength - length), length);
     const uint32_t entry = SymbolEntry(alphabet, symbol, length);
+    if (alphabet == Alphabet::Literal && symbol < 256) table.literalLength[symbol] = static_cast<uint8_t>(length);
     if (alphabet == Alphabet::Literal && symbol < 256 && length < mainBits)
       shortLiterals[shortCount++] = {static_cast<uint16_t>(reversed), static_cast<uint8_t>(length),
                                      static_cast<uint8_t>(symbol)};
@@ -264,7 +285,7 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
         subStart = used;
         used += 1u << subBits;
         if (!complete) std::memset(main + subStart, 0, (size_t{1} << subBits) * sizeof(uint32_t));
-        main[prefix] = subStart << 16 | subBits << 8 | Link | mainBits;  // consumes the main index
+        main[prefix] = subStart << ValueShift | subBits << 8 | Link | mainBits;  // consumes the main index
       }
       for (uint32_t k = reversed >> mainBits; k < (1u << subBits); k += 1u << (length - mainBits))
         main[subStart + k] = entry;
@@ -287,7 +308,7 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
     }
   }
 
-  if (shortCount) AddLiteralPairs(main, mainBits, shortLiterals, shortCount);
+  if (shortCount) AddLiteralRuns(main, mainBits, shortLiterals, shortCount);
   return InflateError::None;
 }
 
@@ -383,17 +404,29 @@ uint32_t DecodeCareful(const Table<Size>& table, unsigned mainBits, Alphabet alp
   }
   bits.Refill();
   uint32_t entry = table.entry[bits.buffer & ((1u << mainBits) - 1)];
+  // A literal entry's flag bits are its bytes, and it may hold more literals
+  // than this one symbol.
+  if (IsLiteral(entry)) {
+    const unsigned needed = table.literalLength[FirstLiteral(entry)];
+    if (needed > bits.count) {
+      error = InflateError::SymbolPastEnd;
+      return 0;
+    }
+    bits.Consume(needed);
+    return entry;
+  }
   if (entry & Link)
     entry = table.entry[EntryValue(entry) + ((bits.buffer >> mainBits) & ((1u << EntryNeeded(entry)) - 1))];
-  if (EntryNeeded(entry) > bits.count) {
+  const unsigned needed = IsLiteral(entry) ? table.literalLength[FirstLiteral(entry)] : EntryNeeded(entry);
+  if (needed > bits.count) {
     error = InflateError::SymbolPastEnd;
     return 0;
   }
-  if (entry & NoCode) {
+  if (!IsLiteral(entry) && (entry & NoCode)) {
     error = InflateError::NoSuchCode;
     return 0;
   }
-  bits.Consume(EntryNeeded(entry));  // the code only: the careful step reads the extra bits itself
+  bits.Consume(needed);  // the code only: the careful step reads the extra bits itself
   return entry;
 }
 
@@ -500,6 +533,7 @@ inline uint64_t Load64(const unsigned char* p) {
   return v;
 }
 inline void Store64(unsigned char* p, uint64_t v) { std::memcpy(p, &v, 8); }
+inline void Store32(unsigned char* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // Bytes a fast step may write past the end of its copy, and the output room
 // the fast loop keeps: a longest copy and that overrun. Input: the loop
@@ -634,12 +668,11 @@ FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTab
     const uint64_t after = buffer >> EntryConsumed(entry);
     const uint32_t nextLiteral = literalEntries[after & literalMask];
     uint32_t distanceEntry = distanceEntries[after & distanceMask];
-    if (entry & Literal) {
-      // One or two literals: both bytes are written, the second is scratch
-      // for a lone literal and is overwritten next.
-      dst[0] = static_cast<unsigned char>(entry >> 16);
-      dst[1] = static_cast<unsigned char>(entry >> 24);
-      dst += 1 + ((entry & SecondLiteral) >> 14);
+    if (IsLiteral(entry)) {
+      // One to three literals: all four bytes are written, those past the
+      // entry's literals are scratch and are overwritten next.
+      Store32(dst, entry >> 8);
+      dst += (entry >> LiteralCountShift) & 3;
       buffer = after;
       count -= entry;
       refill();  // at least 44 bits were left: the lookup's 12 stay as they were
@@ -649,8 +682,9 @@ FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTab
     if (entry & Exceptional) {
       if (entry & Link) {
         entry = literalEntries[EntryValue(entry) + ((buffer >> LiteralBits) & ((1u << EntryNeeded(entry)) - 1))];
-        if (entry & Literal) {
-          *dst++ = static_cast<unsigned char>(entry >> 16);
+        if (IsLiteral(entry)) {
+          Store32(dst, entry >> 8);
+          ++dst;
           buffer >>= EntryConsumed(entry);
           count -= entry;
           refill();
@@ -755,13 +789,13 @@ Step CarefulStep(const LiteralTable& literals, const DistanceTable& distances, B
                  InflateError& error) {
   uint32_t entry = DecodeCareful(literals, LiteralBits, Alphabet::Literal, bits, error);
   if (error != InflateError::None) return Step::Failed;
-  if (entry & Literal) {
+  if (IsLiteral(entry)) {
     if (output.position >= output.limit) {
       error = InflateError::OutputLimit;
       return Step::Failed;
     }
     output.MakeRoom(1);
-    output.out[output.position++] = static_cast<unsigned char>(entry >> 16);
+    output.out[output.position++] = FirstLiteral(entry);
     return Step::Continue;
   }
   if (entry & Special) return EntryValue(entry) == EndOfBlockValue ? Step::EndOfBlock : Step::Continue;

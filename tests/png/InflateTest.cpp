@@ -559,11 +559,11 @@ TEST(Inflate, LongestMatchThenALongCode) {
   }
 }
 
-// Literals whose codes fit the fast loop's index two at a time are decoded in
-// pairs. Each set of code lengths puts pairs at the edges: codes that sum to
-// exactly the index width and one bit more, a pair whose second code is a
+// Literals whose codes fit the fast loop's index two or three at a time are
+// decoded together. Each set of code lengths puts runs at the edges: codes
+// that sum to exactly the index width and one bit more, a run cut short by a
 // length or the end of the block, runs long enough for the fast loop and
-// stream ends where the careful step takes over in the middle of a pair.
+// stream ends where the careful step takes over in the middle of a run.
 TEST(Inflate, ShortLiteralsDecodeInPairs) {
   struct Case {
     const char* name;
@@ -577,6 +577,11 @@ TEST(Inflate, ShortLiteralsDecodeInPairs) {
       {"six and seven", {{'m', 6}, {'n', 6}, {'o', 7}, {'p', 7}, {256, 6}, {257, 6}}},
       // the lengths first, literals after them in the canonical order
       {"lengths first", {{257, 1}, {256, 3}, {'x', 3}, {'y', 4}, {'z', 4}}},
+      // four bits each: three literals fill the index exactly, a fourth never fits
+      {"four bits", {{'0', 4}, {'1', 4}, {'2', 4}, {'3', 4}, {'4', 4}, {'5', 4}, {'6', 4}, {'7', 4},
+                     {'8', 4}, {'9', 4}, {'A', 4}, {'B', 4}, {'C', 4}, {'D', 4}, {256, 4}, {257, 4}}},
+      // 3 + 4 + 5 is twelve bits, 4 + 4 + 5 one too many; 2 + 2 + 2 leaves room unused
+      {"three to five", {{'q', 2}, {'r', 3}, {'s', 4}, {'t', 4}, {'u', 5}, {'v', 5}, {'w', 5}, {256, 6}, {257, 6}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
