@@ -36,6 +36,29 @@ void CompileEmptyLists(GLuint listBase) {
   }
 }
 
+// Each glyph's advance in em units as the face designs it: read at the size
+// of the face's em square, where its design units are whole pixels and no
+// rounding can creep in. False when the face is no outline font.
+bool DesignAdvances(HDC dc, HFONT font, float advances[256]) {
+  OUTLINETEXTMETRICA outline{};
+  outline.otmSize = sizeof outline;
+  LOGFONTA face{};
+  if (GetOutlineTextMetricsA(dc, sizeof outline, &outline) == 0 || outline.otmEMSquare == 0 ||
+      GetObjectA(font, sizeof face, &face) == 0) {
+    return false;
+  }
+  face.lfHeight = -static_cast<LONG>(outline.otmEMSquare);
+  HFONT atEm = CreateFontIndirectA(&face);
+  if (!atEm) return false;
+  HGDIOBJ previous = SelectObject(dc, atEm);
+  INT widths[256] = {};
+  const bool read = GetCharWidth32A(dc, 0, 255, widths) != FALSE;
+  SelectObject(dc, previous);
+  DeleteObject(atEm);
+  for (int c = 0; read && c < 256; ++c) advances[c] = static_cast<float>(widths[c]) / outline.otmEMSquare;
+  return read;
+}
+
 }  // namespace
 
 std::string FindFontFile(const char* family, bool) {
@@ -76,19 +99,33 @@ bool BuildOutlineFontLists(const std::string& fontFile, GLuint listBase, float e
         fontFile.c_str(), face);
   }
   GLYPHMETRICSFLOAT glyphs[256] = {};
-  const bool built =
-      wglUseFontOutlinesA(screen, 0, 256, listBase, 0.0f, extrusion, WGL_FONT_POLYGONS, glyphs);
+  // The system's lists go into a block of their own, called from listBase's
+  // with a correction of their advance: some systems round it (Wine to 1/1024
+  // em), which over the scroll's thousands of letters moves the line by
+  // many pixels against the face's design, which the other platform follows.
+  const GLuint outlines = glGenLists(256);
+  const bool built = outlines != 0 && wglUseFontOutlinesA(screen, 0, 256, outlines, 0.0f, extrusion,
+                                                          WGL_FONT_POLYGONS, glyphs);
+  float advances[256];
+  const bool designed = built && DesignAdvances(screen, font, advances);
   SelectObject(screen, previous);
   ReleaseDC(nullptr, screen);
   DeleteObject(font);
   if (!built) {
     Say(Subsystem::Fonts, "no outlines for \"%s\" (error %lu); text will not be drawn",
         fontFile.c_str(), GetLastError());
+    if (outlines != 0) glDeleteLists(outlines, 256);
     CompileEmptyLists(listBase);
     return false;
   }
   for (int c = 0; c < 256; ++c) {
-    const GLYPHMETRICSFLOAT& g = glyphs[c];
+    GLYPHMETRICSFLOAT& g = glyphs[c];
+    const float correction = designed ? advances[c] - g.gmfCellIncX : 0.0f;
+    g.gmfCellIncX += correction;
+    glNewList(listBase + c, GL_COMPILE);
+    glCallList(outlines + c);
+    glTranslatef(correction, 0.0f, 0.0f);
+    glEndList();
     metrics[c] = {g.gmfBlackBoxX,        g.gmfBlackBoxY, g.gmfptGlyphOrigin.x,
                   g.gmfptGlyphOrigin.y, g.gmfCellIncX,  g.gmfCellIncY};
   }
