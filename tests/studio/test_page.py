@@ -149,8 +149,11 @@ def save_from_outside(path, track, row, value):
             break
     else:
         raise AssertionError(f"no key {track} {row} in {path}")
-    with open(path, "w", encoding="utf-8", newline="") as f:
+    # Written whole and renamed over the file, as editors that keep a backup do, so that
+    # the watcher never sees it half written and the save is one change.
+    with open(path + ".saving", "w", encoding="utf-8", newline="") as f:
         f.write("".join(lines))
+    os.replace(path + ".saving", path)
     return text
 
 
@@ -210,7 +213,6 @@ def check_outside_save(driver, studio, path, names):
     old = studio.key(track, row)["value"]
     new = "2.75" if old != 2.75 else "3.5"
     before = save_from_outside(path, track, row, new)
-    # A save in place may be seen half written for a moment; the whole of it wins.
     wait("the saved key on the server", lambda: (studio.key(track, row) or {}).get("value") == float(new))
     wait("the saved key in the grid", lambda: cell(driver, names.index(track), row).text.startswith(new))
     message = driver.find_element(By.ID, "message").text
