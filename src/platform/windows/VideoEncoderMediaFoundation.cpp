@@ -261,7 +261,7 @@ bool CheckVideoEncoding(VideoContainer container, std::string& why) {
   const bool audio = HasEncoder(*mf, MFT_CATEGORY_AUDIO_ENCODER, MFMediaType_Audio, MFAudioFormat_AAC);
   mf->shutdown();
   if (video && audio) return true;
-  why = std::string("this system has no ") + (video ? "AAC" : audio ? "H.264" : "H.264 nor AAC") +
+  why = std::string("this system has no ") + (video ? "AAC" : audio ? "H.264" : "H.264 or AAC") +
         " encoder in Media Foundation, which video capture needs (Windows N editions lack them until the "
         "Media Feature Pack is installed; Wine has none)";
   return false;
