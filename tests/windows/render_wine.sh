@@ -5,7 +5,7 @@
 #      pixels agree with the Linux demo's in at least 99 % within 8/255 per
 #      channel: the GL is the same Mesa on both, the glyph outlines each
 #      system's own (wglUseFontOutlines and FreeType);
-#   2. the same command twice writes the same bytes;
+#   2. the same command twice writes the same bytes, over an older file;
 #   3. refusals say why and leave no file behind, not even a temporary: an
 #      output in a folder that does not exist, an output that is a folder, a
 #      Matroska capture (Media Foundation writes MP4 only), and a capture on a
@@ -48,8 +48,10 @@ for time in 10 80; do
     e2e_fail "the stills at $time s disagree: $result"
   echo "render_wine: at $time s $result"
 done
-wine_demo --render 80 -o again.png --size $SIZE || e2e_fail "demo.exe --render 80 failed again: $(cat "$E2E_TMP/wine.err")"
-cmp -s "$E2E_SHOW/windows-80.png" "$E2E_SHOW/again.png" || e2e_fail "the same still was written with other bytes"
+# Over an older still, which the new one replaces whole.
+wine_demo --render 80 -o windows-10.png --size $SIZE || e2e_fail "demo.exe --render 80 failed again: $(cat "$E2E_TMP/wine.err")"
+cmp -s "$E2E_SHOW/windows-80.png" "$E2E_SHOW/windows-10.png" ||
+  e2e_fail "the same still was written with other bytes, or did not replace the older file"
 
 # --- 3. Refusals that leave nothing behind -----------------------------------
 mkdir -p "$E2E_SHOW/folder"
