@@ -35,6 +35,13 @@ double CarriedOnFrames(const SmoothedClock& clock, int64_t nowNs, double endFram
   return frames;
 }
 
+float GrainGain(int64_t at, int64_t total, int64_t fadeFrames) {
+  if (at < 0 || at >= total) return 0.0f;
+  const int64_t edge = std::min(at, total - 1 - at);
+  if (fadeFrames <= 0 || edge >= fadeFrames) return 1.0f;
+  return float(edge) / float(fadeFrames);
+}
+
 double SilentClockSeconds(int64_t sinceNs, int64_t nowNs, double lengthSeconds) {
   if (sinceNs < 0) return 0.0;
   const double seconds = std::max(double(nowNs - sinceNs) * 1e-9, 0.0);

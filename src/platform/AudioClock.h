@@ -46,6 +46,11 @@ double AdvanceSmoothedClock(SmoothedClock& clock, double deviceFrames, int64_t n
 // backend moves over to the monotonic clock.
 double CarriedOnFrames(const SmoothedClock& clock, int64_t nowNs, double endFrames);
 
+// A scrubbing grain fades in over its first fadeFrames and out over its last,
+// so that its ends do not click: the gain of its frame `at` of `total`.
+float GrainGain(int64_t at, int64_t total, int64_t fadeFrames);
+constexpr double GrainFadeSeconds = 0.004;
+
 // The silent clock: seconds since it started (-1: not yet), never past
 // lengthSeconds when that is known (not negative).
 double SilentClockSeconds(int64_t sinceNs, int64_t nowNs, double lengthSeconds);

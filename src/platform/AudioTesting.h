@@ -28,6 +28,10 @@ void SetAudioDeviceRetrySeconds(double seconds);
 // ignores it.
 void SetAudioStandInDevice(bool use);
 
+// Where the last grain began, in seconds of music, once clamped to it (-1:
+// none since the stream was opened, or none could play).
+double AudioLastGrainSeconds();
+
 // Whether the service has given its device up and runs on the monotonic
 // clock until a device opens again.
 bool AudioDeviceLost();

@@ -84,7 +84,7 @@ constexpr double FrameRateWindowSeconds = 0.5;
 // How much music a seek while paused plays when the page asks for sound
 // while scrubbing: long enough to hear a beat's attack, short enough that
 // dragging along the waveform sounds like the music under the pointer.
-constexpr auto ScrubGrain = std::chrono::milliseconds(80);
+constexpr double ScrubGrainSeconds = 0.08;
 // The token's random bits.
 constexpr std::size_t TokenBytes = 16;
 
@@ -147,10 +147,6 @@ struct Session {
   uint64_t publishedVersion = 0;
   std::optional<std::pair<double, double>> loop;
   bool scrubAudio = false;
-  // A grain of music playing while paused: the picture stays at grainRow.
-  bool grainPlaying = false;
-  double grainRow = 0.0;
-  SteadyClock::time_point grainEnd{};
 
   int framesInWindow = 0;
   SteadyClock::time_point windowStart{};
@@ -380,17 +376,6 @@ void Seek(double seconds) {
 
 // --- The studio's requests, between two frames ---------------------------
 
-// Stops a grain of music and puts the music back where the picture is.
-void EndGrain() {
-  if (!S.grainPlaying) return;
-  S.grainPlaying = false;
-  AudioPause(MusicStream);
-  AudioSeek(MusicStream, S.grainRow / RowsPerSecond);
-}
-
-// The row the picture shows: a grain plays on without moving it.
-double ShownRow() { return S.grainPlaying ? S.grainRow : CurrentRow(); }
-
 // "plane C in, vorn.gif", "no plane", "end of the show": what a code does.
 std::string ControlCodeText(int32_t code) {
   if (code == EndOfShowCode) return "end of the show";
@@ -404,7 +389,7 @@ std::string ControlCodeText(int32_t code) {
 
 StudioState CurrentState() {
   StudioState state;
-  state.row = ShownRow();
+  state.row = CurrentRow();
   const Track* control = ShowControlTrack();
   state.code = control ? TruncateTrackValue(TrackValue(control, state.row)) : 0;
   state.paused = S.paused;
@@ -419,7 +404,6 @@ StudioState CurrentState() {
 void ApplyTransport(const TransportCommand& command) {
   if (command.scrubAudio) S.scrubAudio = *command.scrubAudio;
   if (command.play) {
-    EndGrain();
     if (*command.play && S.paused) AudioResume(MusicStream);
     if (!*command.play && !S.paused) AudioPause(MusicStream);
     S.paused = !*command.play;
@@ -427,21 +411,16 @@ void ApplyTransport(const TransportCommand& command) {
   }
   if (command.setLoop) {
     S.loop = command.loop;
-    const double row = ShownRow();
+    const double row = CurrentRow();
     if (S.loop && (row < S.loop->first || row >= S.loop->second)) {
-      EndGrain();
       Seek(S.loop->first / RowsPerSecond);
     }
   }
   if (command.seek) {
-    EndGrain();
     Seek(*command.seek / RowsPerSecond);
-    if (S.paused && S.scrubAudio) {
-      S.grainPlaying = true;
-      S.grainRow = CurrentRow();
-      S.grainEnd = SteadyClock::now() + ScrubGrain;
-      AudioResume(MusicStream);
-    }
+    // The grain plays from where the seek put the music (clamped to it), and
+    // the paused position, so the picture, stays there.
+    if (S.paused && S.scrubAudio) AudioPlayGrain(MusicStream, CurrentRow() / RowsPerSecond, ScrubGrainSeconds);
   }
 }
 
@@ -528,11 +507,10 @@ void LookAtEditFile() { Look(false); }
 
 bool EditFrame() {
   if (Link) Link->ServeCommands(ApplyStudioCommand);
-  if (S.grainPlaying && SteadyClock::now() >= S.grainEnd) EndGrain();
   Look(false);
   LookAtPictures(false);
   if (S.loop && !S.paused && CurrentRow() >= S.loop->second) Seek(S.loop->first / RowsPerSecond);
-  const double row = ShownRow();
+  const double row = CurrentRow();
   const FrameTrackValues values = EvaluateFrameTracks(row);
   FramePlan plan = PlanFrame(values);
   if (plan.endsShow && !S.ended) {
@@ -573,7 +551,6 @@ bool EditFrame() {
 
 bool EditKey(int key) {
   if (!S.active) return false;
-  EndGrain();
   const double seconds = CurrentRow() / RowsPerSecond;
   switch (key) {
     case KeySpace:

@@ -136,6 +136,20 @@ TEST(AudioClock, ALostDeviceLeavesTheClockRunningFromItsLastValue) {
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(CarriedOnFrames(c.clock, c.nowNs, c.endFrames), c.expected) << c.name;
 }
 
+TEST(AudioClock, AGrainFadesInAndOut) {
+  const struct {
+    int64_t at, total, fade;
+    float gain;
+  } cases[] = {
+      {0, 100, 10, 0.0f},   {5, 100, 10, 0.5f},  {10, 100, 10, 1.0f}, {50, 100, 10, 1.0f},
+      {99, 100, 10, 0.0f},  {94, 100, 10, 0.5f}, {-1, 100, 10, 0.0f}, {100, 100, 10, 0.0f},
+      {3, 4, 10, 0.0f},     {1, 4, 10, 0.1f},    {7, 100, 0, 1.0f},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FLOAT_EQ(GrainGain(c.at, c.total, c.fade), c.gain) << c.at << " of " << c.total << ", fade " << c.fade;
+  }
+}
+
 TEST(AudioClock, SilentClockAndByteConversions) {
   EXPECT_EQ(SilentClockSeconds(-1, 5 * Ms, -1.0), 0.0);  // not started
   EXPECT_DOUBLE_EQ(SilentClockSeconds(10 * Ms, 1510 * Ms, -1.0), 1.5);

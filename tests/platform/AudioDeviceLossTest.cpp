@@ -142,6 +142,7 @@ TEST_F(AudioDeviceLossTest, PauseSeekAndResumeWorkWhileTheDeviceIsGone) {
   EXPECT_EQ(Follow(stream_, 0.3).last, held);
 
   // The device returns while paused: still held, and the music resumes there.
+  InjectAudioDeviceFault(AudioDeviceFault::None);
   SetAudioDeviceOpenFails(false);
   const Course paused = Follow(stream_, 0.5);
   EXPECT_FALSE(AudioDeviceLost());
@@ -162,12 +163,14 @@ TEST_F(AudioDeviceLossTest, AGrainLeavesThePausedPositionWhereItIs) {
     const char* name;
     double seekTo;  // < 0: no seek before the grain
     double grainFrom;
+    double grainPlays;  // where it plays from (-1: the music's end)
   };
   const Case cases[] = {
-      {"a grain ahead", -1.0, 50.0},
-      {"a grain behind", -1.0, 2.0},
-      {"a grain at a seek", 40.0, 40.0},
-      {"a grain past the end", -1.0, 1e6},
+      {"a grain ahead", -1.0, 50.0, 50.0},
+      {"a grain behind", -1.0, 2.0, 2.0},
+      {"a grain at a seek", 40.0, 40.0, 40.0},
+      {"a grain before the start", -1.0, -3.0, 0.0},
+      {"a grain past the end", -1.0, 1e6, -1.0},
   };
   double expected = held;
   for (const Case& c : cases) {
@@ -179,6 +182,12 @@ TEST_F(AudioDeviceLossTest, AGrainLeavesThePausedPositionWhereItIs) {
     AudioPlayGrain(stream_, c.grainFrom, 0.08);
     AudioPlayGrain(stream_, c.grainFrom, 0.08);  // a second replaces the first
     const Course grain = Follow(stream_, 0.25);
+    if (c.grainPlays >= 0.0) {
+      EXPECT_DOUBLE_EQ(AudioLastGrainSeconds(), c.grainPlays);
+    } else {
+      EXPECT_GT(AudioLastGrainSeconds(), 60.0);  // the music's length, whatever it is
+      EXPECT_LT(AudioLastGrainSeconds(), 1e6);
+    }
     EXPECT_EQ(grain.first, expected);
     EXPECT_EQ(grain.last, expected);
   }
@@ -193,6 +202,7 @@ TEST_F(AudioDeviceLossTest, AGrainLeavesThePausedPositionWhereItIs) {
   AudioPlayFrom(silent, 3.0);
   AudioPause(silent);
   AudioPlayGrain(silent, 10.0, 0.08);
+  EXPECT_EQ(AudioLastGrainSeconds(), -1.0);
   const Course still = Follow(silent, 0.1);
   EXPECT_NEAR(still.first, 3.0, 0.01);
   EXPECT_EQ(still.last, still.first);

@@ -92,8 +92,6 @@ constexpr int64_t StalledDeviceNs = 1000000000;
 // How often a lost device's replacement is looked for: opening a device
 // costs a few milliseconds of the frame that does it.
 constexpr double RetrySecondsNormally = 2.0;
-// A grain's ends fade over this long.
-constexpr double GrainFadeSeconds = 0.004;
 
 // The testing hooks' state (AudioTesting.h).
 std::atomic<AudioDeviceFault> InjectedFault{AudioDeviceFault::None};
@@ -128,6 +126,7 @@ struct AudioService {
   // A grain playing while paused: device frames still to play, of how many.
   int64_t grainLeft = 0;
   int64_t grainFrames = 0;
+  double grainSeconds = -1.0;  // where the last one began
 
   // The device going away.
   bool lost = false;                     // given up: the stream runs silently
@@ -257,13 +256,11 @@ void Refill(AudioService& s, int bytes) {
 // ends do not click. `first` is the index in the grain of the buffer's first
 // frame. Float and 16-bit samples, which is what devices give here.
 void ShapeGrain(const AudioService& s, Uint8* out, int64_t frames, int64_t first) {
-  const int64_t fade = std::max<int64_t>(1, int64_t(GrainFadeSeconds * s.have.freq));
+  const int64_t fade = int64_t(GrainFadeSeconds * s.have.freq);
   const int channels = s.have.channels;
   for (int64_t i = 0; i < frames; ++i) {
-    const int64_t at = first + i;
-    const int64_t edge = std::min(at, s.grainFrames - 1 - at);
-    if (edge >= fade) continue;
-    const float gain = float(std::max<int64_t>(edge, 0)) / float(fade);
+    const float gain = GrainGain(first + i, s.grainFrames, fade);
+    if (gain == 1.0f) continue;
     for (int c = 0; c < channels; ++c) {
       const int64_t n = i * channels + c;
       if (s.have.format == AUDIO_F32SYS) {
@@ -333,6 +330,8 @@ void FreeStream(AudioService& s) {
   s.decodedFrames = 0;
   s.musicEndFrames = -1;
   s.lengthSeconds = -1.0;
+  s.grainLeft = 0;
+  s.grainSeconds = -1.0;
   s.silentTailSeconds = 0.0;
   s.musicRate = SilentRate;
   s.musicChannels = SilentChannels;
@@ -716,7 +715,8 @@ void AudioPlayGrain(uint32_t stream, double seconds, double length) {
   AudioService& s = *Service;
   if (!s.paused || s.silent || !s.device || !s.converter || !(length > 0.0)) return;
   SDL_LockAudioDevice(s.device);
-  SeekDecoder(s, ClampToMusic(s, seconds));
+  s.grainSeconds = ClampToMusic(s, seconds);
+  SeekDecoder(s, s.grainSeconds);
   s.grainFrames = s.grainLeft = std::max<int64_t>(1, int64_t(std::min(length, 10.0) * double(s.have.freq)));
   SDL_UnlockAudioDevice(s.device);
 }
@@ -738,8 +738,12 @@ void InjectAudioDeviceFault(AudioDeviceFault fault) {
 
 void SetAudioDeviceOpenFails(bool fails) { OpenFails = fails; }
 
-void SetAudioDeviceRetrySeconds(double seconds) { RetrySeconds = seconds >= 0.0 ? seconds : RetrySecondsNormally; }
+void SetAudioDeviceRetrySeconds(double seconds) {
+  RetrySeconds = seconds >= 0.0 ? std::max(seconds, 0.05) : RetrySecondsNormally;
+}
 
 void SetAudioStandInDevice(bool) {}
 
 bool AudioDeviceLost() { return Service && Service->lost; }
+
+double AudioLastGrainSeconds() { return Service ? Service->grainSeconds : -1.0; }

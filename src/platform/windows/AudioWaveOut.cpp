@@ -20,6 +20,19 @@
 // smoothed clock of AudioClock.h over it, never more than what was queued,
 // never past the music's end once decoding has reached it.
 //
+// A device that goes away (a headset unplugged): waveOutWrite or
+// waveOutGetPosition fail, or the device simply stops: no buffer comes back
+// and the position stands still for a second with audio queued. The stream
+// then goes on silently from where the clock stood, carried on at the
+// nominal rate (AudioClock.h), one line on stderr says so, and the device is
+// closed. Every RetrySeconds a reading of the position tries WAVE_MAPPER
+// again; once it opens, the decoder goes on from the position then. Every
+// waveOut call goes through WaveOutCalls.h, where tests inject such faults.
+//
+// A grain (AudioPlayGrain) while paused: the decoder moves to the grain's
+// place, and a buffer or two of it are queued outside the clock's count; a
+// seek or a resume takes them back.
+//
 // Limitations: a device that cannot play the music's own rate is not offered
 // a converted one (the stream then runs silently); devices report the played
 // position, which may lead what the listener hears by the mixer's own
@@ -39,9 +52,11 @@
 #include <vector>
 
 #include "platform/AudioClock.h"
+#include "platform/AudioTesting.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
 #include "platform/windows/AudioAcmMp3.h"
+#include "platform/windows/WaveOutCalls.h"
 
 namespace {
 
@@ -52,6 +67,12 @@ constexpr int BufferCount = 4;
 constexpr DWORD BufferFrames = 2048;
 // The feeder also looks around this often, in case an event was missed.
 constexpr DWORD FeederWakeMs = 50;
+// A device that has given back no buffer, or whose position has not moved,
+// for this long with audio queued has stopped.
+constexpr int64_t StalledDeviceNs = 1000000000;
+// How often a lost device's replacement is looked for.
+constexpr double RetrySecondsNormally = 2.0;
+double RetrySeconds = RetrySecondsNormally;
 
 int64_t NowNs() {
   static LARGE_INTEGER frequency = [] {
@@ -108,6 +129,15 @@ struct AudioService {
   bool decoderDone = false;
   int64_t queuedFrames = 0;     // music frames handed to the device since the start
   int64_t musicEndFrames = -1;  // all of them, once decoding ended
+  int64_t decodedFrames = 0;    // where the decoder stands, in frames of its output
+  double grainSeconds = -1.0;   // where the last grain began
+
+  // The device going away.
+  bool lost = false;             // given up: the stream runs silently
+  int64_t retryAtNs = 0;         // when to look for another device
+  int64_t lastReturnNs = 0;      // when a buffer last came back (or none was out)
+  int64_t lastMoveNs = 0;        // when the position last moved
+  double lastDeviceFrames = -1.0;
 
   // The clock.
   SmoothedClock smooth;
@@ -146,6 +176,8 @@ void ResetClock(AudioService& s) {
   s.smooth = SmoothedClock{};
   s.silentSinceNs = -1;
   s.lastSeconds = 0.0;
+  s.lastReturnNs = s.lastMoveNs = NowNs();
+  s.lastDeviceFrames = -1.0;
 }
 
 // Silent streams start counting once both the output runs and the stream
@@ -154,15 +186,28 @@ void StartSilentClockIfReady(AudioService& s) {
   if (s.silent && s.playing && s.outputStarted && s.silentSinceNs < 0) s.silentSinceNs = NowNs();
 }
 
+void LoseDevice(AudioService& s, const std::string& why);
+
 // Decodes into every buffer the device is done with and queues it. Called
 // with the lock held.
 void FillFreeBuffers(AudioService& s) {
   if (!s.device || !s.decoder || s.silent || !s.playing) return;
+  bool outstanding = false;
+  for (int i = 0; i < BufferCount; ++i) {
+    if (!s.queued[i]) continue;
+    if (WaveOut().done(s.headers[i])) {
+      s.queued[i] = false;
+      s.lastReturnNs = NowNs();
+    } else {
+      outstanding = true;
+    }
+  }
+  if (!outstanding) s.lastReturnNs = NowNs();  // nothing out: nothing overdue
   for (int i = 0; i < BufferCount && !s.decoderDone; ++i) {
     WAVEHDR& h = s.headers[i];
-    if (s.queued[i] && !(h.dwFlags & WHDR_DONE)) continue;
-    s.queued[i] = false;
+    if (s.queued[i]) continue;
     const size_t got = DecodeAcmMp3(s.decoder, reinterpret_cast<uint8_t*>(h.lpData), s.buffers[i].size());
+    s.decodedFrames += int64_t(got / s.format.nBlockAlign);
     if (got < s.buffers[i].size()) {
       s.decoderDone = true;
       if (!AcmMp3Failure(s.decoder).empty()) {
@@ -172,12 +217,13 @@ void FillFreeBuffers(AudioService& s) {
     if (got > 0) {
       h.dwBufferLength = DWORD(got);
       h.dwFlags &= ~DWORD(WHDR_DONE);
-      if (waveOutWrite(s.device, &h, sizeof h) == MMSYSERR_NOERROR) {
-        s.queued[i] = true;
-        s.queuedFrames += int64_t(got / s.format.nBlockAlign);
-      } else {
-        s.decoderDone = true;
+      const MMRESULT result = WaveOut().write(s.device, &h);
+      if (result != MMSYSERR_NOERROR) {
+        LoseDevice(s, "a write to it failed: " + WaveOutError(result));
+        return;
       }
+      s.queued[i] = true;
+      s.queuedFrames += int64_t(got / s.format.nBlockAlign);
     }
     if (s.decoderDone) s.musicEndFrames = s.queuedFrames;
   }
@@ -197,22 +243,24 @@ DWORD WINAPI Feed(void* parameter) {
 // Called with the lock held.
 void ReclaimBuffers(AudioService& s) {
   if (!s.device) return;
-  waveOutReset(s.device);
+  WaveOut().reset(s.device);
   for (bool& q : s.queued) q = false;
   s.queuedFrames = 0;
   s.musicEndFrames = -1;
   s.decoderDone = false;
+  s.lastReturnNs = NowNs();
 }
 
 void CloseDevice(AudioService& s) {
   if (!s.device) return;
-  waveOutReset(s.device);
+  // The calls may fail for a device that has gone: it is let go all the same.
+  WaveOut().reset(s.device);
   for (int i = 0; i < BufferCount; ++i) {
-    if (s.headers[i].dwFlags & WHDR_PREPARED) waveOutUnprepareHeader(s.device, &s.headers[i], sizeof(WAVEHDR));
+    if (s.headers[i].dwFlags & WHDR_PREPARED) WaveOut().unprepare(s.device, &s.headers[i]);
     s.headers[i] = WAVEHDR{};
     s.queued[i] = false;
   }
-  waveOutClose(s.device);
+  WaveOut().close(s.device);
   s.device = nullptr;
 }
 
@@ -227,9 +275,9 @@ MMRESULT OpenDevice(AudioService& s, long rate, int channels) {
   format.nBlockAlign = WORD(channels * DecodedSampleBytes);
   format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
   HWAVEOUT device = nullptr;
-  const MMRESULT result = waveOutOpen(&device, WAVE_MAPPER, &format, DWORD_PTR(s.bufferDone), 0, CALLBACK_EVENT);
+  const MMRESULT result = WaveOut().open(&device, &format, s.bufferDone);
   if (result != MMSYSERR_NOERROR) return result;
-  waveOutPause(device);
+  WaveOut().pause(device);
   s.device = device;
   s.format = format;
   for (int i = 0; i < BufferCount; ++i) {
@@ -238,13 +286,13 @@ MMRESULT OpenDevice(AudioService& s, long rate, int channels) {
     h = WAVEHDR{};
     h.lpData = s.buffers[i].data();
     h.dwBufferLength = DWORD(s.buffers[i].size());
-    const MMRESULT prepared = waveOutPrepareHeader(device, &h, sizeof h);
+    const MMRESULT prepared = WaveOut().prepare(device, &h);
     if (prepared != MMSYSERR_NOERROR) {
       CloseDevice(s);
       return prepared;
     }
   }
-  if (s.outputStarted) waveOutRestart(device);  // started before it was opened
+  if (s.outputStarted) WaveOut().restart(device);  // started before it was opened
   return MMSYSERR_NOERROR;
 }
 
@@ -252,6 +300,8 @@ void FreeStream(AudioService& s) {
   ReclaimBuffers(s);
   CloseAcmMp3Decoder(s.decoder);
   s.decoder = nullptr;
+  s.decodedFrames = 0;
+  s.grainSeconds = -1.0;
   s.playing = false;
   s.paused = false;
   s.offsetSeconds = 0.0;
@@ -261,31 +311,50 @@ void FreeStream(AudioService& s) {
   s.musicChannels = SilentChannels;
 }
 
-// Moves the stream to `seconds` (clamped to the music): the device's buffers
-// are taken back and the decoder goes on from there. The codec cannot jump
-// into the middle of the music, so it is rewound and what lies before the
-// place is decoded and dropped. Called with the lock held.
-void Reposition(AudioService& s, double seconds) {
+double ClampToMusic(const AudioService& s, double seconds) {
   if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
-  seconds = std::max(seconds, 0.0);
-  if (s.decoder) {
+  return std::max(seconds, 0.0);
+}
+
+// Puts the decoder at `seconds` into the music. The codec cannot jump into
+// the middle of the music: going back rewinds it and what lies before the
+// place is decoded and dropped; going forward only drops what lies between.
+// False (said on stderr, the decoder closed) when the codec cannot start
+// again. Called with the lock held, the device's buffers taken back.
+bool MoveDecoder(AudioService& s, double seconds) {
+  const int64_t target = int64_t(seconds * double(s.musicRate));
+  bool ok = true;
+  if (target < s.decodedFrames || s.decoderDone) {
+    ok = RewindAcmMp3Decoder(s.decoder);
+    s.decodedFrames = 0;
+  }
+  const size_t frameBytes = size_t(s.musicChannels) * DecodedSampleBytes;
+  uint64_t skip = uint64_t(std::max<int64_t>(target - s.decodedFrames, 0)) * frameBytes;
+  std::vector<uint8_t> scratch(size_t(BufferFrames) * frameBytes);
+  while (ok && skip > 0) {
+    const size_t got = DecodeAcmMp3(s.decoder, scratch.data(), size_t(std::min<uint64_t>(skip, scratch.size())));
+    if (got == 0) break;  // the place is past what decodes: the music has ended there
+    skip -= got;
+    s.decodedFrames += int64_t(got / frameBytes);
+  }
+  if (!ok) {
+    Say(Subsystem::Audio, "%s; the show runs silently on the system clock", AcmMp3Failure(s.decoder).c_str());
+    CloseAcmMp3Decoder(s.decoder);
+    s.decoder = nullptr;
+    s.decodedFrames = 0;
+    s.silent = true;
+  }
+  return ok;
+}
+
+// Moves the stream to `seconds` (clamped to the music): the device's buffers
+// are taken back and the decoder goes on from there. Called with the lock
+// held.
+void Reposition(AudioService& s, double seconds) {
+  seconds = ClampToMusic(s, seconds);
+  if (s.decoder && s.device && !s.silent) {
     ReclaimBuffers(s);
-    bool ok = RewindAcmMp3Decoder(s.decoder);
-    const size_t frameBytes = size_t(s.musicChannels) * DecodedSampleBytes;
-    uint64_t skip = uint64_t(seconds * double(s.musicRate)) * frameBytes;
-    std::vector<uint8_t> scratch(size_t(BufferFrames) * frameBytes);
-    while (ok && skip > 0) {
-      const size_t got = DecodeAcmMp3(s.decoder, scratch.data(), size_t(std::min<uint64_t>(skip, scratch.size())));
-      if (got == 0) break;  // the place is past what decodes: the music has ended there
-      skip -= got;
-    }
-    if (!ok) {
-      Say(Subsystem::Audio, "%s; the show runs silently on the system clock",
-          AcmMp3Failure(s.decoder).c_str());
-      CloseAcmMp3Decoder(s.decoder);
-      s.decoder = nullptr;
-      s.silent = true;
-    }
+    MoveDecoder(s, seconds);
   }
   ResetClock(s);
   s.offsetSeconds = seconds;
@@ -293,10 +362,59 @@ void Reposition(AudioService& s, double seconds) {
   s.pausedSeconds = seconds;
 }
 
+std::string ClockText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%05.2f", int(seconds) / 60, seconds - 60.0 * double(int(seconds) / 60));
+  return text;
+}
+
+// The device is gone: the stream goes on silently from where it stands.
+// Called with the lock held.
+void LoseDevice(AudioService& s, const std::string& why) {
+  const int64_t now = NowNs();
+  double seconds = s.lastSeconds;
+  if (!s.paused && s.playing && !s.silent && s.smooth.rate > 0.0) {
+    // Carried on from the clock's last value: no jump, nothing repeated.
+    seconds = std::max(seconds, s.offsetSeconds + CarriedOnFrames(s.smooth, now, double(s.musicEndFrames)) /
+                                                      s.smooth.rate);
+  }
+  seconds = ClampToMusic(s, seconds);
+  CloseDevice(s);
+  s.lost = true;
+  s.silent = true;
+  ResetClock(s);
+  s.offsetSeconds = seconds;
+  s.lastSeconds = seconds;
+  StartSilentClockIfReady(s);
+  s.retryAtNs = now + int64_t(RetrySeconds * 1e9);
+  Say(Subsystem::Audio, "the output device went away (%s) at %s; the music runs silently on the clock "
+      "until an output opens again", why.c_str(), ClockText(seconds).c_str());
+}
+
+// Looks for another output after a loss; the music goes on where the clock
+// is. Called with the lock held.
+void TryReopen(AudioService& s, int64_t now) {
+  s.retryAtNs = now + int64_t(RetrySeconds * 1e9);
+  if (OpenDevice(s, s.musicRate, s.musicChannels) != MMSYSERR_NOERROR) return;
+  // Where the silent clock stands.
+  double seconds = s.pausedSeconds;
+  if (!s.paused) {
+    seconds = ClampToMusic(s, s.offsetSeconds + SilentClockSeconds(s.silentSinceNs, now, -1.0));
+    seconds = std::max(seconds, s.lastSeconds);
+  }
+  s.lost = false;
+  s.silent = s.decoder == nullptr;
+  Reposition(s, seconds);
+  StartSilentClockIfReady(s);
+  FillFreeBuffers(s);
+  Say(Subsystem::Audio, "an output device is there again; the music goes on at %s", ClockText(seconds).c_str());
+}
+
 // The position heard, in seconds of music. Called with the lock held.
 double HeardSeconds(AudioService& s) {
-  if (s.paused) return s.pausedSeconds;
   const int64_t now = NowNs();
+  if (s.lost && now >= s.retryAtNs) TryReopen(s, now);
+  if (s.paused) return s.pausedSeconds;
   double seconds = s.offsetSeconds;
   if (s.silent) {
     seconds += SilentClockSeconds(s.silentSinceNs, now, -1.0);
@@ -304,14 +422,29 @@ double HeardSeconds(AudioService& s) {
     MMTIME played{};
     played.wType = TIME_SAMPLES;
     double frames = 0.0;
-    if (waveOutGetPosition(s.device, &played, sizeof played) == MMSYSERR_NOERROR) {
-      // A driver may answer in bytes instead.
-      if (played.wType == TIME_SAMPLES) frames = double(played.u.sample);
-      else if (played.wType == TIME_BYTES) frames = double(played.u.cb / s.format.nBlockAlign);
+    const MMRESULT result = WaveOut().position(s.device, &played);
+    if (result != MMSYSERR_NOERROR) {
+      LoseDevice(s, "its position cannot be read: " + WaveOutError(result));
+      return HeardSeconds(s);
     }
+    // A driver may answer in bytes instead.
+    if (played.wType == TIME_SAMPLES) frames = double(played.u.sample);
+    else if (played.wType == TIME_BYTES) frames = double(played.u.cb / s.format.nBlockAlign);
     // Never more than was queued: what the device says it played is bounded
     // by what it was given.
     frames = std::min(frames, double(s.queuedFrames));
+    // A device that stopped: audio waits in it, yet nothing comes back and
+    // the position stands still.
+    if (frames != s.lastDeviceFrames) {
+      s.lastDeviceFrames = frames;
+      s.lastMoveNs = now;
+    }
+    const bool waiting = frames < double(s.queuedFrames);
+    if (s.outputStarted && waiting &&
+        (now - s.lastMoveNs > StalledDeviceNs || now - s.lastReturnNs > StalledDeviceNs)) {
+      LoseDevice(s, "it stopped playing");
+      return HeardSeconds(s);
+    }
     s.smooth.rate = double(s.format.nSamplesPerSec);
     seconds += AdvanceSmoothedClock(s.smooth, frames, now, double(s.musicEndFrames)) / s.smooth.rate;
   }
@@ -383,9 +516,10 @@ uint32_t AudioOpenStream(const char* path) {
               std::to_string(s.musicChannels) + " channel(s): " + WaveOutError(result);
       }
     }
-    if (s.device) {
+    if (s.device || s.lost) {
+      // While the device is lost the decoder waits for the next one.
       s.decoder = decoder;
-      s.silent = false;
+      s.silent = !s.device;
     } else {
       CloseAcmMp3Decoder(decoder);  // no device: only the length and the format were wanted
     }
@@ -403,7 +537,8 @@ void AudioStartOutput() {
   Locked locked(s);
   if (s.outputStarted) return;
   s.outputStarted = true;
-  if (s.device) waveOutRestart(s.device);
+  if (s.device) WaveOut().restart(s.device);
+  s.lastReturnNs = s.lastMoveNs = NowNs();
   StartSilentClockIfReady(s);
 }
 
@@ -446,6 +581,44 @@ void AudioResume(uint32_t stream) {
   AudioPlayFrom(stream, Service->pausedSeconds);
 }
 
+void AudioPlayGrain(uint32_t stream, double seconds, double length) {
+  if (!Service || stream == 0 || stream != Service->handle) return;
+  AudioService& s = *Service;
+  Locked locked(s);
+  if (!s.paused || s.silent || !s.device || !s.decoder || !(length > 0.0)) return;
+  ReclaimBuffers(s);  // the grain before, if it still plays
+  seconds = ClampToMusic(s, seconds);
+  s.grainSeconds = seconds;
+  if (!MoveDecoder(s, seconds)) return;
+  const int channels = s.format.nChannels;
+  const int64_t total = std::max<int64_t>(1, int64_t(std::min(length, 10.0) * double(s.format.nSamplesPerSec)));
+  const int64_t fade = int64_t(GrainFadeSeconds * double(s.format.nSamplesPerSec));
+  int64_t done = 0;
+  for (int i = 0; i < BufferCount && done < total; ++i) {
+    WAVEHDR& h = s.headers[i];
+    const size_t want = size_t(std::min<int64_t>(total - done, BufferFrames)) * s.format.nBlockAlign;
+    const size_t got = DecodeAcmMp3(s.decoder, reinterpret_cast<uint8_t*>(h.lpData), want);
+    const int64_t frames = int64_t(got / s.format.nBlockAlign);
+    s.decodedFrames += frames;
+    if (frames == 0) break;  // the music's end
+    int16_t* samples = reinterpret_cast<int16_t*>(h.lpData);
+    for (int64_t f = 0; f < frames; ++f) {
+      const float gain = GrainGain(done + f, total, fade);
+      if (gain == 1.0f) continue;
+      for (int c = 0; c < channels; ++c) samples[f * channels + c] = int16_t(float(samples[f * channels + c]) * gain);
+    }
+    h.dwBufferLength = DWORD(got);
+    h.dwFlags &= ~DWORD(WHDR_DONE);
+    const MMRESULT result = WaveOut().write(s.device, &h);
+    if (result != MMSYSERR_NOERROR) {
+      LoseDevice(s, "a write to it failed: " + WaveOutError(result));
+      return;
+    }
+    s.queued[i] = true;  // not counted in queuedFrames: a grain is no place of the clock
+    done += frames;
+  }
+}
+
 uint64_t AudioPositionBytes(uint32_t stream) {
   if (!Service || stream == 0 || stream != Service->handle) return 0;
   AudioService& s = *Service;
@@ -482,4 +655,22 @@ void ShutdownAudio() {
   if (s.bufferDone) CloseHandle(s.bufferDone);
   Service = nullptr;
   delete &s;
+}
+
+// --- Testing hooks (AudioTesting.h; the device's side is in WaveOutCalls.cpp) ---
+
+void SetAudioDeviceRetrySeconds(double seconds) {
+  RetrySeconds = seconds >= 0.0 ? std::max(seconds, 0.05) : RetrySecondsNormally;
+}
+
+double AudioLastGrainSeconds() {
+  if (!Service) return -1.0;
+  Locked locked(*Service);
+  return Service->grainSeconds;
+}
+
+bool AudioDeviceLost() {
+  if (!Service) return false;
+  Locked locked(*Service);
+  return Service->lost;
 }
