@@ -57,7 +57,7 @@ std::string Format(const char* format, ...) {
 // whatever it refuses; the check takes the same turns.
 void CheckImage(Report& report, const std::string& dir, const char* name) {
   const std::string path = ShowFilePath(dir, name);
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenDataFile(path.c_str(), "rb");
   if (!file) {
     report.Line(name, false, "missing");
     return;
@@ -170,8 +170,8 @@ double FirstEndRow(const std::vector<TrackKey>& keys, double endRow) {
 void CheckStrayTrackFiles(Report& report, const std::string& dir) {
   std::error_code ec;
   std::vector<std::string> stray;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(dir), ec)) {
-    const std::string file = entry.path().filename().string();
+  for (const auto& entry : std::filesystem::directory_iterator(FileSystemPath(NativeDataPath(dir.c_str())), ec)) {
+    const std::string file = PathText(entry.path().filename());
     const std::string prefix = TrackFilePrefix, suffix = TrackFileSuffix;
     if (file.size() <= prefix.size() + suffix.size() || file.rfind(prefix, 0) != 0 ||
         file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
@@ -196,12 +196,11 @@ int RunCheckCommand(int argc, char** argv) {
     return argc > 1 ? 2 : 0;
   }
   const std::string dir = argc == 1 ? argv[0] : ShowFolder;
-  std::FILE* probe = std::fopen((dir + "/.").c_str(), "r");
-  if (!probe) {
-    std::fprintf(stderr, "demotool: check: cannot open the folder '%s'\n", dir.c_str());
+  std::string why;
+  if (!CheckShowFolder(dir, why)) {
+    std::fprintf(stderr, "demotool: check: cannot open the folder '%s': %s\n", dir.c_str(), why.c_str());
     return 2;
   }
-  std::fclose(probe);
 
   Report report;
   std::printf("%-26s %-7s %s\n", "FILE", "STATUS", "DETAIL");

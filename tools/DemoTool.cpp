@@ -7,6 +7,7 @@
 #endif
 
 #include "Commands.h"
+#include "platform/CommandLine.h"
 
 namespace {
 
@@ -29,7 +30,13 @@ const char* const Usage =
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int nativeArgc, char** nativeArgv) {
+  // Names in any script: the arguments as UTF-8, and a console that shows
+  // the UTF-8 the commands print.
+  Utf8Arguments arguments(nativeArgc, nativeArgv);
+  const int argc = arguments.Count();
+  char** const argv = arguments.Values();
+  UseUtf8Console();
 #ifdef _WIN32
   // Line feeds alone, as on every other system: what demotool prints is
   // piped into other tools and compared byte for byte between systems.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "FileBytes.h"
+#include "platform/Files.h"
 
 bool ParseFileAndOutput(int argc, char** argv, const char* command, const char*& input,
                         const char*& output) {
@@ -29,7 +30,7 @@ bool ParseFileAndOutput(int argc, char** argv, const char* command, const char*&
 }
 
 bool ReadInputFile(const char* command, const char* path, std::vector<unsigned char>& bytes) {
-  FILE* f = std::fopen(path, "rb");
+  FILE* f = OpenFile(path, "rb");
   if (!f) {
     std::fprintf(stderr, "demotool: %s: cannot open '%s': %s\n", command, path, std::strerror(errno));
     return false;
@@ -45,7 +46,7 @@ bool ReadInputFile(const char* command, const char* path, std::vector<unsigned c
 }
 
 bool WriteOutputFile(const char* command, const char* path, const std::vector<unsigned char>& bytes) {
-  FILE* f = std::fopen(path, "wb");
+  FILE* f = OpenFile(path, "wb");
   if (!f) {
     std::fprintf(stderr, "demotool: %s: cannot create '%s': %s\n", command, path, std::strerror(errno));
     return false;

@@ -11,6 +11,7 @@
 
 #include "Commands.h"
 #include "ShowLint.h"
+#include "platform/Files.h"
 #include "show/ShowTable.h"
 #include "sync/TrackFile.h"
 #include "sync/TrackText.h"
@@ -40,7 +41,7 @@ constexpr int ExitFindings = 1;
 constexpr int ExitUsage = 2;
 
 bool ReadTextFile(const char* path, std::string& text) {
-  std::FILE* f = std::fopen(path, "rb");
+  std::FILE* f = OpenFile(path, "rb");
   if (!f) return false;
   char chunk[16384];
   std::size_t got;
@@ -52,7 +53,7 @@ bool ReadTextFile(const char* path, std::string& text) {
 }
 
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::FILE* f = OpenFile(path, "wb");
   if (!f) return false;
   const bool wrote = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && wrote;
@@ -60,7 +61,7 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 // The track name a file stands for: steak_NAME.track gives NAME.
 std::string TrackNameOfFile(const char* path) {
-  std::string name = std::filesystem::path(path).filename().string();
+  std::string name = PathText(FileSystemPath(path).filename());
   const std::string suffix = TrackFileSuffix;
   const std::string prefix = TrackFilePrefix;
   if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
@@ -71,7 +72,7 @@ std::string TrackNameOfFile(const char* path) {
 
 // Whether a file is named as the demo names track files: steak_NAME.track.
 bool IsTrackFileName(const char* path) {
-  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string name = PathText(FileSystemPath(path).filename());
   const std::string suffix = TrackFileSuffix;
   const std::string prefix = TrackFilePrefix;
   return name.size() > prefix.size() + suffix.size() && name.rfind(prefix, 0) == 0 &&
@@ -91,7 +92,7 @@ int Build(int argc, char** argv) {
     return ExitUsage;
   }
   const char* source = argv[0];
-  const std::filesystem::path outDir = argv[1];
+  const std::filesystem::path outDir = FileSystemPath(argv[1]);
   std::string text;
   if (!ReadTextFile(source, text)) {
     std::fprintf(stderr, "demotool: track build: cannot read %s: %s\n", source, std::strerror(errno));
@@ -127,7 +128,7 @@ int Build(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
   if (ec || !std::filesystem::is_directory(outDir)) {
-    std::fprintf(stderr, "demotool: track build: cannot create directory %s\n", outDir.string().c_str());
+    std::fprintf(stderr, "demotool: track build: cannot create directory %s\n", argv[1]);
     return ExitUsage;
   }
   // Every track of the show, so that OUTDIR plays what `demo --edit` plays
@@ -148,12 +149,12 @@ int Build(int argc, char** argv) {
     }
     const std::filesystem::path file = outDir / TrackFileName(frameTrack.name);
     const std::vector<uint8_t> bytes = EncodeTrackFile(keys.data(), int32_t(keys.size()));
-    if (!WriteBytes(file.string(), bytes)) {
-      std::fprintf(stderr, "demotool: track build: cannot write %s: %s\n", file.string().c_str(),
-                   std::strerror(errno));
+    const std::string shown = PathText(file);
+    if (!WriteBytes(shown, bytes)) {
+      std::fprintf(stderr, "demotool: track build: cannot write %s: %s\n", shown.c_str(), std::strerror(errno));
       return ExitUsage;
     }
-    std::printf("%s: %zu key(s)\n", file.string().c_str(), keys.size());
+    std::printf("%s: %zu key(s)\n", shown.c_str(), keys.size());
   }
   if (leftOutCount > 0)
     std::fprintf(stderr,

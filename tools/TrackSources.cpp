@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/Files.h"
 #include "show/ShowTable.h"
 #include "sync/TrackFile.h"
 #include "sync/TrackText.h"
@@ -29,29 +30,30 @@ void SortInShowOrder(std::vector<PlotTrack>& tracks) {
   });
 }
 
-int LoadFolder(const std::filesystem::path& folder, std::vector<PlotTrack>& tracks, const char* who) {
+int LoadFolder(const std::string& folder, std::vector<PlotTrack>& tracks, const char* who) {
   for (const FrameTrack& frameTrack : FrameTracks) tracks.push_back({frameTrack.name, {}, {}});
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    const std::string file = entry.path().filename().string();
+  for (const auto& entry : std::filesystem::directory_iterator(FileSystemPath(folder), ec)) {
+    const std::string file = PathText(entry.path().filename());
     if (file.rfind("steak_", 0) != 0 || file.size() <= 12 || file.compare(file.size() - 6, 6, ".track") != 0) continue;
     const std::string name = file.substr(6, file.size() - 12);
+    const std::string path = PathText(entry.path());
     std::vector<uint8_t> bytes;
-    if (!ReadWholeTrackFile(entry.path().string().c_str(), bytes)) {
-      std::fprintf(stderr, "%s: cannot read %s\n", who, entry.path().string().c_str());
+    if (!ReadWholeTrackFile(path.c_str(), bytes)) {
+      std::fprintf(stderr, "%s: cannot read %s\n", who, path.c_str());
       return 2;
     }
     const TrackFileScan scan = ScanTrackBytes(bytes.data(), bytes.size());
     if (scan.refused) {
       std::fprintf(stderr, "%s: %s is refused by the demo (%s); drawn without keys\n", who,
-                   entry.path().string().c_str(), scan.findings.empty() ? "damaged" : scan.findings.back().message.c_str());
+                   path.c_str(), scan.findings.empty() ? "damaged" : scan.findings.back().message.c_str());
     }
     auto known = std::find_if(tracks.begin(), tracks.end(), [&](const PlotTrack& t) { return t.name == name; });
     if (known == tracks.end()) known = tracks.insert(tracks.end(), PlotTrack{name, {}, {}});
     if (!scan.refused) known->keys = scan.keys;
   }
   if (ec) {
-    std::fprintf(stderr, "%s: cannot list %s: %s\n", who, folder.string().c_str(), ec.message().c_str());
+    std::fprintf(stderr, "%s: cannot list %s: %s\n", who, folder.c_str(), ec.message().c_str());
     return 2;
   }
   SortInShowOrder(tracks);
@@ -59,7 +61,7 @@ int LoadFolder(const std::filesystem::path& folder, std::vector<PlotTrack>& trac
 }
 
 int LoadText(const std::string& path, std::vector<PlotTrack>& tracks, const char* who) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FileSystemPath(path), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   if (!in) {
@@ -79,8 +81,9 @@ int LoadText(const std::string& path, std::vector<PlotTrack>& tracks, const char
 
 int LoadPlotTracks(const std::string& source, std::vector<PlotTrack>& tracks, const char* who) {
   std::error_code ec;
-  if (std::filesystem::is_directory(source, ec)) return LoadFolder(source, tracks, who);
-  if (!std::filesystem::exists(source, ec)) {
+  const std::filesystem::path native = FileSystemPath(source);
+  if (std::filesystem::is_directory(native, ec)) return LoadFolder(source, tracks, who);
+  if (!std::filesystem::exists(native, ec)) {
     std::fprintf(stderr, "%s: no such file or folder: %s\n", who, source.c_str());
     return 2;
   }

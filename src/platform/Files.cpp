@@ -1,5 +1,6 @@
 // The files service's reading, the same on every system: only the path
-// spelling (NativeDataPath) belongs to a backend.
+// spelling (NativeDataPath) and the calls that take a path's characters
+// (OpenFile, FileSystemPath, PathText) belong to a backend.
 #include "platform/Files.h"
 
 #include <filesystem>
@@ -39,7 +40,7 @@ bool CheckShowFolder(const std::string& folder, std::string& why) {
     return false;
   }
   std::error_code error;
-  const fs::file_status status = fs::status(NativeDataPath(folder.c_str()), error);
+  const fs::file_status status = fs::status(FileSystemPath(NativeDataPath(folder.c_str())), error);
   if (!fs::exists(status)) {
     why = error && error != std::errc::no_such_file_or_directory ? error.message() : "no such folder";
     return false;
@@ -51,9 +52,7 @@ bool CheckShowFolder(const std::string& folder, std::string& why) {
   return true;
 }
 
-std::FILE* OpenDataFile(const char* path, const char* mode) {
-  return std::fopen(NativeDataPath(path).c_str(), mode);
-}
+std::FILE* OpenDataFile(const char* path, const char* mode) { return OpenFile(NativeDataPath(path), mode); }
 
 FileRead ReadDataFile(const char* path, std::vector<unsigned char>& bytes, std::size_t limit) {
   bytes.clear();

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,24 @@ bool CheckShowFolder(const std::string& folder, std::string& why);
 
 // fopen on NativeDataPath(path); null when the file cannot be opened.
 std::FILE* OpenDataFile(const char* path, const char* mode);
+
+// Every path string inside the programs is UTF-8, whatever the system: the
+// command line is read as UTF-8 (CommandLine.h), and names found in a folder
+// come back as UTF-8 (PathText). On Windows the C runtime's fopen and a
+// std::filesystem::path made from a std::string read 8-bit names in the ANSI
+// code page, so a folder named outside it ("Ωmega демо") could not be found;
+// these open through the system's wide calls instead. Elsewhere they are the
+// plain calls. The path is used as it is named (no separator translation:
+// NativeDataPath first for the demo's own strings).
+
+// fopen of a UTF-8 path; null with errno set when it cannot be opened.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+// A UTF-8 path as std::filesystem and the C++ file streams take it: every
+// std::filesystem call and every stream opened on a path string goes
+// through this.
+std::filesystem::path FileSystemPath(const std::string& path);
+// The reverse, for messages and for names found in a folder: UTF-8.
+std::string PathText(const std::filesystem::path& path);
 
 enum class FileRead { Ok, CannotOpen, ReadError, TooLarge };
 

@@ -95,7 +95,8 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-FileStamp StampOf(const fs::path& path) {
+FileStamp StampOf(const std::string& name) {
+  const fs::path path = FileSystemPath(name);  // UTF-8, any script
   FileStamp stamp;
   std::error_code error;
   stamp.time = fs::last_write_time(path, error);

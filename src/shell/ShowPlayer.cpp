@@ -63,11 +63,12 @@ std::string PastMusicEnd(double row, double endRow) {
 bool ReadTrackTextFile(const std::string& path, std::string& text, std::string& why) {
   namespace fs = std::filesystem;
   std::error_code error;
-  if (fs::is_directory(path, error)) {
+  const fs::path native = FileSystemPath(path);
+  if (fs::is_directory(native, error)) {
     why = "a folder, not track text";
     return false;
   }
-  const std::uintmax_t size = fs::file_size(path, error);
+  const std::uintmax_t size = fs::file_size(native, error);
   if (error) {
     why = error.message();
     return false;
@@ -76,7 +77,7 @@ bool ReadTrackTextFile(const std::string& path, std::string& text, std::string& 
     why = "too large to be track text";
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(native, std::ios::binary);
   if (!in) {
     why = "cannot be opened";
     return false;

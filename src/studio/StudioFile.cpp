@@ -6,6 +6,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/Files.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -19,7 +21,9 @@ constexpr auto RenamePause = std::chrono::milliseconds(50);
 
 bool ReplaceFileText(const std::string& path, const std::string& text, std::string& why) {
   std::error_code error;
-  fs::path target = fs::path(path);
+  // Wide on Windows: the rename below then takes any name, not only those
+  // of the ANSI code page.
+  fs::path target = FileSystemPath(path);
   // The link's target is the file; renaming over the link would replace the
   // link itself with a plain file.
   for (int hops = 0; hops < 40 && fs::is_symlink(target, error); ++hops) {
@@ -40,7 +44,7 @@ bool ReplaceFileText(const std::string& path, const std::string& text, std::stri
     out.close();
     if (!out) {
       fs::remove(temporary, error);
-      why = "cannot write " + temporary.filename().string() + " beside it";
+      why = "cannot write " + PathText(temporary.filename()) + " beside it";
       return false;
     }
   }

@@ -9,7 +9,12 @@
 #      is drawn untextured in its tint) and the show runs on, until its control
 #      track reaches 777 and it ends by itself with 0; the display is set to
 #      144 dpi (150 %) for this one, where the DPI-aware window must still
-#      cover the screen.
+#      cover the screen;
+#   4. the bundled show in a folder named in Greek and Cyrillic (--show),
+#      played until the show is drawn with none of its files reported; a
+#      folder of such a name that is not there is refused with its name
+#      spelt right on stderr; and --edit on track text named in Chinese,
+#      whose save reaches the screen.
 # Before them, demo.exe as a windowed program: redirected, its lines arrive
 # and a refused command line ends it by itself with 2; with stderr going
 # nowhere (no console, not a file) the refusal waits in a message box.
@@ -28,6 +33,9 @@ export DEMO_BIN=$demo_exe DEMOTOOL_BIN=$demotool
 E2E_LAUNCHER="bash $wine_run $prefix"
 E2E_WINDOW_CLASS=$(basename "$demo_exe")
 export WINEPREFIX=$prefix WINEDEBUG=-all
+# Wine makes the program's UTF-16 command line from the locale's character
+# set: in the C locale a name in Cyrillic would arrive as junk.
+export LC_ALL=C.UTF-8
 # The prefix's Wine server belongs to this test's X server: it goes with it.
 # The prefix is shared with the display tests: its scale goes back to 100 %.
 scaled=""
@@ -143,4 +151,39 @@ e2e_pixel_near "$E2E_TMP/wine-missing.png" $cx $cy 255 128 64 12 ||
   e2e_fail "the empty slot's backdrop is $(e2e_pixel "$E2E_TMP/wine-missing.png" $cx $cy), not its bare tint 255 128 64"
 e2e_expect_exit 30 "the start of a show whose control track reaches 777"
 ! grep -q 'DPI awareness' "$E2E_TMP/demo.err" || e2e_fail "at 144 dpi: $(cat "$E2E_TMP/demo.err")"
+unscale
+
+# --- 4. Names outside any 8-bit code page --------------------------------------
+folder="Ωmega демо"
+rm -rf "$E2E_SHOW"
+e2e_make_show res
+mv "$E2E_SHOW/res" "$E2E_SHOW/$folder"
+status=0
+(cd "$E2E_SHOW" && timeout 60 bash "$wine_run" "$prefix" "$demo_exe" --show "$folder-x" \
+  >"$E2E_TMP/refused.out" 2>"$E2E_TMP/refused.err") || status=$?
+[ "$status" = 1 ] || e2e_fail "--show of a folder that is not there ended with $status, expected 1"
+grep -qF -- "--show '$folder-x': no such folder" "$E2E_TMP/refused.err" ||
+  e2e_fail "the refused folder is not named as spelt: $(cat "$E2E_TMP/refused.err")"
+
+e2e_start_demo --show "$folder"
+e2e_wait_window 60
+e2e_wait_pixel 2 2 $BLUE 10 90
+e2e_wait_until 40 "the show from '$folder' to draw over its ground" drawn
+e2e_key Escape
+e2e_expect_exit 20 "Escape, the show from '$folder'"
+# Under Wine the music has no sound device (one line on the audio); every
+# file of the show itself must have been read.
+grep -E '^demo: (images|tracks|music|startup):' "$E2E_TMP/demo.err" &&
+  e2e_fail "the show from '$folder' could not read all its files"
+
+text="$folder/轨道.txt"
+printf 'track back.r\n0 1 step\ntrack control\n0 0 step\n' >"$E2E_SHOW/$text"
+e2e_start_demo --show "$folder" --edit "$text"
+e2e_wait_window 60
+e2e_wait_until 60 "demo --edit to watch $text" grep -qF "watching $text for saves" "$E2E_TMP/demo.err"
+printf 'track back.r\n0 0.5 step\ntrack control\n0 0 step\n' >"$E2E_SHOW/$text"
+e2e_wait_until 30 "the save of $text to reach the screen" \
+  grep -qF "edit: $text: new tracks on screen" "$E2E_TMP/demo.err"
+e2e_key Escape
+e2e_expect_exit 20 "Escape, demo --edit $text"
 echo "PASS"

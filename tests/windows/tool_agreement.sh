@@ -3,7 +3,10 @@
 # `track eval` of tracks of the bundled show at rows between, on and beyond
 # their keys; `png` of files of the PNG suite and the show's PNG
 # (stdout, exit status and the raw RGBA written); `inflate` of zlib streams of
-# several compression levels, damaged and cut ones and one over --limit.
+# several compression levels, damaged and cut ones and one over --limit;
+# and a show in a folder named outside any 8-bit code page (`track eval`,
+# `check` and a refused folder, whose name stderr must spell as given).
+# Run for the 64-bit and the 32-bit demotool.exe alike.
 #   tool_agreement.sh LINUX_DEMOTOOL WINDOWS_DEMOTOOL WINE_RUN PREFIX
 # Exit status 0 when everything agrees; the first cases that differ are
 # listed on stderr. Skipped (77) when there is no Linux demotool to compare
@@ -19,6 +22,9 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tool-agreement.XXXXXX")
 export WINEPREFIX=$prefix WINEDEBUG=-all
+# Wine turns the arguments into the program's UTF-16 command line by the
+# locale's character set: in the C locale a name in Cyrillic arrives as junk.
+export LC_ALL=C.UTF-8
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 cp "$windows" demotool.exe
@@ -64,6 +70,28 @@ for track in res/steak_control.track res/steak_back.r.track res/steak_back.scale
 done
 compare "track dump" track dump res/steak_control.track
 compare "track check" track check res/steak_*.track
+
+# A show in a folder named in Greek and Cyrillic, with a track named in
+# Chinese: found, read, and named on stdout and stderr as spelt (stderr is
+# compared too, here).
+unicode="Ωmega демо"
+mkdir -p "$unicode"
+cp "$source_dir"/res/* "$unicode"/ 2>/dev/null
+cp "$unicode/steak_back.r.track" "$unicode/轨道.track"
+compare "track eval in $unicode" track eval "$unicode/steak_control.track" "${rows[@]}"
+compare "track eval of 轨道.track" track eval "$unicode/轨道.track" 0 100.5 2000
+compare "check $unicode" check "$unicode"
+compare_stderr() {
+  "$linux" "$@" >/dev/null 2>stderr.linux
+  bash "$wine_run" "$prefix" demotool.exe "$@" >/dev/null 2>stderr.windows
+  cases=$((cases + 1))
+  if ! cmp -s stderr.linux stderr.windows || ! grep -qF "$unicode" stderr.windows; then
+    differences=$((differences + 1))
+    echo "DIFFERS: stderr of $*: $(diff stderr.linux stderr.windows | head -n 4 | tr '\n' ' ')" >&2
+  fi
+}
+compare_stderr check "$unicode-x"
+compare_stderr track eval "$unicode/steak_none.track" 1
 
 # PNG: grey, RGB, palette, grey with alpha and RGBA at 1 to 16 bits,
 # interlaced and not, odd sizes, filters, compression levels, transparency,

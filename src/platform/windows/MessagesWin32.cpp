@@ -25,7 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/CommandLine.h"
 #include "platform/Messages.h"
+#include "platform/windows/TextWin32.h"
 
 namespace {
 
@@ -108,6 +110,8 @@ void OpenMessageOutput() {
     // A windowed program may have been started with Ctrl+C ignored (the
     // setting is inherited); in the console a person expects it to work.
     SetConsoleCtrlHandler(nullptr, FALSE);
+    // The lines are UTF-8, names of folders in any script included.
+    UseUtf8Console();
   } else if (!errKept && GetConsoleWindow() == nullptr) {
     keeping = true;
     ObserveMessages(Keep);
@@ -127,11 +131,8 @@ int CloseMessageOutput(int exitCode) {
     leftOut = keptLeftOut;
   }
   const std::string text = MessageBoxText(lines, leftOut, exitCode);
-  // The lines are in the system's ANSI code page, as the paths the demo
-  // opens with the ...A calls are.
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(length > 0 ? size_t(length) : 1, L'\0');
-  if (length > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+  // The lines are UTF-8, as every path the demo names is.
+  const std::wstring wide = WideText(text);
   MessageBoxW(nullptr, wide.c_str(), L"demo", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
   return exitCode;
 }
