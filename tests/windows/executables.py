@@ -4,8 +4,10 @@ from the files themselves (the PE headers and the resource tree):
   executables.py DEMO.EXE DEMOTOOL.EXE
 demo.exe is a windowed program, demotool.exe a console one; both carry the
 manifest that makes them DPI aware, an icon and version information with the
-product's name, and neither carries symbols or debug sections. One line per
-fault; exit status 1 when there is one."""
+product's name, neither carries symbols or debug sections, and both are
+large-address-aware (which a 32-bit program must ask for at link time). The
+same for the 32-bit and the 64-bit programs. One line per fault; exit status
+1 when there is one."""
 import re
 import struct
 import sys
@@ -13,6 +15,8 @@ import xml.etree.ElementTree as ET
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 GUI, CONSOLE = 2, 3
+LARGE_ADDRESS_AWARE = 0x0020
+MACHINES = {0x14C: "i386", 0x8664: "x86-64"}
 SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
     "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
     "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
@@ -28,8 +32,8 @@ class Image:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("not a PE image")
-        (_, sections, _, self.symbol_table, self.symbols, optional_size,
-         _) = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        (self.machine, sections, _, self.symbol_table, self.symbols, optional_size,
+         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         optional = pe + 24
         magic = struct.unpack_from("<H", data, optional)[0]
         self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
@@ -82,6 +86,10 @@ def check(path, subsystem):
     image = Image(open(path, "rb").read())
     if image.subsystem != subsystem:
         faults.append("subsystem %d, expected %d" % (image.subsystem, subsystem))
+    if image.machine not in MACHINES:
+        faults.append("machine 0x%x, expected one of %s" % (image.machine, sorted(MACHINES.values())))
+    if not image.characteristics & LARGE_ADDRESS_AWARE:
+        faults.append("not large-address-aware (characteristics 0x%x)" % image.characteristics)
     if image.symbol_table or image.symbols:
         faults.append("a symbol table of %d symbols" % image.symbols)
     # Long section names ("/4") point into the symbol table's strings: the

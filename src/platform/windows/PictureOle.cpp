@@ -20,11 +20,18 @@
 // apartment from its load to its release (joining one when the thread has
 // none); pictures are used on the thread that loaded them.
 //
+// When GDI cannot give the memory to draw in (CreateDIBSection or the
+// device context fails, as it does when the system is short of memory or of
+// GDI objects), or a copy cannot be allocated, the target keeps what it held
+// and one line on stderr says so: without it the texture would be uploaded
+// fully transparent without a word.
+//
 // Limits: what OLE decodes: its GIF gives the first image; its JPEG, no
 // CMYK colour management; BMP as the system reads it. Pictures of more than
 // MaxPicturePixels are refused. OLE does not say whether a file was whole:
 // a cut file may give a picture as far as OLE could read it.
 #include "platform/Pictures.h"
+#include "platform/windows/PictureOleTesting.h"
 
 // clang-format off
 #include <windows.h>
@@ -37,6 +44,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/Messages.h"
+
 struct Picture {
   IPicture* picture = nullptr;
   bool joinedCom = false;  // this picture's CoInitializeEx, undone on release
@@ -48,6 +57,8 @@ struct Picture {
 };
 
 namespace {
+
+bool drawingFails = false;
 
 // 256 Mi pixels (1 GiB of BGRA): far beyond any picture the demo ships.
 constexpr uint64_t MaxPicturePixels = uint64_t(1) << 28;
@@ -102,9 +113,19 @@ class TargetWindow {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     dc_ = CreateCompatibleDC(nullptr);
-    if (!dc_) return;
-    dib_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
-    if (!dib_ || !bits_) return;
+    if (!dc_) {
+      Fail("CreateCompatibleDC");
+      return;
+    }
+    if (drawingFails) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } else {
+      dib_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
+    }
+    if (!dib_ || !bits_) {
+      Fail("CreateDIBSection");
+      return;
+    }
     old_ = SelectObject(dc_, dib_);
     SetStretchBltMode(dc_, COLORONCOLOR);
     left_ = rect.left - x0_;
@@ -156,9 +177,22 @@ class TargetWindow {
   HGDIOBJ old_ = nullptr;
   uint8_t* bits_ = nullptr;
   bool ready_ = false;
+
+  void Fail(const char* call) {
+    const DWORD error = GetLastError();
+    Say(Subsystem::Images, "%s failed for a %dx%d drawing (error %lu): the picture is not drawn, its texture stays empty",
+        call, width_, height_, static_cast<unsigned long>(error));
+  }
 };
 
+void SayNoMemory(const char* what, size_t bytes) {
+  Say(Subsystem::Images, "no memory for %s (%zu bytes): the picture is not drawn, its texture stays empty", what,
+      bytes);
+}
+
 }  // namespace
+
+void SetPictureDrawingFails(bool fails) { drawingFails = fails; }
 
 Picture* LoadPicture(const uint8_t* data, size_t size, PictureStatus* status) {
   PictureStatus ignored;
@@ -172,6 +206,7 @@ Picture* LoadPicture(const uint8_t* data, size_t size, PictureStatus* status) {
   // apartment (RPC_E_CHANGED_MODE) can use COM as it is.
   const bool joinedCom = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   IStream* stream = StreamOverCopy(data, size);
+  if (!stream && size <= 0xFFFFFFFFu) SayNoMemory("a copy of the picture's bytes", size);
   IPicture* loaded = nullptr;
   const HRESULT result =
       stream ? OleLoadPicture(stream, 0, FALSE, IID_IPicture, reinterpret_cast<void**>(&loaded)) : E_OUTOFMEMORY;
@@ -187,6 +222,7 @@ Picture* LoadPicture(const uint8_t* data, size_t size, PictureStatus* status) {
   OLE_HANDLE handle = 0;
   BITMAP bitmap{};
   auto* picture = new (std::nothrow) Picture;
+  if (!picture) SayNoMemory("a picture", sizeof(Picture));
   if (!picture || loaded->get_Type(&type) != S_OK || type != PICTYPE_BITMAP ||
       loaded->get_Handle(&handle) != S_OK ||
       GetObjectW(reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(handle)), sizeof bitmap, &bitmap) == 0 ||
@@ -248,6 +284,7 @@ void RenderPicture(const Picture* picture, const PixelTarget& target, const Targ
   try {
     overTarget.resize(window.SpanBytes() * size_t(window.Rows()));
   } catch (const std::bad_alloc&) {
+    SayNoMemory("the copy of a transparent picture", window.SpanBytes() * size_t(window.Rows()));
     return;
   }
   for (int y = 0; y < window.Rows(); ++y) {

@@ -24,6 +24,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/Messages.h"
+
 struct PngBitmapDecoder {
   IWICBitmapDecoder* decoder = nullptr;
   IStream* stream = nullptr;
@@ -130,6 +132,7 @@ bool DecodePngBitmapFrame(PngBitmapDecoder* decoder, PremultipliedBitmap& bitmap
       // A damaged image shows here: WIC decodes the pixels when they are copied.
       ok = SUCCEEDED(converted->CopyPixels(nullptr, stride, UINT(bitmap.pixels.size()), bitmap.pixels.data()));
     } catch (const std::bad_alloc&) {
+      Say(Subsystem::Images, "no memory for a %ux%u PNG bitmap: the picture is not drawn", width, height);
       ok = false;
     }
   }
