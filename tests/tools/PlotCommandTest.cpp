@@ -77,13 +77,51 @@ TEST_F(PlotCommandTest, RefusalsSayWhatIsWrongAndWriteNothing) {
   EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
-// Text cairo cannot draw fails with cairo's own reason, not with "no error".
-TEST_F(PlotCommandTest, ATrackNameThatIsNotUtf8IsRefusedWithCairosReason) {
-  std::ofstream(dir / "latin1.tracks") << "track caf\xe9\n0 1 step\n";
-  const ToolRun run = RunDemotool("track plot " + Path("latin1.tracks") + " -o " + Path("out/a.svg"), true);
-  EXPECT_NE(run.status, 0);
-  EXPECT_NE(run.output.find("UTF-8"), std::string::npos) << run.output;
+// Names that are not UTF-8 text would make a picture that lies, or an SVG no
+// reader takes: refused with the reason and the line, nothing written.
+TEST_F(PlotCommandTest, NamesThatAreNotUtf8TextAreRefused) {
+  const struct {
+    const char* text;
+    const char* says;
+  } cases[] = {
+      {"track caf\xe9\n0 1 step\n", "track name 'caf"},
+      {"track back.x\n0 1 step\nmark 0:01 caf\xe9\n", ":3: the mark's name is not UTF-8"},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(dir / "latin1.tracks") << c.text;
+    for (const char* out : {"out/a.svg", "out/a.png"}) {
+      const ToolRun run = RunDemotool("track plot " + Path("latin1.tracks") + " -o " + Path(out), true);
+      EXPECT_EQ(run.status, 1) << run.output;
+      EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+    }
+  }
   EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+// The text's tempo and mark lines are drawn; the PNG and the SVG are the
+// size the layout gives (1600 wide; 64 + 44 + the lanes high), and a plot
+// written over an older one replaces it whole.
+TEST_F(PlotCommandTest, TempoAndMarksAreDrawnAndBothFormatsHaveTheLayoutsSize) {
+  std::ofstream(dir / "notes.tracks") << "track control\n0 7 step\ntrack back.x\n0 0 linear\n100 1 step\n"
+                                         "tempo 120\nmark 0:02 verse\n";
+  std::ofstream(dir / "out/p.svg") << std::string(2000000, 'x');
+  for (const char* out : {"out/p.svg", "out/p.png"}) {
+    const ToolRun run = RunDemotool("track plot " + Path("notes.tracks") + " -o " + Path(out), true);
+    ASSERT_EQ(run.status, 0) << run.output;
+  }
+  const std::string svg = Slurp(dir / "out/p.svg");
+  EXPECT_NE(svg.find("<polyline class=\"beat\""), std::string::npos);
+  EXPECT_NE(svg.find(">verse</text>"), std::string::npos);
+  EXPECT_NE(svg.find("width=\"1600\" height=\"306\""), std::string::npos);
+  EXPECT_EQ(svg.find('x', svg.size() - 10), std::string::npos) << "the older file's bytes remain";
+  const std::string png = Slurp(dir / "out/p.png");
+  ASSERT_GT(png.size(), 24u);
+  const auto be32 = [&](size_t at) {
+    return uint32_t(uint8_t(png[at])) << 24 | uint32_t(uint8_t(png[at + 1])) << 16 | uint32_t(uint8_t(png[at + 2])) << 8 |
+           uint8_t(png[at + 3]);
+  };
+  EXPECT_EQ(be32(16), 1600u);
+  EXPECT_EQ(be32(20), 306u);
 }
 
 // The axis gets a bounded number of labels whatever the range: a key at the
