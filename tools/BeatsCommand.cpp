@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "Beats.h"
+#include "beats/Beats.h"
 #include "Commands.h"
 #include "platform/Files.h"
 #include "platform/MusicProbe.h"

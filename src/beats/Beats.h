@@ -1,4 +1,5 @@
-// Tempo and beat grid of a piece of music, for demotool beats.
+// Tempo and beat grid of a piece of music, for demotool beats and the
+// studio's GET /api/beats.
 //
 // The grid has to hold to the last bar: a tempo 0.01 BPM off at 120 is 11 ms
 // late after three minutes, but aubio's own estimate of the bundled music,
@@ -10,6 +11,7 @@
 // best over the whole piece, then the phase.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -30,9 +32,16 @@ struct MusicOnsets {
   double trackerBpm = 0.0;  // the beat tracker's own tempo, 0 when it found none
 };
 
+// Whether this build has a detector (aubio): without one DetectOnsets and
+// FindBeats refuse every piece, so a caller need not keep the samples.
+bool BeatDetectionInThisBuild();
+
 // The backend: aubio's onset detectors and beat tracker over mono samples.
-// False with the reason in error where the build has no detector (Windows).
-bool DetectOnsets(const float* mono, std::size_t count, long rate, MusicOnsets& found, std::string& error);
+// False with the reason in error where the build has no detector (Windows),
+// or as soon as *cancel turns true (the demo ending mid-analysis need not
+// wait for a second of it).
+bool DetectOnsets(const float* mono, std::size_t count, long rate, MusicOnsets& found, std::string& error,
+                  const std::atomic<bool>* cancel = nullptr);
 
 // Beats from firstBeat every 60 / bpm seconds.
 struct BeatGrid {
@@ -48,7 +57,8 @@ struct BeatGrid {
 bool FitBeatGrid(const MusicOnsets& found, BeatGrid& grid, std::string& error);
 
 // DetectOnsets then FitBeatGrid: the analysis as the command runs it.
-bool FindBeats(const float* mono, std::size_t count, long rate, BeatGrid& grid, std::string& error);
+bool FindBeats(const float* mono, std::size_t count, long rate, BeatGrid& grid, std::string& error,
+               const std::atomic<bool>* cancel = nullptr);
 
 // The beat times of the grid before endSeconds.
 std::vector<double> BeatTimes(const BeatGrid& grid, double endSeconds);

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "Beats.h"
+#include "beats/Beats.h"
 
 namespace {
 
@@ -40,18 +40,27 @@ struct TempoDeleter {
 using Fvec = std::unique_ptr<fvec_t, FvecDeleter>;
 
 // Feeds samples to a detector hop by hop, the last hop padded with silence.
+// False when cancelled on the way.
 template <typename Step>
-void ForEachHop(const float* mono, std::size_t count, uint_t hop, fvec_t* input, Step step) {
+bool ForEachHop(const float* mono, std::size_t count, uint_t hop, fvec_t* input, const std::atomic<bool>* cancel,
+                Step step) {
   for (std::size_t at = 0; at < count; at += hop) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
     const std::size_t n = std::min<std::size_t>(hop, count - at);
     for (uint_t i = 0; i < hop; ++i) input->data[i] = i < n ? static_cast<smpl_t>(mono[at + i]) : 0;
     step();
   }
+  return true;
 }
+
+constexpr const char* Cancelled = "the analysis was cancelled";
 
 }  // namespace
 
-bool DetectOnsets(const float* mono, std::size_t count, long rate, MusicOnsets& found, std::string& error) {
+bool BeatDetectionInThisBuild() { return true; }
+
+bool DetectOnsets(const float* mono, std::size_t count, long rate, MusicOnsets& found, std::string& error,
+                  const std::atomic<bool>* cancel) {
   found = {};
   std::unique_ptr<aubio_onset_t, OnsetDeleter> onset(
       new_aubio_onset(OnsetMethod, OnsetWindow, OnsetHop, static_cast<uint_t>(rate)));
@@ -65,7 +74,7 @@ bool DetectOnsets(const float* mono, std::size_t count, long rate, MusicOnsets& 
     return false;
   }
 
-  ForEachHop(mono, count, OnsetHop, onsetIn.get(), [&] {
+  const bool onsetsDone = ForEachHop(mono, count, OnsetHop, onsetIn.get(), cancel, [&] {
     for (auto [detector, list] : {std::pair{onset.get(), &found.onsets}, std::pair{accent.get(), &found.accents}}) {
       aubio_onset_do(detector, onsetIn.get(), onsetOut.get());
       if (onsetOut->data[0] != 0) {
@@ -74,17 +83,25 @@ bool DetectOnsets(const float* mono, std::size_t count, long rate, MusicOnsets& 
       }
     }
   });
+  if (!onsetsDone) {
+    error = Cancelled;
+    return false;
+  }
 
   // The tracker's tempo at each beat it places; their median outvotes the
   // stretches where it lost the beat.
   std::vector<double> bpms;
-  ForEachHop(mono, count, TempoHop, tempoIn.get(), [&] {
+  const bool tempoDone = ForEachHop(mono, count, TempoHop, tempoIn.get(), cancel, [&] {
     aubio_tempo_do(tempo.get(), tempoIn.get(), tempoOut.get());
     if (tempoOut->data[0] != 0) {
       const double bpm = aubio_tempo_get_bpm(tempo.get());
       if (bpm > 0.0) bpms.push_back(bpm);
     }
   });
+  if (!tempoDone) {
+    error = Cancelled;
+    return false;
+  }
   if (!bpms.empty()) {
     std::nth_element(bpms.begin(), bpms.begin() + bpms.size() / 2, bpms.end());
     found.trackerBpm = bpms[bpms.size() / 2];

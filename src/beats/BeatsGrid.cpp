@@ -5,7 +5,7 @@
 #include <cmath>
 #include <complex>
 
-#include "Beats.h"
+#include "beats/Beats.h"
 
 namespace {
 
@@ -200,7 +200,8 @@ bool IsBlankLine(const std::string& line) { return line.find_first_not_of(" \t\r
 
 }  // namespace
 
-bool FindBeats(const float* mono, std::size_t count, long rate, BeatGrid& grid, std::string& error) {
+bool FindBeats(const float* mono, std::size_t count, long rate, BeatGrid& grid, std::string& error,
+               const std::atomic<bool>* cancel) {
   if (rate <= 0) {
     error = "no sample rate";
     return false;
@@ -213,7 +214,7 @@ bool FindBeats(const float* mono, std::size_t count, long rate, BeatGrid& grid, 
     return false;
   }
   MusicOnsets found;
-  return DetectOnsets(mono, count, rate, found, error) && FitBeatGrid(found, grid, error);
+  return DetectOnsets(mono, count, rate, found, error, cancel) && FitBeatGrid(found, grid, error);
 }
 
 std::vector<double> BeatTimes(const BeatGrid& grid, double endSeconds) {

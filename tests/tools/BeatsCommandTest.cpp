@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "Beats.h"
+#include "beats/Beats.h"
 #include "sync/SyncTestSupport.h"
 #include "tools/ToolRunner.h"
 
