@@ -3,7 +3,9 @@
 # repository's committed HEAD (uncommitted changes are not in it), with a
 # CPU-bound load beside it: one busy loop per core, stopped at the end
 # however the script ends. A test that passes only on a quiet machine, or
-# only on the second try, shows up here.
+# only on the second try, shows up here. After ./test each run builds and
+# runs the 32-bit Windows suites under 32-bit Wine, which ./test leaves out
+# for time (where MinGW-w64 and Wine are there).
 #
 #   scripts/test-stress.sh [--help] N
 #
@@ -16,14 +18,15 @@
 # log (run-K-artifacts/) before the clone goes. The clones need nothing
 # outside the repository.
 # Environment:
-#   STRESS_COMMAND  what each run runs in its clone (default ./test), through
-#                   bash -c; a fake command tests this script in seconds
+#   STRESS_COMMAND  what each run runs in its clone (default ./test and the
+#                   32-bit Windows suites), through bash -c; a fake command
+#                   tests this script in seconds
 #   STRESS_LOAD     how many busy loops (default one per core; 0 for none)
 #   STRESS_LOGS     the folder for the logs (default a new one under $TMPDIR)
 # Exits 0 when every run passed, 1 when one failed, 2 on a usage error.
 set -uo pipefail
 root=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
-usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; }
 case "${1:-}" in
   -h|--help) usage; exit 0 ;;
   "") echo "test-stress.sh: how many runs? (try --help)" >&2; exit 2 ;;
@@ -31,7 +34,14 @@ case "${1:-}" in
 esac
 [ $# -eq 1 ] || { echo "test-stress.sh: one argument expected (try --help)" >&2; exit 2; }
 runs=$1
-command=${STRESS_COMMAND:-./test}
+# The 32-bit suites need the 64-bit build's Windows tests beside them no
+# more than ./test's Linux demotool, which ./test has just built.
+i686_suites='if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
+  { scripts/build-windows.sh --tests --tests-i686 >/dev/null &&
+    ctest --test-dir build-windows-i686 --output-on-failure -j "$(nproc)"; } ||
+    { echo "test: the 32-bit Windows suites failed (see above)" >&2; status=1; }
+fi'
+command=${STRESS_COMMAND:-"./test; status=\$?; $i686_suites; exit \$status"}
 load=${STRESS_LOAD:-$(nproc)}
 case "$load" in *[!0-9]*|"") echo "test-stress.sh: STRESS_LOAD must be a whole number" >&2; exit 2 ;; esac
 head=$(git -C "$root" rev-parse HEAD) || exit 2
