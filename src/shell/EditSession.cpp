@@ -592,6 +592,8 @@ bool OpenStudio(const std::string& path, const StudioOptions& options) {
     Link.reset();
     return !required;
   }
+  // The waveform and the beats, read on the server's side, never here.
+  Server.ReadMusic(ShowMusicPath());
   const std::string url = "http://127.0.0.1:" + std::to_string(Server.Port()) + "/#token=" + token;
   Say(Subsystem::Studio, "%s", url.c_str());
   if (options.open && !OpenInBrowser(url, why)) Say(Subsystem::Studio, "%s; open the address above yourself", why.c_str());

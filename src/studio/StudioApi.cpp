@@ -8,12 +8,14 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "show/ShowTable.h"
+#include "studio/MusicAnalysis.h"
 #include "studio/StudioPage.h"
 #include "sync/MusicClock.h"
 #include "sync/Tracks.h"
@@ -25,6 +27,9 @@ using nlohmann::json;
 // A curve of more points than this is no drawing; the page asks for one
 // point per pixel column or per row.
 constexpr double MostCurvePoints = 100000;
+// A waveform wider than this is no drawing either: a column per pixel of
+// the widest screen, many times over.
+constexpr double MostWaveformColumns = 10000;
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -420,14 +425,92 @@ StudioResponse Curve(const Target& target, const StudioHost& host) {
   return Json(200, json{{"values", values}}.dump());
 }
 
-// The beats of the text's tempo lines: each lays a beat every 60/bpm
-// seconds from its own time up to the next one's (or the music's end).
-StudioResponse Beats(const StudioHost& host) {
+// A refusal worth asking again in a moment: the music is still being read.
+StudioResponse StillWorking(const std::string& message) {
+  StudioResponse response = Error(503, message);
+  response.headers.emplace_back("Retry-After", "1");
+  return response;
+}
+
+// A number of the query, finite; false when it is missing or anything else.
+bool QueryNumber(const Target& target, const char* name, double& number) {
+  const std::string* text = target.Find(name);
+  if (!text || text->empty()) return false;
+  char* end = nullptr;
+  number = std::strtod(text->c_str(), &end);
+  return *end == '\0' && std::isfinite(number);
+}
+
+// Shorter numbers: four decimals are finer than any screen draws a sample.
+double Rounded(float sample) { return std::round(double(sample) * 10000.0) / 10000.0; }
+
+StudioResponse Waveform(const Target& target, const StudioHost& host, const MusicAnalysis* music) {
+  const std::shared_ptr<const StudioView> view = host.View();
+  if (!view) return Error(503, "the show is still loading");
+  if (!view->musicSeconds) return Error(404, "the show has no music to draw");
+  double from = 0.0, to = 0.0, columns = 0.0;
+  if (!QueryNumber(target, "from", from)) return Error(400, "waveform: 'from' must be a time in seconds");
+  if (!QueryNumber(target, "to", to)) return Error(400, "waveform: 'to' must be a time in seconds");
+  if (!(to > from)) return Error(400, "waveform: 'to' must be later than 'from'");
+  if (!QueryNumber(target, "columns", columns) || columns != std::floor(columns) || columns < 1.0 ||
+      columns > MostWaveformColumns) {
+    return Error(400, "waveform: 'columns' must be a whole number from 1 to " + std::to_string(int(MostWaveformColumns)));
+  }
+  const MusicFindings findings = music ? music->Findings() : MusicFindings{};
+  switch (findings.peaksStep) {
+    case MusicStep::NotAsked: return Error(404, "the waveform is not available: nothing reads the music");
+    case MusicStep::Working: return StillWorking("still reading the music; ask again in a moment");
+    case MusicStep::Failed: return Error(404, findings.peaksWhy);
+    case MusicStep::Done: break;
+  }
+  json peaks = json::array();
+  for (const MusicPeak& peak : PeaksBetween(*findings.peaks, from, to, int(columns))) {
+    peaks.push_back(json::array({Rounded(peak.min), Rounded(peak.max)}));
+  }
+  return Json(200, json{{"peaks", peaks}}.dump());
+}
+
+// The text's tempo lines are the show maker's word and win: each lays a beat
+// every 60/bpm seconds from its own time up to the next one's (or the
+// music's end). Without any, the grid found in the music lays them, rounded
+// as demotool beats writes it, so that writing it as a tempo line changes
+// no beat. The found grid is offered either way, as detectedTempo.
+StudioResponse Beats(const StudioHost& host, const MusicAnalysis* music) {
   const std::shared_ptr<const StudioView> view = host.View();
   if (!view) return Error(503, "the show is still loading");
   if (!view->musicSeconds) return Error(404, "the show has no music to find beats in");
-  json beats = json::array();
+  const MusicFindings findings = music ? music->Findings() : MusicFindings{};
+  BeatGrid grid;
+  json detectedTempo = nullptr;
+  json detection = "found";
+  json reason = nullptr;
+  switch (findings.beatsStep) {
+    case MusicStep::Done:
+      grid.bpm = std::round(findings.grid.bpm * 100.0) / 100.0;
+      grid.firstBeat = std::round(findings.grid.firstBeat * 1000.0) / 1000.0;
+      detectedTempo = {{"bpm", grid.bpm}, {"at", grid.firstBeat * RowsPerSecond}};
+      break;
+    case MusicStep::Working: detection = "finding"; break;
+    case MusicStep::NotAsked:
+      detection = "none";
+      reason = "nothing reads the music";
+      break;
+    case MusicStep::Failed:
+      detection = "none";
+      reason = findings.beatsWhy;
+      break;
+  }
   const std::vector<TrackTempo>& tempos = view->tempos;
+  if (tempos.empty() && findings.beatsStep == MusicStep::Working) {
+    return StillWorking("still finding the beats in the music; ask again in a moment");
+  }
+  json beats = json::array();
+  json bpm = nullptr;
+  const bool detected = tempos.empty() && findings.beatsStep == MusicStep::Done;
+  if (detected) {
+    bpm = grid.bpm;
+    for (double t : BeatTimes(grid, *view->musicSeconds)) beats.push_back(t);
+  }
   for (std::size_t i = 0; i < tempos.size(); ++i) {
     const double start = tempos[i].row / RowsPerSecond;
     const double end = i + 1 < tempos.size() ? tempos[i + 1].row / RowsPerSecond : *view->musicSeconds;
@@ -436,12 +519,14 @@ StudioResponse Beats(const StudioHost& host) {
       beats.push_back(start + double(n) * interval);
     }
   }
-  json bpm = nullptr;
   if (!tempos.empty()) bpm = tempos.front().bpm;
-  return Json(200, json{{"bpm", bpm}, {"beats", beats}, {"detected", false}}.dump());
+  json body = {{"bpm", bpm}, {"beats", beats}, {"detected", detected}, {"detectedTempo", detectedTempo},
+               {"detection", detection}};
+  if (!reason.is_null()) body["reason"] = reason;
+  return Json(200, body.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
-StudioResponse Api(const StudioRequest& request, const Target& target, StudioHost& host) {
+StudioResponse Api(const StudioRequest& request, const Target& target, StudioHost& host, const MusicAnalysis* music) {
   const std::string& path = target.path;
   const bool get = request.method == "GET";
   const bool post = request.method == "POST";
@@ -463,8 +548,8 @@ StudioResponse Api(const StudioRequest& request, const Target& target, StudioHos
 
   if (path == "/api/state") return Json(200, StateJson(host.State()));
   if (path == "/api/curve") return Curve(target, host);
-  if (path == "/api/beats") return Beats(host);
-  if (path == "/api/waveform") return Error(404, "the waveform is not available in this build");
+  if (path == "/api/beats") return Beats(host, music);
+  if (path == "/api/waveform") return Waveform(target, host, music);
   if (path == "/api/events") {
     StudioResponse response;
     response.contentType = "text/event-stream";
@@ -581,7 +666,8 @@ bool ParseTransportBody(const std::string& body, TransportCommand& command, std:
   return true;
 }
 
-StudioResponse HandleStudioRequest(const StudioRequest& request, const StudioAccess& access, StudioHost& host) {
+StudioResponse HandleStudioRequest(const StudioRequest& request, const StudioAccess& access, StudioHost& host,
+                                   const MusicAnalysis* music) {
   try {
     const std::string refusal = Refusal(request, access);
     if (!refusal.empty()) return Error(403, refusal);
@@ -606,7 +692,7 @@ StudioResponse HandleStudioRequest(const StudioRequest& request, const StudioAcc
     }
     if (!authorised) return Error(403, "a wrong or missing token (Authorization: Bearer TOKEN)");
     if (request.body.size() > MostStudioBodyBytes) return Error(413, "the body is larger than 1 MiB");
-    return Api(request, target, host);
+    return Api(request, target, host, music);
   } catch (const std::exception& e) {
     // Only running out of memory gets here; the demo goes on.
     return Error(500, std::string("the request could not be answered: ") + e.what());

@@ -35,6 +35,9 @@ struct StudioResponse {
   // GET /api/events, accepted: the server keeps the connection open and
   // sends what a StudioEventFeed gives it; body is empty.
   bool eventStream = false;
+  // Headers beyond the type, such as Retry-After on a 503 that is worth
+  // asking again.
+  std::vector<std::pair<std::string, std::string>> headers;
 };
 
 // A larger body is refused with 413 before it is read whole.
@@ -59,7 +62,8 @@ struct StudioView {
   // "FILE:LINE: message" while FILE does not compile (or cannot be read).
   std::vector<std::string> errors;
   // The text's tempo lines and the music's length (nothing without music),
-  // which GET /api/beats lays its beats from.
+  // which GET /api/beats lays its beats from; GET /api/waveform and
+  // GET /api/beats answer 404 without music.
   std::vector<TrackTempo> tempos;
   std::optional<double> musicSeconds;
 };
@@ -118,7 +122,13 @@ class StudioHost {
   virtual StudioResult Run(StudioCommand command) = 0;
 };
 
-StudioResponse HandleStudioRequest(const StudioRequest& request, const StudioAccess& access, StudioHost& host);
+class MusicAnalysis;
+
+// music: the music's waveform and detected beats as far as they are read
+// (MusicAnalysis.h); without it the waveform is not available and the beats
+// come from the text's tempo lines alone.
+StudioResponse HandleStudioRequest(const StudioRequest& request, const StudioAccess& access, StudioHost& host,
+                                   const MusicAnalysis* music = nullptr);
 
 // The readers of the two bodies that carry changes; false with the reason,
 // in words for a person, when the body is not what the API takes.

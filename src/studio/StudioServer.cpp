@@ -9,6 +9,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -17,6 +18,7 @@
 #include <boost/beast/http.hpp>
 
 #include "platform/Messages.h"
+#include "studio/MusicAnalysis.h"
 
 namespace {
 
@@ -36,6 +38,7 @@ constexpr int KeepAliveTicks = 125;  // 5 s of EventInterval
 struct Shared {
   StudioHost* host = nullptr;
   StudioAccess access;
+  const MusicAnalysis* music = nullptr;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -67,17 +70,20 @@ class Session : public std::enable_shared_from_this<Session> {
     request.target = std::string(in.target());
     for (const auto& field : in) request.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     request.body = in.body();
-    StudioResponse response = HandleStudioRequest(request, shared_.access, *shared_.host);
+    StudioResponse response = HandleStudioRequest(request, shared_.access, *shared_.host, shared_.music);
     if (response.eventStream) {
       StartEvents();
       return;
     }
-    Answer(response.status, response.contentType, std::move(response.body), in.version(), in.keep_alive());
+    Answer(response.status, response.contentType, std::move(response.body), in.version(), in.keep_alive(),
+           response.headers);
   }
 
-  void Answer(int status, const std::string& type, std::string body, unsigned version, bool keepAlive) {
+  void Answer(int status, const std::string& type, std::string body, unsigned version, bool keepAlive,
+              const std::vector<std::pair<std::string, std::string>>& headers = {}) {
     auto response = std::make_shared<http::response<http::string_body>>(http::int_to_status(unsigned(status)), version);
     response->set(http::field::content_type, type);
+    for (const auto& [name, value] : headers) response->set(name, value);
     // Nothing the studio answers may be kept: the show changes under it.
     response->set(http::field::cache_control, "no-store");
     response->set("X-Content-Type-Options", "nosniff");
@@ -149,6 +155,9 @@ class Session : public std::enable_shared_from_this<Session> {
 }  // namespace
 
 struct StudioServer::Impl {
+  // First, so that it outlives every session that reads it; its destruction
+  // cancels a reading still under way.
+  MusicAnalysis music;
   // Before the context, so that the sessions its destruction frees never
   // hold a reference to something already gone.
   Shared shared;
@@ -202,11 +211,16 @@ bool StudioServer::Start(uint16_t port, StudioHost& host, const std::string& tok
     return false;
   }
   impl.shared.host = &host;
+  impl.shared.music = &impl.music;
   impl.shared.access.port = impl.acceptor.local_endpoint().port();
   impl.shared.access.token = token;
   impl.Accept();
   impl.thread = std::thread([&impl] { impl.Run(); });
   return true;
+}
+
+void StudioServer::ReadMusic(const std::string& path) {
+  if (impl_) impl_->music.Start(path);
 }
 
 uint16_t StudioServer::Port() const { return impl_ ? impl_->shared.access.port : 0; }

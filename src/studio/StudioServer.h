@@ -28,11 +28,16 @@ class StudioServer {
   // Listens on 127.0.0.1:port (0: a free port the system picks) and serves
   // host with the token. False with the reason when the port cannot be had.
   bool Start(uint16_t port, StudioHost& host, const std::string& token, std::string& why);
+  // Reads the music file at path in the background for GET /api/waveform
+  // and GET /api/beats, which answer 503 until it is read (MusicAnalysis.h).
+  // Only after Start, and once per Start.
+  void ReadMusic(const std::string& path);
   // The port it listens on (0 before Start).
   uint16_t Port() const;
-  // Closes every connection and ends the thread. A request waiting for the
-  // host keeps the thread until the host answers it (StudioLink::Close
-  // answers them all at once).
+  // Closes every connection and ends the thread, and cancels a reading of
+  // the music still under way. A request waiting for the host keeps the
+  // thread until the host answers it (StudioLink::Close answers them all at
+  // once).
   void Stop();
 
  private:

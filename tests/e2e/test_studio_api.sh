@@ -1,18 +1,21 @@
 #!/bin/bash
 # demo --edit serves the studio: the address is said once on stderr, the API
-# answers with the token and refuses without it or from a foreign Host, and an
-# edit sent with curl is in FILE (and only that line) when its answer comes.
+# answers with the token and refuses without it or from a foreign Host, an
+# edit sent with curl is in FILE (and only that line) when its answer comes,
+# and the music's waveform and beats (found in the music where the build has
+# aubio: the bundled music is 120 BPM) come once the demo has read them.
 . "$(dirname "$0")/lib.sh"
 
 command -v curl >/dev/null || e2e_fail "curl is not installed"
 e2e_start_xvfb 640 360
 e2e_make_show
 cp "$DEMO_SOURCE_DIR/res/src/show.tracks" "$E2E_SHOW/show.tracks"
+cp "$DEMO_SOURCE_DIR/res/Quelf - Tavoy Rip.mp3" "$E2E_SHOW/res/"
 cp "$E2E_SHOW/show.tracks" "$E2E_TMP/original.tracks"
 
 e2e_start_demo --edit show.tracks --window 320x180
 # demo.exe under Wine (E2E_LAUNCHER) ends its lines with CR LF.
-stderr_lines() { tr -d '\r' <"$E2E_TMP/demo.err"; }
+stderr_lines() { { tr -d '\r' <"$E2E_TMP/demo.err"; } 2>/dev/null; }
 said_address() {
   e2e_still_running || e2e_fail "the demo ended before saying the studio's address"
   stderr_lines | grep -q '^demo: studio: http://127\.0\.0\.1:[0-9]*/#token=[0-9a-f]\{32\}$'
@@ -64,6 +67,44 @@ grep -q 'new tracks on screen' "$E2E_TMP/demo.err" && e2e_fail "the demo's own w
 # Undo gives back the file byte for byte.
 [ "$(status "$(api POST /api/undo)")" = 200 ] || e2e_fail "undo was refused"
 cmp -s "$E2E_SHOW/show.tracks" "$E2E_TMP/original.tracks" || e2e_fail "undo did not give back the file"
+
+# The music: 503 while the demo still reads it, then the answer.
+music_answer() {  # PATH: true once answered, false while still reading
+  answer=$(api GET "$1")
+  E2E_WAIT_NOTE="the last answer: $answer"
+  case "$(status "$answer")" in
+    200) return 0 ;;
+    503) return 1 ;;
+    *) e2e_fail "GET $1: $answer" ;;
+  esac
+}
+e2e_wait_until 60 "the waveform" music_answer "/api/waveform?from=0&to=120&columns=400"
+head -n -1 <<<"$answer" | python3 -c '
+import json, sys
+peaks = json.load(sys.stdin)["peaks"]
+assert len(peaks) == 400, f"{len(peaks)} columns for 400"
+assert all(-1 <= lo <= hi <= 1 for lo, hi in peaks), "a peak outside -1..1"
+assert sum(1 for lo, hi in peaks if hi - lo > 0.1) > 300, "mostly silence"
+' || e2e_fail "the waveform is not the music's: $answer"
+[ "$(status "$(api GET "/api/waveform?from=5&to=1&columns=10")")" = 400 ] || e2e_fail "a backwards stretch was not refused"
+
+e2e_wait_until 120 "the beats" music_answer /api/beats
+case "$DEMO_BIN" in
+  *.exe) detects=0 ;;  # the Windows build has no aubio: it says so
+  *) detects=1 ;;
+esac
+head -n -1 <<<"$answer" | python3 -c '
+import json, sys
+beats, detects = json.load(sys.stdin), sys.argv[1] == "1"
+if detects:
+    assert beats["detected"] is True, "not detected"
+    assert abs(beats["bpm"] - 120) <= 0.24, "%s BPM for 120" % beats["bpm"]
+    assert beats["detectedTempo"]["bpm"] == beats["bpm"]
+    assert abs(beats["beats"][1] - beats["beats"][0] - 0.5) < 0.001
+else:
+    assert beats["detected"] is False and beats["detectedTempo"] is None, "detected"
+    assert "not available in this build" in beats["reason"], beats.get("reason")
+' "$detects" || e2e_fail "the beats: $answer"
 
 e2e_wait_window 30
 e2e_key Escape

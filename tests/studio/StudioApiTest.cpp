@@ -4,14 +4,19 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "studio/MusicAnalysis.h"
 #include "studio/StudioApi.h"
 #include "studio/StudioDocument.h"
 #include "studio/StudioFile.h"
@@ -99,7 +104,9 @@ class StudioApiTest : public ::testing::Test {
             {{"Host", "127.0.0.1:" + std::to_string(Port)}, {"Authorization", "Bearer " + Token}},
             std::move(body)};
   }
-  StudioResponse Send(const StudioRequest& request) { return HandleStudioRequest(request, {Port, Token}, *host_); }
+  StudioResponse Send(const StudioRequest& request) {
+    return HandleStudioRequest(request, {Port, Token}, *host_, music_.get());
+  }
   StudioResponse Post(const std::string& target, const std::string& body) { return Send(Request("POST", target, body)); }
   StudioResponse Get(const std::string& target) { return Send(Request("GET", target)); }
   json Edit(const json& ops, int expected = 200) {
@@ -110,6 +117,7 @@ class StudioApiTest : public ::testing::Test {
 
   fs::path dir_, path_;
   std::unique_ptr<TestHost> host_;
+  std::unique_ptr<MusicAnalysis> music_;  // none: nothing reads the music
 };
 
 // Every request that must change nothing: the file stays byte for byte and no
@@ -249,6 +257,212 @@ TEST_F(StudioApiTest, BeatsComeFromTheTempoLinesUpToTheMusicsEnd) {
   EXPECT_EQ(beats["bpm"], 120.0);
   EXPECT_EQ(beats["beats"], (json::array({0.5, 1.0, 1.5, 2.5})));
   EXPECT_EQ(beats["detected"], false);
+}
+
+// Findings of a reading still under way, one that failed, and one done over
+// 2.5 s of music at 10 blocks a second whose block b peaks at -b/100 and b/100.
+MusicFindings Findings(MusicStep step) {
+  MusicFindings findings;
+  findings.peaksStep = findings.beatsStep = step;
+  if (step == MusicStep::Failed) findings.peaksWhy = findings.beatsWhy = "the music cannot be decoded: no frames";
+  if (step != MusicStep::Done) return findings;
+  auto summary = std::make_shared<MusicPeakSummary>();
+  summary->rate = long(MusicPeakBlockFrames) * 10;
+  for (int b = 0; b < 25; ++b) summary->blocks.push_back({-b / 100.0f, b / 100.0f});
+  summary->frames = 25 * MusicPeakBlockFrames;
+  findings.peaks = summary;
+  findings.grid = {119.996, 0.0104, 0.9};
+  return findings;
+}
+
+TEST_F(StudioApiTest, WaveformAnswersFromTheSummaryAndRefusesBadStretches) {
+  struct Case {
+    const char* what;
+    bool music;
+    std::optional<MusicStep> step;  // nothing: no reader at all
+    const char* target;
+    int status;
+  };
+  const Case cases[] = {
+      {"no music in the show", false, MusicStep::Done, "/api/waveform?from=0&to=1&columns=4", 404},
+      {"no 'from'", true, MusicStep::Done, "/api/waveform?to=1&columns=4", 400},
+      {"'from' not a number", true, MusicStep::Done, "/api/waveform?from=x&to=1&columns=4", 400},
+      {"'from' NaN", true, MusicStep::Done, "/api/waveform?from=nan&to=1&columns=4", 400},
+      {"'to' infinite", true, MusicStep::Done, "/api/waveform?from=0&to=inf&columns=4", 400},
+      {"'to' beyond a double", true, MusicStep::Done, "/api/waveform?from=0&to=1e999&columns=4", 400},
+      {"an empty stretch", true, MusicStep::Done, "/api/waveform?from=2&to=2&columns=4", 400},
+      {"a stretch backwards", true, MusicStep::Done, "/api/waveform?from=2&to=1&columns=4", 400},
+      {"no columns", true, MusicStep::Done, "/api/waveform?from=0&to=1&columns=0", 400},
+      {"negative columns", true, MusicStep::Done, "/api/waveform?from=0&to=1&columns=-3", 400},
+      {"a fraction of a column", true, MusicStep::Done, "/api/waveform?from=0&to=1&columns=1.5", 400},
+      {"more columns than any screen", true, MusicStep::Done, "/api/waveform?from=0&to=1&columns=10001", 400},
+      {"nothing reads the music", true, std::nullopt, "/api/waveform?from=0&to=1&columns=4", 404},
+      {"music that cannot be decoded", true, MusicStep::Failed, "/api/waveform?from=0&to=1&columns=4", 404},
+      {"still reading", true, MusicStep::Working, "/api/waveform?from=0&to=1&columns=4", 503},
+      {"the most columns", true, MusicStep::Done, "/api/waveform?from=0&to=1&columns=10000", 200},
+      {"far beyond the music", true, MusicStep::Done, "/api/waveform?from=-1e300&to=1e300&columns=3", 200},
+      {"a stretch longer than a double", true, MusicStep::Done, "/api/waveform?from=-1e308&to=1e308&columns=2", 200},
+  };
+  for (const Case& c : cases) {
+    host_->musicSeconds = c.music ? std::optional<double>(2.5) : std::nullopt;
+    host_->Publish();
+    music_ = c.step ? std::make_unique<MusicAnalysis>(Findings(*c.step)) : nullptr;
+    const StudioResponse r = Get(c.target);
+    EXPECT_EQ(r.status, c.status) << c.what << ": " << r.body;
+    const json body = json::parse(r.body);
+    if (c.status != 200) {
+      EXPECT_TRUE(body.contains("error")) << c.what;
+      const bool retry = !r.headers.empty() && r.headers[0] == std::make_pair(std::string("Retry-After"), std::string("1"));
+      EXPECT_EQ(retry, c.status == 503) << c.what << ": only a reading under way is worth asking again";
+    }
+  }
+  const json far = json::parse(Get("/api/waveform?from=-1e300&to=1e300&columns=3").body)["peaks"];
+  EXPECT_EQ(far, (json::array({{0, 0}, {-0.24, 0.24}, {0, 0}}))) << "the middle column holds all the music";
+  const json widest = json::parse(Get("/api/waveform?from=-1e308&to=1e308&columns=2").body)["peaks"];
+  EXPECT_EQ(widest, (json::array({{0, 0}, {-0.24, 0.24}}))) << "the second column holds all the music";
+  music_ = std::make_unique<MusicAnalysis>(Findings(MusicStep::Failed));
+  EXPECT_NE(Get("/api/waveform?from=0&to=1&columns=4").body.find("no frames"), std::string::npos)
+      << "the decoder's reason reaches the page";
+}
+
+TEST(MusicPeaksTest, ColumnsTakeTheExtremesOfTheBlocksTheyOverlap) {
+  const std::shared_ptr<const MusicPeakSummary> summary = Findings(MusicStep::Done).peaks;
+  struct Case {
+    const char* what;
+    double from, to;
+    int columns, column;
+    float min, max;
+  };
+  const Case cases[] = {
+      {"a column per block", 0.0, 2.5, 25, 7, -0.07f, 0.07f},
+      {"five blocks to a column", 0.0, 2.5, 5, 1, -0.09f, 0.09f},
+      {"a column narrower than a block shows its block", 0.71, 0.72, 1, 0, -0.07f, 0.07f},
+      {"a column on a block's edge takes only the block after it", 0.5, 0.6, 1, 0, -0.05f, 0.05f},
+      {"before the music: silence", -2.0, -1.0, 4, 3, 0.0f, 0.0f},
+      {"after the music: silence", 10.0, 11.0, 2, 1, 0.0f, 0.0f},
+      {"straddling the end: the last block", 2.35, 2.65, 3, 0, -0.24f, 0.24f},
+      {"straddling the end: then silence", 2.35, 2.65, 3, 2, 0.0f, 0.0f},
+  };
+  for (const Case& c : cases) {
+    const std::vector<MusicPeak> peaks = PeaksBetween(*summary, c.from, c.to, c.columns);
+    ASSERT_EQ(peaks.size(), std::size_t(c.columns)) << c.what;
+    EXPECT_FLOAT_EQ(peaks[c.column].min, c.min) << c.what;
+    EXPECT_FLOAT_EQ(peaks[c.column].max, c.max) << c.what;
+  }
+  // The mono mix is the mean of the channels: a left and right in opposite
+  // phase cancel, and a block's last frame counts as much as its first.
+  MusicPeakSummary stereo;
+  stereo.rate = 44100;
+  std::vector<float> frames(2 * (MusicPeakBlockFrames + 1), 0.0f);
+  frames[0] = 1.0f, frames[1] = -1.0f;
+  frames[2 * (MusicPeakBlockFrames - 1)] = 0.5f, frames[2 * (MusicPeakBlockFrames - 1) + 1] = 0.3f;
+  frames[2 * MusicPeakBlockFrames] = -0.25f;
+  stereo.Add(frames.data(), MusicPeakBlockFrames + 1, 2);
+  ASSERT_EQ(stereo.blocks.size(), 2u);
+  EXPECT_FLOAT_EQ(stereo.blocks[0].min, 0.0f);
+  EXPECT_FLOAT_EQ(stereo.blocks[0].max, 0.4f);
+  EXPECT_FLOAT_EQ(stereo.blocks[1].min, -0.125f);
+  EXPECT_EQ(stereo.frames, MusicPeakBlockFrames + 1);
+}
+
+// The text's tempo lines are the show maker's word; the grid found in the
+// music lays the beats only where the text has none, and is offered anyway.
+TEST_F(StudioApiTest, BeatsFromTheTextWinOverTheFoundOnes) {
+  struct Case {
+    const char* what;
+    bool tempoLine;
+    MusicStep step;
+    int status;
+    bool detected;
+    json bpm, firstBeats, detectedTempo;
+  };
+  const json found = {{"bpm", 120.0}, {"at", 0.2}};
+  const Case cases[] = {
+      {"found, no tempo line", false, MusicStep::Done, 200, true, 120.0, {0.01, 0.51}, found},
+      {"still finding, no tempo line", false, MusicStep::Working, 503, false, nullptr, nullptr, nullptr},
+      {"nothing found, no tempo line", false, MusicStep::Failed, 200, false, nullptr, json::array(), nullptr},
+      {"found, and a tempo line", true, MusicStep::Done, 200, false, 100.0, {0.5, 1.1}, found},
+      {"still finding, and a tempo line", true, MusicStep::Working, 200, false, 100.0, {0.5, 1.1}, nullptr},
+  };
+  host_->musicSeconds = 3.0;
+  Edit({{{"tempo", json::array()}}});
+  for (const Case& c : cases) {
+    if (c.tempoLine != !host_->view->tempos.empty()) {
+      Edit({{{"tempo", c.tempoLine ? json{{{"bpm", 100}, {"at", 10}}} : json::array()}}});
+    }
+    music_ = std::make_unique<MusicAnalysis>(Findings(c.step));
+    const StudioResponse r = Get("/api/beats");
+    ASSERT_EQ(r.status, c.status) << c.what << ": " << r.body;
+    if (c.status != 200) continue;
+    const json beats = json::parse(r.body);
+    EXPECT_EQ(beats["detected"], c.detected) << c.what;
+    EXPECT_EQ(beats["bpm"], c.bpm) << c.what;
+    ASSERT_EQ(beats["beats"].size() >= 2, c.firstBeats.size() == 2) << c.what << ": " << r.body;
+    for (std::size_t i = 0; i < c.firstBeats.size(); ++i) {
+      EXPECT_NEAR(beats["beats"][i].get<double>(), c.firstBeats[i].get<double>(), 1e-9) << c.what;
+    }
+    EXPECT_EQ(beats["detectedTempo"].is_null(), c.detectedTempo.is_null()) << c.what;
+    if (!c.detectedTempo.is_null()) {
+      EXPECT_EQ(beats["detectedTempo"]["bpm"], c.detectedTempo["bpm"]) << c.what << ": rounded as a tempo line";
+      EXPECT_NEAR(beats["detectedTempo"]["at"].get<double>(), 0.2, 1e-9) << c.what << ": a row, as the show's tempo";
+    }
+    if (c.step == MusicStep::Failed) {
+      EXPECT_NE(beats.value("reason", ""), "") << c.what;
+    }
+  }
+}
+
+// The music read for real by the platform's decoder: a file cut off mid-frame
+// and followed by junk shows the waveform of what decodes; a file that is no
+// music, or none at all, says why. The reading is left while it still looks
+// for beats, which must not keep the test waiting.
+TEST(MusicAnalysisTest, WhatDecodesIsSummedUpAndTheRestSaysWhy) {
+  const fs::path dir = fs::temp_directory_path() / ("studio-music-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string music = ReadFile(std::string(DEMO_SOURCE_DIR) + "/res/Quelf - Tavoy Rip.mp3");
+  ASSERT_GT(music.size(), 400000u);
+  // 192 kbit/s: 24,000 bytes a second.
+  std::ofstream(dir / "cut.mp3", std::ios::binary) << music.substr(0, 320017) << std::string(4096, '\x55');
+  std::ofstream(dir / "text.mp3", std::ios::binary) << std::string(20000, 'x');
+  struct Case {
+    const char* what;
+    const char* name;
+    MusicStep step;
+    double seconds;
+  };
+  const Case cases[] = {
+      {"a file cut off mid-frame", "cut.mp3", MusicStep::Done, 13.33},
+      {"a text, not music", "text.mp3", MusicStep::Failed, 0.0},
+      {"no file", "missing.mp3", MusicStep::Failed, 0.0},
+  };
+  for (const Case& c : cases) {
+    MusicAnalysis analysis;
+    analysis.Start((dir / c.name).string());
+    MusicFindings findings = analysis.Findings();
+    for (auto start = std::chrono::steady_clock::now();
+         findings.peaksStep == MusicStep::Working && std::chrono::steady_clock::now() - start < std::chrono::seconds(120);
+         findings = analysis.Findings()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(findings.peaksStep, c.step) << c.what << ": " << findings.peaksWhy;
+    if (c.step == MusicStep::Failed) {
+      EXPECT_NE(findings.peaksWhy, "") << c.what;
+      EXPECT_EQ(findings.beatsStep, MusicStep::Failed) << c.what;
+      continue;
+    }
+    const MusicPeakSummary& summary = *findings.peaks;
+    EXPECT_NEAR(double(summary.frames) / double(summary.rate), c.seconds, 0.5) << c.what;
+    float lowest = 0.0f, highest = 0.0f;
+    for (const MusicPeak& peak : summary.blocks) {
+      ASSERT_LE(peak.min, peak.max);
+      lowest = std::min(lowest, peak.min);
+      highest = std::max(highest, peak.max);
+    }
+    EXPECT_GE(lowest, -1.0f);
+    EXPECT_LE(highest, 1.0f);
+    EXPECT_GT(highest - lowest, 0.2f) << c.what << ": music, not silence";
+  }
+  fs::remove_all(dir);
 }
 
 TEST_F(StudioApiTest, CurvesAreTheDemosOwnEvaluation) {
