@@ -47,7 +47,7 @@ std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 // status when it cannot be.
 bool DecodeMono(const char* path, std::vector<float>& mono, long& rate, int& status) {
   std::error_code ec;
-  if (std::filesystem::is_directory(NativeDataPath(path), ec)) {
+  if (std::filesystem::is_directory(FileSystemPath(NativeDataPath(path)), ec)) {
     Fail(Quoted(path) + " is a folder, not a music file");
     status = ExitUsage;
     return false;
@@ -127,7 +127,7 @@ bool WriteTrackText(const std::string& path, const std::string& text) {
     Fail(error);
     return false;
   }
-  std::FILE* out = std::fopen(file.tempPath.c_str(), "wb");
+  std::FILE* out = OpenFile(file.tempPath, "wb");
   bool ok = out && std::fwrite(text.data(), 1, text.size(), out) == text.size();
   if (out) ok = std::fclose(out) == 0 && ok;
   if (!ok) {
