@@ -10,7 +10,8 @@
 #      output in a folder that does not exist, an output that is a folder, a
 #      Matroska capture (Media Foundation writes MP4 only), and a capture on a
 #      system without an H.264 or AAC encoder (Wine has none; were one there,
-#      the capture must instead write an MP4);
+#      the capture must instead write an MP4); Media Foundation is not among
+#      demo.exe's imports, so that it starts where that is missing;
 #   4. --help offers --render and --capture, and no Matroska.
 #   render_wine.sh DEMO.EXE LINUX_DEMO WINE_RUN PREFIX
 # Without the Linux demo the test is skipped (77). The stills are kept under
@@ -78,6 +79,14 @@ done <<'ROWS'
 --capture capture.mkv --to 1 --size 64x36|Matroska (.mkv) cannot be written on Windows|capture.mkv
 --capture capture.mp4 --to 1 --size 64x36|encoder in Media Foundation, which video capture needs|capture.mp4
 ROWS
+
+# Media Foundation is loaded when a capture starts, never imported: on a
+# Windows N edition without it demo.exe must still start.
+objdump=$(command -v x86_64-w64-mingw32-objdump || command -v i686-w64-mingw32-objdump || true)
+if [ -n "$objdump" ]; then
+  ! "$objdump" -p "$demo_exe" | grep -qiE 'DLL Name: (mfplat|mfreadwrite)' ||
+    e2e_fail "demo.exe imports Media Foundation, so it would not start where that is missing"
+fi
 
 # --- 4. The help offers what works here --------------------------------------
 wine_demo --help || e2e_fail "demo.exe --help failed: $(cat "$E2E_TMP/wine.err")"
