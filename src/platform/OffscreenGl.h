@@ -4,7 +4,9 @@
 // very GL code of the window; only where the pixels end up differs.
 //
 // What callers rely on:
-// - OpenOffscreenGl needs neither an X server nor DISPLAY. The context stays
+// - OpenOffscreenGl needs no display: on Linux neither an X server nor
+//   DISPLAY (EGL), on Windows no visible window (a hidden one carries the WGL
+//   context; under Wine that still needs an X server). The context stays
 //   current on the calling thread until CloseOffscreenGl.
 // - The framebuffer is RGBA 8/8/8/8 with depth 24 and stencil 8 and the samples
 //   asked for, or the most this GL offers when that is fewer (announced with
