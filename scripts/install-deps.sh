@@ -13,6 +13,8 @@ windows_packages=(
   mingw-w64 googletest wine wine64 xvfb xdotool x11-apps imagemagick python3
   # the studio's server, whose headers the Windows build takes from Linux's
   libboost-dev nlohmann-json3-dev
+  # zlib for Windows: the yardstick of bench/run-windows.sh
+  libz-mingw-w64-dev
   # 32-bit Wine and the 32-bit Mesa its OpenGL stands on, to run the i686
   # build (named with their architecture: the amd64 packages of the same
   # names are another thing, already in the list above)

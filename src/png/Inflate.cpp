@@ -778,10 +778,14 @@ FastLoopFunction PickFastLoop() {
 
 // Picked once, on the first block of the first stream, so that nothing of it
 // runs before main.
+FastLoopFunction PickedFastLoop() {
+  static const FastLoopFunction picked = PickFastLoop();
+  return picked;
+}
+
 Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits& bits, Output& output,
               InflateError& error) {
-  static const FastLoopFunction picked = PickFastLoop();
-  return picked(literals, distances, bits, output, error);
+  return PickedFastLoop()(literals, distances, bits, output, error);
 }
 
 // One symbol (and for a length, its distance) with every check of the walk.
@@ -878,6 +882,8 @@ InflateError InflateStoredBlock(Bits& bits, Output& output) {
 
 // ---------------------------------------------------------------------------
 // The stream.
+
+const char* inflateFastLoopName() { return PickedFastLoop() == FastLoopPlain ? "plain" : "bmi2"; }
 
 int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin, const unsigned char* end,
                    size_t outputLimit) {

@@ -59,6 +59,10 @@ enum class InflateError : int {
 int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin,
                    const unsigned char* end, size_t outputLimit = SIZE_MAX);
 
+// The fast loop this processor runs, picked on first use by a check of the
+// processor of our own: "bmi2" or "plain". For the benchmarks' notes.
+const char* inflateFastLoopName();
+
 // ---------------------------------------------------------------------------
 // The building blocks below are used by decompressZlib; they are declared here
 // so that the tests and the fuzz target can drive them directly.
