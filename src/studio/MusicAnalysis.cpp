@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <utility>
 
 #include "platform/MusicProbe.h"
@@ -76,7 +77,25 @@ void MusicAnalysis::Start(std::string path) {
     findings_.peaksStep = MusicStep::Working;
     findings_.beatsStep = MusicStep::Working;
   }
-  thread_ = std::thread([this, path = std::move(path)] { Read(path); });
+  thread_ = std::thread([this, path = std::move(path)] {
+    // Only memory running out throws here; the show goes on without the
+    // music's findings rather than ending.
+    try {
+      Read(path);
+    } catch (const std::exception& e) {
+      const std::string why = std::string("the music could not be read: ") + e.what();
+      std::lock_guard<std::mutex> lock(mutex_);
+      // What was done stays done: the waveform outlives a beat finder that ran out.
+      if (findings_.peaksStep == MusicStep::Working) {
+        findings_.peaksStep = MusicStep::Failed;
+        findings_.peaksWhy = why;
+      }
+      if (findings_.beatsStep == MusicStep::Working) {
+        findings_.beatsStep = MusicStep::Failed;
+        findings_.beatsWhy = why;
+      }
+    }
+  });
 }
 
 MusicFindings MusicAnalysis::Findings() const {
