@@ -35,7 +35,11 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/windows/MediaFoundationTesting.h"
+
 namespace {
+
+const MediaFoundationCalls* replacedCalls = nullptr;
 
 // The entry points used, found in the two libraries once per run.
 struct MediaFoundation {
@@ -106,6 +110,7 @@ void JoinCom() {
 // Whether an encoder transform from PCM or uncompressed video to subtype is
 // registered (synchronous, asynchronous or hardware).
 bool HasEncoder(const MediaFoundation& mf, const GUID& category, const GUID& major, const GUID& subtype) {
+  if (replacedCalls) return replacedCalls->hasEncoder(category, major, subtype);
   MFT_REGISTER_TYPE_INFO output{major, subtype};
   IMFActivate** found = nullptr;
   UINT32 count = 0;
@@ -244,6 +249,8 @@ bool WriteSample(VideoEncoder* e, DWORD stream, const void* bytes, DWORD size, L
 
 }  // namespace
 
+void ReplaceMediaFoundationCalls(const MediaFoundationCalls* calls) { replacedCalls = calls; }
+
 bool CheckVideoEncoding(VideoContainer container, std::string& why) {
   if (container == VideoContainer::Matroska) {
     why = "Matroska (.mkv) cannot be written on Windows: Media Foundation writes MP4 (.mp4)";
@@ -299,7 +306,11 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& s, std::string& error
   // Pictures come as fast as they are drawn; the writer need not pace them.
   if (SUCCEEDED(r)) r = attributes->SetUINT32(MF_SINK_WRITER_DISABLE_THROTTLING, TRUE);
   if (SUCCEEDED(r)) r = attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, TRUE);
-  if (SUCCEEDED(r)) r = mf->createSinkWriter(Wide(s.path).c_str(), nullptr, attributes, &e->writer);
+  if (SUCCEEDED(r)) {
+    const std::wstring url = Wide(s.path);
+    r = replacedCalls ? replacedCalls->createSinkWriter(url.c_str(), nullptr, attributes, &e->writer)
+                      : mf->createSinkWriter(url.c_str(), nullptr, attributes, &e->writer);
+  }
   Release(attributes);
   if (FAILED(r)) {
     error = "cannot write '" + s.path + "': " + Failed("creating the sink writer", r);
