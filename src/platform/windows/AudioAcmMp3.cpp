@@ -44,6 +44,7 @@ struct AcmMp3Decoder {
   bool started = false;
   bool ended = false;
   std::string failure;
+  double announcedSeconds = -1.0;
 };
 
 namespace {
@@ -139,6 +140,31 @@ bool Convert(AcmMp3Decoder& d) {
   return true;
 }
 
+uint32_t BigEndian32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+// The frame count of the encoder's notes between the tags and the first
+// audio frame, in seconds; -1 when there are none or they give no count.
+double AnnouncedSeconds(const std::vector<uint8_t>& file, const Mp3Frames& frames) {
+  if (frames.frames.empty() || frames.format.sampleRate <= 0) return -1.0;
+  const size_t from = Id3v2TagBytes(file.data(), file.size());
+  const size_t to = std::min<size_t>(frames.frames.front().offset, file.size());
+  uint32_t count = 0;
+  for (size_t at = from; at + 18 <= to && count == 0; ++at) {
+    const uint8_t* p = file.data() + at;
+    if (std::memcmp(p, "Xing", 4) == 0 || std::memcmp(p, "Info", 4) == 0) {
+      if (at + 12 <= to && (BigEndian32(p + 4) & 1)) count = BigEndian32(p + 8);
+      if (count == 0) return -1.0;
+    } else if (std::memcmp(p, "VBRI", 4) == 0) {
+      count = BigEndian32(p + 14);
+      if (count == 0) return -1.0;
+    }
+  }
+  if (count == 0) return -1.0;
+  return double(count) * double(frames.format.samplesPerFrame) / double(frames.format.sampleRate);
+}
+
 }  // namespace
 
 AcmMp3Decoder* OpenAcmMp3Decoder(std::vector<uint8_t> file, std::string& why) {
@@ -151,6 +177,7 @@ AcmMp3Decoder* OpenAcmMp3Decoder(std::vector<uint8_t> file, std::string& why) {
     delete d;
     return nullptr;
   }
+  d->announcedSeconds = AnnouncedSeconds(file, d->frames);
   size_t total = 0;
   for (const Mp3FrameSpan& f : d->frames.frames) total += f.bytes;
   try {
@@ -196,6 +223,7 @@ AcmMp3Decoder* OpenAcmMp3Decoder(std::vector<uint8_t> file, std::string& why) {
 long AcmMp3Rate(const AcmMp3Decoder* decoder) { return decoder ? decoder->frames.format.sampleRate : 0; }
 int AcmMp3Channels(const AcmMp3Decoder* decoder) { return decoder ? decoder->frames.format.channels : 0; }
 double AcmMp3FramesSeconds(const AcmMp3Decoder* decoder) { return decoder ? decoder->frames.Seconds() : 0.0; }
+double AcmMp3AnnouncedSeconds(const AcmMp3Decoder* decoder) { return decoder ? decoder->announcedSeconds : -1.0; }
 
 size_t DecodeAcmMp3(AcmMp3Decoder* decoder, uint8_t* out, size_t capacity) {
   if (!decoder || !decoder->stream) return 0;

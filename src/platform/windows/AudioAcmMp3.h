@@ -25,6 +25,10 @@ AcmMp3Decoder* OpenAcmMp3Decoder(std::vector<uint8_t> file, std::string& why);
 long AcmMp3Rate(const AcmMp3Decoder* decoder);
 int AcmMp3Channels(const AcmMp3Decoder* decoder);
 double AcmMp3FramesSeconds(const AcmMp3Decoder* decoder);
+// The length the encoder's notes at the start of the file (a Xing, Info or
+// VBRI frame) announce, counted the same way; -1 when the file has none. A
+// file whose frames fall well short of it was cut short.
+double AcmMp3AnnouncedSeconds(const AcmMp3Decoder* decoder);
 
 // Decodes up to capacity bytes (a whole number of sample frames) into out;
 // 0 once the music has ended or the codec failed, in which case

@@ -55,6 +55,7 @@
 #include "platform/AudioTesting.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
+#include "platform/MusicProbe.h"  // how damaged music is told
 #include "platform/windows/AudioAcmMp3.h"
 #include "platform/windows/WaveOutCalls.h"
 
@@ -118,6 +119,9 @@ struct AudioService {
   long musicRate = SilentRate;
   int musicChannels = SilentChannels;
   double lengthSeconds = -1.0;  // -1: unknown
+  double silentTailSeconds = 0.0;  // a damaged file: silence after its music
+  int64_t endHeardNs = -1;         // when the device had played the music's end
+  int64_t repositionNs = 0;        // when the clock last started again
   bool silent = true;           // no device or no decodable file
   bool playing = false;
   bool paused = false;
@@ -178,6 +182,8 @@ void ResetClock(AudioService& s) {
   s.lastSeconds = 0.0;
   s.lastReturnNs = s.lastMoveNs = NowNs();
   s.lastDeviceFrames = -1.0;
+  s.endHeardNs = -1;
+  s.repositionNs = NowNs();
 }
 
 // Silent streams start counting once both the output runs and the stream
@@ -307,6 +313,7 @@ void FreeStream(AudioService& s) {
   s.offsetSeconds = 0.0;
   s.silent = true;
   s.lengthSeconds = -1.0;
+  s.silentTailSeconds = 0.0;
   s.musicRate = SilentRate;
   s.musicChannels = SilentChannels;
 }
@@ -446,7 +453,20 @@ double HeardSeconds(AudioService& s) {
       return HeardSeconds(s);
     }
     s.smooth.rate = double(s.format.nSamplesPerSec);
-    seconds += AdvanceSmoothedClock(s.smooth, frames, now, double(s.musicEndFrames)) / s.smooth.rate;
+    const double before = s.smooth.started ? s.smooth.frames : s.smooth.from;
+    const int64_t beforeNs = s.smooth.started ? s.smooth.ns : s.repositionNs;
+    const double heard = AdvanceSmoothedClock(s.smooth, frames, now, double(s.musicEndFrames));
+    seconds += heard / s.smooth.rate;
+    if (s.silentTailSeconds > 0.0 && s.musicEndFrames >= 0 && heard >= double(s.musicEndFrames)) {
+      // The music of a damaged file is over: its missing rest goes by
+      // silently, from when the end was reached (the readings may be far
+      // apart, and a seek into the rest reaches it at once).
+      if (s.endHeardNs < 0) {
+        const double toEnd = std::max(double(s.musicEndFrames) - before, 0.0) / s.smooth.rate;
+        s.endHeardNs = std::min(now, beforeNs + int64_t(toEnd * 1e9));
+      }
+      seconds += double(now - s.endHeardNs) * 1e-9;
+    }
   }
   if (s.lengthSeconds >= 0.0) seconds = std::min(seconds, s.lengthSeconds);
   seconds = std::max(seconds, s.lastSeconds);
@@ -488,17 +508,48 @@ uint32_t AudioOpenStream(const char* path) {
   AcmMp3Decoder* decoder = nullptr;
   switch (ReadDataFile(shown, file, LargestMusicFileBytes)) {
     case FileRead::Ok:
-      decoder = OpenAcmMp3Decoder(std::move(file), why);
+      if (file.empty()) {
+        why = "the file is empty";
+      } else {
+        decoder = OpenAcmMp3Decoder(std::move(file), why);
+      }
       break;
     case FileRead::CannotOpen:
-      why = "cannot open the file";
+      why = "the file cannot be opened";
       break;
     case FileRead::ReadError:
-      why = "cannot read the file";
+      why = "the file cannot be read";
       break;
     case FileRead::TooLarge:
       why = "the file is too large";
       break;
+  }
+  if (decoder) {
+    // Frames the codec will not take are told now, with a device or without.
+    std::vector<uint8_t> first(size_t(BufferFrames) * 4 * size_t(AcmMp3Channels(decoder)));
+    if (DecodeAcmMp3(decoder, first.data(), first.size()) == 0) {
+      why = AcmMp3Failure(decoder).empty() ? std::string("no audio frames") : AcmMp3Failure(decoder);
+      why = "no mp3 audio in it (" + why + ")";
+      CloseAcmMp3Decoder(decoder);
+      decoder = nullptr;
+    } else if (!RewindAcmMp3Decoder(decoder)) {
+      why = AcmMp3Failure(decoder);
+      CloseAcmMp3Decoder(decoder);
+      decoder = nullptr;
+    }
+  }
+  double silentTail = 0.0;
+  if (decoder) {
+    const double length = AcmMp3FramesSeconds(decoder);
+    const double announced = AcmMp3AnnouncedSeconds(decoder);
+    if (announced - length > DamagedMusicShortfallSeconds) {
+      silentTail = announced - length;
+      Say(Subsystem::Music, "%s: damaged after %.1f s of the %.1f s it announces; the rest plays silent", shown,
+          length, announced);
+    }
+  } else {
+    Say(Subsystem::Music, "%s: %s; the show runs silently on the clock", shown, why.c_str());
+    why.clear();
   }
 
   Locked locked(s);
@@ -507,7 +558,8 @@ uint32_t AudioOpenStream(const char* path) {
   if (decoder) {
     s.musicRate = AcmMp3Rate(decoder);
     s.musicChannels = AcmMp3Channels(decoder);
-    s.lengthSeconds = AcmMp3FramesSeconds(decoder);
+    s.lengthSeconds = AcmMp3FramesSeconds(decoder) + silentTail;
+    s.silentTailSeconds = silentTail;
     if (s.device && (long(s.format.nSamplesPerSec) != s.musicRate || s.format.nChannels != s.musicChannels)) {
       CloseDevice(s);
       const MMRESULT result = OpenDevice(s, s.musicRate, s.musicChannels);
@@ -525,8 +577,7 @@ uint32_t AudioOpenStream(const char* path) {
     }
   }
   if (!why.empty()) {
-    Say(Subsystem::Audio, "cannot play '%s' (%s); the show runs silently on the system clock",
-        shown, why.c_str());
+    Say(Subsystem::Audio, "cannot play %s (%s); the show runs silently on the clock", shown, why.c_str());
   }
   ResetClock(s);
   return s.handle;
