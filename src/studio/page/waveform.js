@@ -135,14 +135,6 @@ export class Waveform {
       g.fillRect(x(loop[1]), 0, 1, height);
     }
 
-    // Beats, the first of every four as a bar.
-    this.beats.forEach((seconds, i) => {
-      const bx = Math.round(x(seconds * rps)) + 0.5;
-      if (bx < 0 || bx > width) return;
-      g.fillStyle = i % 4 === 0 ? "rgba(255, 255, 255, 0.22)" : "rgba(255, 255, 255, 0.08)";
-      g.fillRect(bx, 0, 1, height);
-    });
-
     const mid = height / 2;
     if (this.peaks && this.peaks.values.length) {
       const { from, to, values } = this.peaks;
@@ -154,6 +146,17 @@ export class Waveform {
         g.fillRect(x0 + i * scale, top, Math.max(1, scale), Math.max(1, (hi - lo) * (mid - 4)));
       });
     }
+
+    // Beats over the peaks, so that a beat shows where the music hits; the first of every four as a bar.
+    // Where beats would stand closer than a few pixels only the bars are drawn, or none.
+    const apart = this.beats.length > 1 ? x((this.beats[1] - this.beats[0]) * rps) - x(0) : Infinity;
+    const drawn = apart >= 6 ? 1 : apart * 4 >= 6 ? 4 : 0;
+    this.beats.forEach((seconds, i) => {
+      const bx = Math.round(x(seconds * rps)) + 0.5;
+      if (!drawn || i % drawn || bx < 0 || bx > width) return;
+      g.fillStyle = i % 4 === 0 ? "rgba(255, 255, 255, 0.45)" : "rgba(255, 255, 255, 0.18)";
+      g.fillRect(bx, 0, 1, height);
+    });
 
     // Time along the bottom, every so many seconds for about 100 px apart.
     const secondsPerPixel = (this.view.to - this.view.from) / rps / width;
