@@ -265,6 +265,8 @@ class Studio:
             raise Refused(400, "an edit is {version, ops: [...]}")
         if body.get("version") != self.version:
             raise Refused(409, "stale version")
+        if self.errors:
+            raise Refused(409, "the file on disk does not compile; the studio waits for a save that does")
         before = self.snapshot()
         try:
             for op in body["ops"]:
@@ -356,11 +358,11 @@ class Studio:
             errors = [f"{os.path.basename(self.file)}: {e}"]
             if errors != self.errors:
                 self.errors = errors
-                self.publish("errors", self.errors)
+                self.publish("errors", {"errors": self.errors})
             return
         if self.errors:
             self.errors = []
-            self.publish("errors", self.errors)
+            self.publish("errors", {"errors": self.errors})
         before = self.snapshot()
         self.undo.append(before)
         self.redo.clear()
@@ -472,6 +474,8 @@ class Handler(BaseHTTPRequestHandler):
                 return self.send_json(200, studio.show_json())
             if url.path == "/api/state":
                 return self.send_json(200, studio.state_json())
+            if url.path == "/api/errors":
+                return self.send_json(200, {"errors": studio.errors})
             if url.path == "/api/curve":
                 keys = studio.tracks.get(query.get("track", [""])[0])
                 if keys is None:
@@ -519,7 +523,8 @@ class Handler(BaseHTTPRequestHandler):
                     return self.send_json(200, studio.transport(body))
             except Refused as e:
                 if e.status == 409 and url.path == "/api/edit":
-                    return self.send_json(409, studio.show_json())
+                    # As the demo: the current show, with why and the file's errors.
+                    return self.send_json(409, {**studio.show_json(), "error": str(e), "errors": studio.errors})
                 return self.send_json(e.status, {"error": str(e)})
         self.send_json(404, {"error": "no such call"})
 
@@ -533,7 +538,7 @@ class Handler(BaseHTTPRequestHandler):
         studio = self.studio
         with studio.lock:
             for name, data in (("show", studio.show_json()), ("state", studio.state_json()),
-                               ("errors", studio.errors)):
+                               ("errors", {"errors": studio.errors})):
                 q.put(f"event: {name}\ndata: {json.dumps(data)}\n\n".encode())
             studio.listeners.append(q)
         try:

@@ -222,6 +222,21 @@ def check_outside_save(driver, studio, path, names):
     wait("the key as before the save", lambda: studio.key(track, row)["value"] == old)
     wait("the file as before the save", lambda: read(path) == before)
 
+    # A save that does not compile: the page shows the error, and refuses to write over it.
+    broken = before + "  zz 1 step\n"
+    with open(path + ".saving", "w", encoding="utf-8", newline="") as f:
+        f.write(broken)
+    os.replace(path + ".saving", path)
+    wait("the error at the side", lambda: driver.find_elements(By.CSS_SELECTOR, "#problems li.error"))
+    cell(driver, names.index("back.y"), 5).click()
+    ActionChains(driver).send_keys("0.5", Keys.ENTER).perform()
+    wait("the refusal said", lambda: "does not compile" in driver.find_element(By.ID, "message").text)
+    assert read(path) == broken, "an edit wrote over a file that does not compile"
+    with open(path + ".saving", "w", encoding="utf-8", newline="") as f:
+        f.write(before)
+    os.replace(path + ".saving", path)
+    wait("the error gone", lambda: not driver.find_elements(By.CSS_SELECTOR, "#problems li.error"))
+
 
 def check_tempo_and_marks(driver, studio, path):
     """Tempo lines and marks typed into the side panel reach the file; bad input changes nothing."""

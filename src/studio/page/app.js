@@ -242,7 +242,13 @@ class Studio {
       this.say(what);
       done = true;
     } catch (e) {
-      if (e.status === 409 && e.data && e.data.tracks) {
+      if (e.status === 409 && e.data && e.data.tracks && e.data.errors?.length) {
+        // The file on disk does not compile: an edit now would write over the user's text.
+        this.setShow(e.data, "stale");
+        if (Array.isArray(e.data.errors)) this.setErrors(e.data.errors);
+        this.say(`Not done: ${what}: ${e.data.file || "the file"} on disk does not compile; ` +
+          "the studio waits for a save that does (errors at the side).", "error");
+      } else if (e.status === 409 && e.data && e.data.tracks) {
         this.setShow(e.data, "stale");
         this.say(`The show had changed before this edit arrived (now version ${e.data.version}): ` +
           `it is shown as it is, and “${what}” was not made.`, "warn");
