@@ -5,10 +5,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -94,6 +97,40 @@ TEST(StudioServerTest, APortInUseIsRefusedWithTheReason) {
   ASSERT_TRUE(first.Start(0, host, Token, why)) << why;
   EXPECT_FALSE(second.Start(first.Port(), host, Token, why));
   EXPECT_NE(why.find("127.0.0.1:" + std::to_string(first.Port())), std::string::npos) << why;
+}
+
+// The music is read on its own thread: while it is still being read the
+// waveform is refused with a Retry-After the page goes by, and what cannot
+// be decoded is refused with the reason. A pipe stands in for a music file
+// that takes its time: opening it waits until the test opens the other end.
+TEST(StudioServerTest, TheWaveformWaitsForTheMusicWithARetryAfter) {
+  const std::string pipe = (std::filesystem::temp_directory_path() / ("studio-music-" + std::to_string(getpid()))).string();
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  FixedHost host;
+  auto view = std::make_shared<StudioView>(*host.view);
+  view->musicSeconds = 10.0;
+  host.view = view;
+  StudioServer server;
+  std::string why;
+  ASSERT_TRUE(server.Start(0, host, Token, why)) << why;
+  server.ReadMusic(pipe);
+  const std::string request = "GET /api/waveform?from=0&to=1&columns=2 HTTP/1.1\r\nHost: 127.0.0.1:" +
+                              std::to_string(server.Port()) + "\r\nAuthorization: Bearer " + Token +
+                              "\r\nConnection: close\r\n\r\n";
+  const std::string reading = Exchange(server.Port(), request);
+  EXPECT_EQ(reading.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u) << reading;
+  EXPECT_NE(reading.find("Retry-After: 1\r\n"), std::string::npos) << reading;
+  close(open(pipe.c_str(), O_WRONLY));  // an empty file: no music in it
+  std::string failed;
+  for (int i = 0; i < 500 && (failed.empty() || failed.rfind("HTTP/1.1 503", 0) == 0); ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    failed = Exchange(server.Port(), request);
+  }
+  EXPECT_EQ(failed.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u) << failed;
+  EXPECT_NE(failed.find("cannot be decoded"), std::string::npos) << failed;
+  EXPECT_EQ(failed.find("Retry-After"), std::string::npos) << failed;
+  server.Stop();
+  std::filesystem::remove(pipe);
 }
 
 }  // namespace
