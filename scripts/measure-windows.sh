@@ -67,7 +67,7 @@ bash tests/windows/wine_run.sh "$WINEPREFIX" cmd /c exit 0 >/dev/null 2>&1 || tr
 # run NAME N: one run; stderr goes to $tmp/NAME.N.err, the launch time and
 # the time the start-up line arrived (ns) to $tmp/NAME.N.times.
 run() {
-  local name=$1 n=$2 err=$tmp/$1.$2.err pid launched seen="" i
+  local name=$1 n=$2 err=$tmp/$1.$2.err pid launched seen="" i window
   local cmd=("$linux_demo" --stats)
   [ "$name" = wine ] && cmd=(wine "$windows_demo" --stats)
   : >"$err"
@@ -82,10 +82,19 @@ run() {
   [ -n "$seen" ] || { echo "measure-windows: $name run $n showed no frame: $(tail -n 3 "$err")" >&2; exit 1; }
   echo "$launched $seen" >"$tmp/$name.$n.times"
   sleep "$seconds"
+  # Without a window manager the focus follows the pointer, which the
+  # previous program's window may have held: the demo's window is given it.
   # Again every 5 s: on a loaded machine a key can come before the window
-  # has the focus, and one Escape more is harmless.
+  # has taken it, and one Escape more is harmless.
+  local find=(--pid "$pid")
+  [ "$name" = wine ] && find=(--class "$(basename "$windows_demo")")
   for i in $(seq 600); do
-    [ $((i % 100)) = 1 ] && xdotool mousemove 10 10 key Escape
+    if [ $((i % 100)) = 1 ]; then
+      for window in $(xdotool search --onlyvisible "${find[@]}" 2>/dev/null); do
+        xdotool windowfocus "$window" 2>/dev/null || true
+      done
+      xdotool mousemove 10 10 key Escape
+    fi
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.05
   done
