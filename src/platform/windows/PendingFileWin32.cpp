@@ -14,18 +14,11 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "platform/windows/TextWin32.h"
 
 namespace {
 
 constexpr char TempMarker[] = ".partial-";
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
 
 std::string SystemMessage(DWORD code) {
   char* text = nullptr;
@@ -60,7 +53,7 @@ Standing WhatStandsAt(const std::wstring& path) {
 
 bool CreatePendingFile(const std::string& path, PendingFile& file, std::string& error) {
   file = PendingFile{path, {}};
-  const std::wstring widePath = Wide(path);
+  const std::wstring widePath = WideText(path);
   const Standing standing = path.empty() ? Standing::Folder : WhatStandsAt(widePath);
   if (standing == Standing::Folder || path.back() == '/' || path.back() == '\\') {
     error = "'" + path + "' is a folder, not a file name";
@@ -77,7 +70,7 @@ bool CreatePendingFile(const std::string& path, PendingFile& file, std::string& 
   DWORD lastError = ERROR_SUCCESS;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = path + TempMarker + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
-    HANDLE handle = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(WideText(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       CloseHandle(handle);
       file.tempPath = name;
@@ -99,7 +92,7 @@ bool CommitPendingFile(PendingFile& file, std::string& error) {
     file.tempPath.clear();
     return true;
   }
-  if (!MoveFileExW(Wide(file.tempPath).c_str(), Wide(file.finalPath).c_str(),
+  if (!MoveFileExW(WideText(file.tempPath).c_str(), WideText(file.finalPath).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = "cannot rename the finished file to '" + file.finalPath + "': " + SystemMessage(GetLastError());
     DiscardPendingFile(file);
@@ -110,6 +103,6 @@ bool CommitPendingFile(PendingFile& file, std::string& error) {
 }
 
 void DiscardPendingFile(PendingFile& file) {
-  if (!file.tempPath.empty() && !file.inPlace) DeleteFileW(Wide(file.tempPath).c_str());
+  if (!file.tempPath.empty() && !file.inPlace) DeleteFileW(WideText(file.tempPath).c_str());
   file.tempPath.clear();
 }

@@ -20,15 +20,9 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+#include "platform/windows/TextWin32.h"
 
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
+namespace {
 
 // Releases a COM object when it goes out of scope.
 template <typename T>
@@ -112,7 +106,7 @@ bool WritePngBottomUp(const std::string& path, const uint8_t* rgba, int width, i
     return false;
   }
   const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  const bool ok = Encode(Wide(path), rgba, width, height, error);
+  const bool ok = Encode(WideText(path), rgba, width, height, error);
   // S_OK and S_FALSE both count a use of the apartment; a thread already in a
   // multithreaded one (RPC_E_CHANGED_MODE) stays there untouched.
   if (SUCCEEDED(joined)) CoUninitialize();

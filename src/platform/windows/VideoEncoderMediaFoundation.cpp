@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "platform/windows/MediaFoundationTesting.h"
+#include "platform/windows/TextWin32.h"
 
 namespace {
 
@@ -87,14 +88,6 @@ std::string Failed(const char* step, HRESULT result) {
   char text[128];
   std::snprintf(text, sizeof text, "%s failed (HRESULT 0x%08lX)", step, static_cast<unsigned long>(result));
   return text;
-}
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
 }
 
 // Media Foundation's calls want the thread in a COM apartment; a thread that
@@ -307,7 +300,7 @@ VideoEncoder* OpenVideoEncoder(const VideoEncoderSettings& s, std::string& error
   if (SUCCEEDED(r)) r = attributes->SetUINT32(MF_SINK_WRITER_DISABLE_THROTTLING, TRUE);
   if (SUCCEEDED(r)) r = attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, TRUE);
   if (SUCCEEDED(r)) {
-    const std::wstring url = Wide(s.path);
+    const std::wstring url = WideText(s.path);
     r = replacedCalls ? replacedCalls->createSinkWriter(url.c_str(), nullptr, attributes, &e->writer)
                       : mf->createSinkWriter(url.c_str(), nullptr, attributes, &e->writer);
   }
