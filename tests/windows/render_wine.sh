@@ -5,7 +5,8 @@
 #      pixels agree with the Linux demo's in at least 99 % within 8/255 per
 #      channel: the GL is the same Mesa on both, the glyph outlines each
 #      system's own (wglUseFontOutlines and FreeType);
-#   2. the same command twice writes the same bytes, over an older file;
+#   2. the same command twice writes the same bytes, over an older file; a
+#      name outside the ANSI code page is written as it is;
 #   3. refusals say why and leave no file behind, not even a temporary: an
 #      output in a folder that does not exist, an output that is a folder, a
 #      Matroska capture (Media Foundation writes MP4 only), and a capture on a
@@ -24,6 +25,9 @@ fi
 export DEMO_BIN=$demo_exe
 . "$(dirname "$0")/../e2e/lib.sh"
 export WINEPREFIX=$prefix WINEDEBUG=-all
+# Wine turns the arguments into UTF-16 by the locale: names outside ASCII
+# reach demo.exe whole only under a UTF-8 one.
+export LC_ALL=C.UTF-8
 trap 'wineserver -k 2>/dev/null; e2e_cleanup' EXIT
 agreement=$(dirname "$0")/png_agreement.py
 SIZE=640x360
@@ -53,6 +57,12 @@ done
 wine_demo --render 80 -o windows-10.png --size $SIZE || e2e_fail "demo.exe --render 80 failed again: $(cat "$E2E_TMP/wine.err")"
 cmp -s "$E2E_SHOW/windows-80.png" "$E2E_SHOW/windows-10.png" ||
   e2e_fail "the same still was written with other bytes, or did not replace the older file"
+
+# A name outside the ANSI code page, written through the wide calls.
+wine_demo --render 10 -o "静止 Ωmega.png" --size 64x36 ||
+  e2e_fail "demo.exe --render to '静止 Ωmega.png' failed: $(cat "$E2E_TMP/wine.err")"
+[ -s "$E2E_SHOW/静止 Ωmega.png" ] || e2e_fail "demo.exe wrote no '静止 Ωmega.png': $(ls "$E2E_SHOW")"
+rm -f "$E2E_SHOW/静止 Ωmega.png"
 
 # --- 3. Refusals that leave nothing behind -----------------------------------
 mkdir -p "$E2E_SHOW/folder"
