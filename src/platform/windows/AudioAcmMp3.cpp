@@ -29,6 +29,7 @@
 
 struct AcmMp3Decoder {
   std::vector<uint8_t> audio;  // the audio frames, end to end
+  std::vector<size_t> starts;  // where each frame starts in audio
   Mp3Frames frames;
   MPEGLAYER3WAVEFORMAT source{};
   WAVEFORMATEX pcm{};
@@ -182,7 +183,9 @@ AcmMp3Decoder* OpenAcmMp3Decoder(std::vector<uint8_t> file, std::string& why) {
   for (const Mp3FrameSpan& f : d->frames.frames) total += f.bytes;
   try {
     d->audio.reserve(total);
+    d->starts.reserve(d->frames.frames.size());
     for (const Mp3FrameSpan& f : d->frames.frames) {
+      d->starts.push_back(d->audio.size());
       d->audio.insert(d->audio.end(), file.begin() + f.offset, file.begin() + f.offset + f.bytes);
     }
     d->sourceBuffer.assign(FramesPerConversion * LargestFrameBytes, 0);
@@ -257,6 +260,23 @@ bool RewindAcmMp3Decoder(AcmMp3Decoder* decoder) {
     decoder->ended = true;
     return false;
   }
+  return true;
+}
+
+bool PlaceAcmMp3Decoder(AcmMp3Decoder* decoder, uint64_t target, uint64_t& at) {
+  at = 0;
+  if (!RewindAcmMp3Decoder(decoder)) return false;
+  AcmMp3Decoder& d = *decoder;
+  const uint64_t perFrame = uint64_t(std::max(d.frames.format.samplesPerFrame, 1));
+  // A layer-3 frame's data may begin up to 511 bytes back, in the frames
+  // before it, and its samples overlap the previous frame's: four frames
+  // before it are enough for both.
+  constexpr uint64_t Lead = 4;
+  const uint64_t frame = target / perFrame;
+  if (frame <= Lead || d.starts.empty()) return true;
+  const size_t from = size_t(std::min<uint64_t>(frame - Lead, d.starts.size() - 1));
+  d.fed = d.starts[from];
+  at = uint64_t(from) * perFrame;
   return true;
 }
 

@@ -39,4 +39,12 @@ const std::string& AcmMp3Failure(const AcmMp3Decoder* decoder);
 // Starts again from the first frame. False when the codec cannot be reopened.
 bool RewindAcmMp3Decoder(AcmMp3Decoder* decoder);
 
+// Starts again a few frames before the one that holds sample frame `target`
+// of the decoded audio (counted as a decoding from the start counts them), so
+// that a place deep in the music is reached without decoding all before it;
+// the frames before it refill the codec's overlap and bit reservoir. `at` is
+// the sample frame the next decoded one stands for (at most target): the
+// caller drops target - at. False when the codec cannot be reopened.
+bool PlaceAcmMp3Decoder(AcmMp3Decoder* decoder, uint64_t target, uint64_t& at);
+
 void CloseAcmMp3Decoder(AcmMp3Decoder* decoder);

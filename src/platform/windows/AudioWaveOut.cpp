@@ -68,6 +68,8 @@ constexpr int BufferCount = 4;
 constexpr DWORD BufferFrames = 2048;
 // The feeder also looks around this often, in case an event was missed.
 constexpr DWORD FeederWakeMs = 50;
+// Further ahead than this, the decoder is placed anew rather than decoded on.
+constexpr int64_t PlaceAheadFrames = 4 * 1152;
 // A device that has given back no buffer, or whose position has not moved,
 // for this long with audio queued has stopped.
 constexpr int64_t StalledDeviceNs = 1000000000;
@@ -323,17 +325,18 @@ double ClampToMusic(const AudioService& s, double seconds) {
   return std::max(seconds, 0.0);
 }
 
-// Puts the decoder at `seconds` into the music. The codec cannot jump into
-// the middle of the music: going back rewinds it and what lies before the
-// place is decoded and dropped; going forward only drops what lies between.
-// False (said on stderr, the decoder closed) when the codec cannot start
-// again. Called with the lock held, the device's buffers taken back.
+// Puts the decoder at `seconds` into the music. The codec starts again a few
+// frames before the place, and what lies between is decoded and dropped; a
+// place a little ahead is reached by decoding on. False (said on stderr, the
+// decoder closed) when the codec cannot start again. Called with the lock
+// held, the device's buffers taken back.
 bool MoveDecoder(AudioService& s, double seconds) {
   const int64_t target = int64_t(seconds * double(s.musicRate));
   bool ok = true;
-  if (target < s.decodedFrames || s.decoderDone) {
-    ok = RewindAcmMp3Decoder(s.decoder);
-    s.decodedFrames = 0;
+  if (target < s.decodedFrames || target - s.decodedFrames > PlaceAheadFrames || s.decoderDone) {
+    uint64_t at = 0;
+    ok = PlaceAcmMp3Decoder(s.decoder, uint64_t(target), at);
+    s.decodedFrames = int64_t(at);
   }
   const size_t frameBytes = size_t(s.musicChannels) * DecodedSampleBytes;
   uint64_t skip = uint64_t(std::max<int64_t>(target - s.decodedFrames, 0)) * frameBytes;
