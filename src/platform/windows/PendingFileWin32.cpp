@@ -6,8 +6,11 @@
 // at the path that is not a disk file (NUL, CON, a named pipe) is written in
 // place and left standing, as renaming over a device is not possible.
 //
-// What it cannot do: a temporary whose process is killed outright (Task
-// Manager, TerminateProcess) stays behind under its ".partial-" name.
+// What it cannot do: a temporary whose process is ended outright (Task
+// Manager, TerminateProcess, a second Ctrl+C after the first was not taken
+// up, the console closing) stays behind under its ".partial-" name: the
+// writer holds it open without sharing its deletion, so not even the console
+// handler could remove it.
 #include <windows.h>
 
 #include <cstdio>
