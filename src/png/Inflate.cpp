@@ -47,9 +47,11 @@ namespace {
 //   bits 0..5   bits consumed: the code and, for a length or distance, its
 //               extra bits (for a subtable link: the bits of the main index),
 //               so that one shift takes them all
-//   bits 8..13  needed: bits the walk reads for this pattern, the code length
-//               for a symbol (for a link: the subtable's index bits); six
-//               bits, so that a 64-bit shift by bits 8 and up needs no mask
+//   bits 8..12  needed: bits the walk reads for this pattern, the code length
+//               for a symbol (for a link: the subtable's index bits)
+//   bit 13      LeadingLiteral: a literal comes before the length, its byte
+//               in the table's leadingLiteral at the entry's index; needed
+//               and consumed count its code too (see AddLiteralThenLength)
 //   bit 14      Link: look the next bits up in the subtable at value
 //   bit 15      NoCode: the walk meets an empty branch (11 when needed fits)
 //   bit 16      Special: end of block or symbol 286/287 (literal/length),
@@ -61,6 +63,7 @@ namespace {
 constexpr uint32_t ConsumedMask = 63;
 constexpr unsigned LiteralCountShift = 6;
 constexpr uint32_t LiteralCount = 3u << LiteralCountShift;
+constexpr uint32_t LeadingLiteral = 1u << 13;
 constexpr uint32_t Link = 1u << 14;
 constexpr uint32_t NoCode = 1u << 15;
 constexpr uint32_t Special = 1u << 16;
@@ -70,7 +73,7 @@ constexpr uint32_t EndOfBlockValue = 1;  // value of the Special entry of symbol
 
 inline uint32_t EntryValue(uint32_t e) { return e >> ValueShift; }
 inline unsigned EntryConsumed(uint32_t e) { return e & ConsumedMask; }
-inline unsigned EntryNeeded(uint32_t e) { return (e >> 8) & 63; }
+inline unsigned EntryNeeded(uint32_t e) { return (e >> 8) & 31; }
 inline bool IsLiteral(uint32_t e) { return (e & LiteralCount) != 0; }
 inline unsigned char FirstLiteral(uint32_t e) { return static_cast<unsigned char>(e >> 8); }
 inline uint32_t LiteralEntry(unsigned byte, unsigned length) {
@@ -101,6 +104,7 @@ struct Table {
   bool walked = false;
   CodeTree tree;
   uint8_t literalLength[256];  // literal/length tables: each literal's code length
+  uint8_t leadingLiteral[1u << LiteralBits];  // the literal of each main entry with LeadingLiteral
   uint32_t entry[Size];
 };
 using LiteralTable = Table<LiteralTableSize>;
@@ -201,6 +205,37 @@ void AddLiteralRuns(uint32_t* main, unsigned mainBits, const ShortLiteral* liter
   }
 }
 
+// Where a literal's code leaves room in the main index for the whole code of
+// a length after it, the entry of those bits decodes both: it is the
+// length's entry with LeadingLiteral set and the literal's code counted in
+// needed and consumed (the extra bits then start where they should), and the
+// literal's byte goes beside the entry in leadingLiteral. In image data a
+// literal is as often followed by a match as by another literal: this takes
+// the fast loop's round of the lone literal out of the path to the match.
+// The careful step takes such an entry as its literal alone.
+struct ShortLength {
+  uint16_t reversed;
+  uint8_t length;
+  uint32_t entry;
+};
+
+void AddLiteralThenLength(uint32_t* main, uint8_t* leading, unsigned mainBits, const ShortLiteral* literals,
+                          unsigned literalCount, const ShortLength* lengths, unsigned lengthCount) {
+  const uint32_t mainSize = 1u << mainBits;
+  for (unsigned i = 0; i < literalCount && literals[i].length + lengths[0].length <= mainBits; ++i) {
+    const ShortLiteral literal = literals[i];
+    for (unsigned j = 0; j < lengthCount && literal.length + lengths[j].length <= mainBits; ++j) {
+      const uint32_t entry = (lengths[j].entry + (literal.length << 8) + literal.length) | LeadingLiteral;
+      const unsigned both = literal.length + lengths[j].length;
+      for (uint32_t k = literal.reversed | uint32_t{lengths[j].reversed} << literal.length; k < mainSize;
+           k += 1u << both) {
+        main[k] = entry;
+        leading[k] = literal.byte;
+      }
+    }
+  }
+}
+
 // Builds the table of the given code lengths (count of them, each at most
 // maxLength), with the result codes the walk's tree build gives.
 template <size_t Size>
@@ -253,6 +288,8 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
   uint32_t used = mainSize;  // next free subtable slot
   ShortLiteral shortLiterals[256];
   unsigned shortCount = 0;
+  ShortLength shortLengths[29];
+  unsigned shortLengthCount = 0;
   uint32_t subPrefix = ~0u, subStart = 0, subBits = 0;
   uint32_t code = 0;
   for (unsigned i = 0; i < coded; ++i) {
@@ -264,6 +301,8 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
     if (alphabet == Alphabet::Literal && symbol < 256 && length < mainBits)
       shortLiterals[shortCount++] = {static_cast<uint16_t>(reversed), static_cast<uint8_t>(length),
                                      static_cast<uint8_t>(symbol)};
+    if (alphabet == Alphabet::Literal && symbol > EndOfBlock && symbol < 286 && length < mainBits)
+      shortLengths[shortLengthCount++] = {static_cast<uint16_t>(reversed), static_cast<uint8_t>(length), entry};
     if (length <= mainBits) {
       for (uint32_t k = reversed; k < mainSize; k += 1u << length) main[k] = entry;
     } else {
@@ -309,6 +348,9 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
   }
 
   if (shortCount) AddLiteralRuns(main, mainBits, shortLiterals, shortCount);
+  if (shortCount && shortLengthCount)
+    AddLiteralThenLength(main, table.leadingLiteral, mainBits, shortLiterals, shortCount, shortLengths,
+                         shortLengthCount);
   return InflateError::None;
 }
 
@@ -406,6 +448,8 @@ uint32_t DecodeCareful(const Table<Size>& table, unsigned mainBits, Alphabet alp
   uint32_t entry = table.entry[bits.buffer & ((1u << mainBits) - 1)];
   // A literal entry's flag bits are its bytes, and it may hold more literals
   // than this one symbol.
+  if (!IsLiteral(entry) && (entry & LeadingLiteral))
+    entry = LiteralEntry(table.leadingLiteral[bits.buffer & ((1u << mainBits) - 1)], 0);
   if (IsLiteral(entry)) {
     const unsigned needed = table.literalLength[FirstLiteral(entry)];
     if (needed > bits.count) {
@@ -663,10 +707,13 @@ FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTab
 
   if (output.position > room - FastOutputRoom || bits.next > inputEnd) return Step::Continue;
   refill();
-  uint32_t entry = literalEntries[buffer & literalMask];
+  const uint8_t* const leadingLiterals = literals.leadingLiteral;
+  uint32_t index = buffer & literalMask;  // of entry in the main table
+  uint32_t entry = literalEntries[index];
   while (dst <= fastEnd && next <= inputEnd) {
     const uint64_t after = buffer >> EntryConsumed(entry);
-    const uint32_t nextLiteral = literalEntries[after & literalMask];
+    const uint32_t nextIndex = after & literalMask;
+    const uint32_t nextLiteral = literalEntries[nextIndex];
     uint32_t distanceEntry = distanceEntries[after & distanceMask];
     if (IsLiteral(entry)) {
       // One to three literals: all four bytes are written, those past the
@@ -677,6 +724,7 @@ FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTab
       count -= entry;
       refill();  // at least 44 bits were left: the lookup's 12 stay as they were
       entry = nextLiteral;
+      index = nextIndex;
       continue;
     }
     if (entry & Exceptional) {
@@ -688,7 +736,8 @@ FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTab
           buffer >>= EntryConsumed(entry);
           count -= entry;
           refill();
-          entry = literalEntries[buffer & literalMask];
+          index = buffer & literalMask;
+          entry = literalEntries[index];
           continue;
         }
       }
@@ -705,13 +754,18 @@ FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTab
           break;
         }
         refill();  // 286 and 287 carry no meaning: skipped
-        entry = literalEntries[buffer & literalMask];
+        index = buffer & literalMask;
+        entry = literalEntries[index];
         continue;
       }
       // A length from a subtable: its distance follows its own bits.
       distanceEntry = distanceEntries[(buffer >> EntryConsumed(entry)) & distanceMask];
     }
-    // A length, then its distance.
+    // A length, then its distance. The literal before it, if the entry holds
+    // one, is written without a branch: a byte of scratch otherwise, which the
+    // copy overwrites.
+    *dst = leadingLiterals[index];
+    dst += (entry & LeadingLiteral) >> 13;
     const size_t length = EntryValue(entry) + extraBits(buffer, entry);
     buffer >>= EntryConsumed(entry);
     count -= entry;
@@ -742,7 +796,8 @@ FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTab
     // bits of the buffer filled with input, whatever count says, and the
     // match took at most 48 of them. The refill stays off the path from one
     // entry to the next.
-    entry = literalEntries[buffer & literalMask];
+    index = buffer & literalMask;
+    entry = literalEntries[index];
     refill();
     CopyMatch(dst, distance, length);
     dst += length;

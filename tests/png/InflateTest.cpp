@@ -629,6 +629,63 @@ TEST(Inflate, ShortLiteralsDecodeInPairs) {
   }
 }
 
+// A literal whose code and the code of the length after it fit the fast
+// loop's index together is decoded with that length in one lookup. Each case
+// alternates literals and matches (distance 1) with the codes' sums at the
+// edges of the index width, lengths with and without extra bits, long enough
+// runs for the fast loop and short ones for the careful step alone, and
+// streams cut inside the last symbols.
+TEST(Inflate, LiteralThenLengthDecodesAsBoth) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<unsigned, unsigned>> lengths;  // symbol, code length
+    unsigned lengthSymbol, extraBits, base;
+  } cases[] = {
+      {"two bits each", {{'a', 2}, {'b', 2}, {257, 2}, {256, 2}}, 257, 0, 3},
+      {"six and six: exactly the index", {{'c', 6}, {'d', 6}, {258, 6}, {256, 6}}, 258, 0, 4},
+      {"six and seven: one bit too many", {{'e', 6}, {'f', 6}, {259, 7}, {256, 7}}, 259, 0, 5},
+      {"extra bits after both codes", {{'g', 3}, {'h', 3}, {266, 3}, {256, 3}}, 266, 1, 13},
+      {"four extra bits", {{'i', 4}, {'j', 4}, {277, 4}, {256, 4}}, 277, 4, 67},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<unsigned> literals(286, 0), distances(30, 0);
+    std::vector<unsigned> bytes;
+    for (auto [symbol, length] : c.lengths) {
+      literals[symbol] = length;
+      if (symbol < 256) bytes.push_back(symbol);
+    }
+    distances[0] = 1;
+    std::vector<unsigned> clLengths(19, 0);
+    for (unsigned l = 0; l <= 15; ++l) clLengths[l] = 5;
+    std::vector<ClItem> items;
+    for (unsigned l : literals) items.push_back({l, 0});
+    for (unsigned l : distances) items.push_back({l, 0});
+    for (size_t pairs : {1u, 3u, 2000u}) {
+      SCOPED_TRACE(pairs);
+      BitWriter w;
+      dynamicHeader(w, true, 286, 30, 19, clLengths, items);
+      Bytes expected;
+      for (size_t i = 0; i < pairs; ++i) {
+        const unsigned byte = bytes[i % bytes.size()];
+        w.canonical(literals, byte);
+        expected.push_back(static_cast<unsigned char>(byte));
+        const unsigned extra = c.extraBits ? static_cast<unsigned>(i * 5) % (1u << c.extraBits) : 0;
+        w.canonical(literals, c.lengthSymbol);
+        w.bits(extra, c.extraBits);
+        w.canonical(distances, 0);
+        expected.insert(expected.end(), c.base + extra, static_cast<unsigned char>(byte));
+      }
+      w.canonical(literals, 256);
+      Bytes out;
+      ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+      ASSERT_EQ(out, expected);
+      for (size_t cut = 1; cut <= 3 && cut < w.bytes.size(); ++cut)
+        inflateCode(zlibBare(Bytes(w.bytes.begin(), w.bytes.end() - static_cast<long>(cut))));
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Differential against zlib.
 
