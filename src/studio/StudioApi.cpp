@@ -593,6 +593,14 @@ std::string StateJson(const StudioState& state) {
       .dump();
 }
 
+StudioState StateAfter(StudioState state, double seconds) {
+  if (state.paused || state.held || !(seconds > 0.0)) return state;
+  double row = state.row + std::min(seconds, MostStateLeadSeconds) * RowsPerSecond;
+  if (state.loop && state.row < state.loop->second) row = std::min(row, state.loop->second);
+  state.row = row;
+  return state;
+}
+
 bool ParseEditBody(const std::string& body, EditCommand& command, std::string& why) {
   json value;
   if (!ParseObject(body, value, why)) return false;

@@ -80,6 +80,16 @@ struct StudioState {
 };
 std::string StateJson(const StudioState& state);
 
+// A playing state this long after the frame that published it: the music,
+// and so the next frame, are that much further on. The frame loop publishes
+// once a frame, and a software renderer may draw fewer frames a second than
+// the 20 states a second a page needs to follow playback; the server fills
+// in between. Never more than MostStateLeadSeconds ahead of the frame (a
+// frame loop stalled longer is not shown running on), nor past the end of
+// the loop it plays.
+inline constexpr double MostStateLeadSeconds = 0.25;
+StudioState StateAfter(StudioState state, double seconds);
+
 // --- What requests ask of the frame loop -------------------------------------
 
 struct TransportCommand {

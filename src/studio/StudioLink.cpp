@@ -12,7 +12,8 @@ std::shared_ptr<const StudioView> StudioLink::View() const {
 
 StudioState StudioLink::State() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return state_;
+  if (!statePublished_) return state_;
+  return StateAfter(state_, std::chrono::duration<double>(std::chrono::steady_clock::now() - *statePublished_).count());
 }
 
 StudioResult StudioLink::Run(StudioCommand command) {
@@ -48,6 +49,7 @@ void StudioLink::PublishState(const StudioState& state) {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   state_ = state;
+  statePublished_ = std::chrono::steady_clock::now();
 }
 
 bool StudioLink::LogFramesAsked() {

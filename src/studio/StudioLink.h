@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "studio/StudioApi.h"
 
@@ -23,6 +24,8 @@ class StudioLink : public StudioHost {
 
   // --- The network thread's side ---
   std::shared_ptr<const StudioView> View() const override;
+  // The last frame's state, moved on by the time since while playing
+  // (StateAfter), so that a slow frame loop still gives a moving playhead.
   StudioState State() const override;
   StudioResult Run(StudioCommand command) override;
 
@@ -53,6 +56,7 @@ class StudioLink : public StudioHost {
   std::condition_variable answered_;
   std::shared_ptr<const StudioView> view_;
   StudioState state_;
+  std::optional<std::chrono::steady_clock::time_point> statePublished_;
   std::deque<std::shared_ptr<Pending>> queue_;
   bool closed_ = false;
   const bool logFrames_ = LogFramesAsked();

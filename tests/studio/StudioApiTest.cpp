@@ -518,6 +518,37 @@ TEST_F(StudioApiTest, EventsSayWhatChanged) {
   EXPECT_NE(after.find("event: state\n"), std::string::npos) << "the version in the state moved too";
 }
 
+TEST(StudioStateTest, APlayingStateMovesOnBetweenFrames) {
+  struct Case {
+    const char* what;
+    bool paused, held;
+    std::optional<std::pair<double, double>> loop;
+    double seconds, row;
+  };
+  const Case cases[] = {
+      {"playing", false, false, {}, 0.04, 100.8},
+      {"no time yet", false, false, {}, 0.0, 100.0},
+      {"a clock read before the frame", false, false, {}, -0.5, 100.0},
+      {"a stalled frame loop runs on no further", false, false, {}, 3.0, 100.0 + MostStateLeadSeconds * 20},
+      {"paused", true, false, {}, 0.2, 100.0},
+      {"held at the end", false, true, {}, 0.2, 100.0},
+      {"not past the loop's end", false, false, std::make_pair(90.0, 102.0), 0.2, 102.0},
+      {"a loop behind the row", false, false, std::make_pair(10.0, 20.0), 0.1, 102.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StudioState state;
+    state.row = 100.0;
+    state.paused = c.paused;
+    state.held = c.held;
+    state.loop = c.loop;
+    state.version = 7;
+    const StudioState after = StateAfter(state, c.seconds);
+    EXPECT_NEAR(after.row, c.row, 1e-9);
+    EXPECT_EQ(after.version, 7u);
+  }
+}
+
 TEST_F(StudioApiTest, ASaveFromOutsideIsAStepAndABrokenOneStopsEdits) {
   std::vector<TrackTextError> errors;
   const std::string saved = "track back.x\n  0 1 linear\n  40 4 step\n";
