@@ -2,8 +2,9 @@
 # Runs every benchmark of bench/ side by side on this machine, and ends with
 # one table: each measure as a ratio to its yardstick (another library, a
 # clear-and-swap floor) or as a figure beside its goal. The inflate and PNG
-# benchmarks run twice back to back and both of their tables are printed, so
-# that the spread between two runs shows beside each ratio. Each benchmark's
+# benchmarks run twice back to back and both of their tables are printed, with
+# the machine's load around them; the closing table gives the second run's
+# ratio in brackets beside the first, so that the spread shows. Each benchmark's
 # own output is kept in build/bench/logs/ for the details.
 #
 #   bench/run-all.sh            # from the repository root; builds what is missing
@@ -50,6 +51,8 @@ run() {  # run NAME COMMAND...: output to the log, a line on stderr for progress
   fi
 }
 
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+load_before=$(load)
 run inflate "$build/bench/bench_inflate"
 run inflate-2 "$build/bench/bench_inflate"
 run png "$build/bench/bench_png"
@@ -64,7 +67,13 @@ else
   rm -f "$logs"/{tracks,clock,show,frame_parts}.txt
 fi
 
-# The two runs' own tables, as each benchmark printed them.
+load_after=$(load)
+
+# The two runs' own tables, as each benchmark printed them, with the commands
+# and the machine's load around them: a ratio taken on a busy machine says so.
+echo "== commands: $build/bench/bench_inflate (twice), $build/bench/bench_png (twice)"
+echo "== load average (1, 5, 15 min): $load_before before, $load_after after"
+echo
 for name in inflate inflate-2 png png-2; do
   echo "== $name"
   case $name in
@@ -90,26 +99,47 @@ def bench_json(name):
     except (ValueError, KeyError):
         return []
 
-# The inflater against the faster of libdeflate and ISA-L, and zlib, per input.
-for line in text("inflate").splitlines():
-    m = re.match(r"(\S+/\d)\s+(?:[\d.]+\s+){4}([\d.]+)x\s+([\d.]+)x\s+([\d.]+)x\s+([\d.]+)x\s*$", line)
-    if m:
-        rows.append(("inflate", m.group(1),
-                     f"{m.group(4)}x best ({m.group(2)}x libdeflate, {m.group(3)}x ISA-L), {m.group(5)}x zlib",
-                     ">= 1.0x best"))
-m = re.search(r"geometric mean over \d+ inputs: ([\d.]+)x best", text("inflate"))
-if m:
-    rows.append(("inflate", "geometric mean", f"{m.group(1)}x best", ">= 1.1x best"))
+# The inflater against the faster of libdeflate and ISA-L, and zlib, per input;
+# the second run's ratio to the best follows in brackets.
+def inflate_rows(name):
+    found = {}
+    for line in text(name).splitlines():
+        m = re.match(r"(\S+/\d)\s+(?:[\d.]+\s+){4}([\d.]+)x\s+([\d.]+)x\s+([\d.]+)x\s+([\d.]+)x\s*$", line)
+        if m:
+            found[m.group(1)] = m.groups()[1:]
+    m = re.search(r"geometric mean over \d+ inputs: ([\d.]+)x best", text(name))
+    return found, m.group(1) if m else None
 
-# The PNG decoder against libspng and libpng, per kind and overall.
-png = text("png")
-for line in png.splitlines():
-    m = re.match(r"(\S.*?)\s+\d+\s+[\d.]+\s+[\d.]+\s+[\d.]+\s+[-\d.]+\s+([\d.]+)\s+([\d.]+)\s*$", line)
-    if m and m.group(1) != "kind":
-        rows.append(("png", m.group(1), f"{m.group(2)}x libspng, {m.group(3)}x libpng", ">= 2.0x libspng"))
-m = re.search(r"geometric mean over \d+ kinds: ([\d.]+)x libspng, ([\d.]+)x libpng", png)
-if m:
-    rows.append(("png", "geometric mean", f"{m.group(1)}x libspng, {m.group(2)}x libpng", ">= 3.0x libspng"))
+first, first_mean = inflate_rows("inflate")
+second, second_mean = inflate_rows("inflate-2")
+for input, (deflate, isal, best, zlib) in first.items():
+    again = f" [{second[input][2]}x]" if input in second else ""
+    rows.append(("inflate", input, f"{best}x best{again} ({deflate}x libdeflate, {isal}x ISA-L), {zlib}x zlib",
+                 ">= 1.0x best"))
+if first_mean:
+    again = f" [{second_mean}x]" if second_mean else ""
+    rows.append(("inflate", "geometric mean", f"{first_mean}x best{again}", ">= 1.1x best"))
+
+# The PNG decoder against libspng and libpng, per kind and overall; the
+# second run's ratio to libspng follows in brackets.
+def png_rows(name):
+    found = {}
+    for line in text(name).splitlines():
+        m = re.match(r"(\S.*?)\s+\d+\s+[\d.]+\s+[\d.]+\s+[\d.]+\s+[-\d.]+\s+([\d.]+)\s+([\d.]+)\s*$", line)
+        if m and m.group(1) != "kind":
+            found[m.group(1)] = m.groups()[1:]
+    m = re.search(r"geometric mean over \d+ kinds: ([\d.]+)x libspng, ([\d.]+)x libpng", text(name))
+    return found, m.groups() if m else None
+
+first, first_mean = png_rows("png")
+second, second_mean = png_rows("png-2")
+for kind, (spng, libpng) in first.items():
+    again = f" [{second[kind][0]}x]" if kind in second else ""
+    rows.append(("png", kind, f"{spng}x libspng{again}, {libpng}x libpng", ">= 2.0x libspng"))
+if first_mean:
+    again = f" [{second_mean[0]}x]" if second_mean else ""
+    rows.append(("png", "geometric mean", f"{first_mean[0]}x libspng{again}, {first_mean[1]}x libpng",
+                 ">= 3.0x libspng"))
 
 # TrackValue: nanoseconds a call, playback order and random rows.
 for b in bench_json("tracks"):
