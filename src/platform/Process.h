@@ -26,3 +26,9 @@ double ProcessorSeconds();
 // Whether stderr is a terminal (a console on Windows), where a progress line
 // can rewrite itself; a log file or a pipe gets whole lines instead.
 bool StderrIsTerminal();
+
+// Lowers the calling thread's scheduling priority a step below the rest of
+// the process, for work in the background (reading the whole music for the
+// studio) that must not take processor time from the frame loop. Does
+// nothing where the system does not allow it.
+void YieldThreadToForeground();

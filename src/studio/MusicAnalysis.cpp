@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/MusicProbe.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ void MusicAnalysis::Start(std::string path) {
     findings_.beatsStep = MusicStep::Working;
   }
   thread_ = std::thread([this, path = std::move(path)] {
+    YieldThreadToForeground();
     // Only memory running out throws here; the show goes on without the
     // music's findings rather than ending.
     try {
