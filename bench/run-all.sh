@@ -23,7 +23,7 @@ case "${1:-}" in
   --quick) quick=1 ;;
   --codecs) codecs=1 ;;
   "") ;;
-  -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
   *) echo "run-all: unknown argument '$1' (try --help)" >&2; exit 2 ;;
 esac
 
