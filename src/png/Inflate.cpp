@@ -291,6 +291,17 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
   ShortLength shortLengths[29];
   unsigned shortLengthCount = 0;
   uint32_t subPrefix = ~0u, subStart = 0, subBits = 0;
+  // The main table is filled as a table of 2^filledBits entries that doubles
+  // (the lower half copied to the upper) before the first code of each
+  // greater length: every code is stored once, at its own index, and the
+  // copies repeat it under every pattern of the bits beyond it. Longer codes
+  // never share an index with a shorter code's copies: no code is the prefix
+  // of another.
+  unsigned filledBits = 0;
+  auto growTo = [&](unsigned bits) {
+    for (; filledBits < bits; ++filledBits)
+      std::memcpy(main + (1u << filledBits), main, (size_t{1} << filledBits) * sizeof(uint32_t));
+  };
   uint32_t code = 0;
   for (unsigned i = 0; i < coded; ++i) {
     const unsigned symbol = sorted[i];
@@ -304,8 +315,10 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
     if (alphabet == Alphabet::Literal && symbol > EndOfBlock && symbol < 286 && length < mainBits)
       shortLengths[shortLengthCount++] = {static_cast<uint16_t>(reversed), static_cast<uint8_t>(length), entry};
     if (length <= mainBits) {
-      for (uint32_t k = reversed; k < mainSize; k += 1u << length) main[k] = entry;
+      growTo(length);
+      main[reversed] = entry;
     } else {
+      growTo(mainBits);
       const uint32_t prefix = reversed & (mainSize - 1);
       if (prefix != subPrefix) {
         // A new subtable, wide enough for the longest code under this prefix
@@ -331,6 +344,7 @@ InflateError BuildTable(Table<Size>& table, const uint8_t* lengths, unsigned cou
     }
     code += 1u << (MaxCodeLength - length);
   }
+  growTo(mainBits);
 
   if (!complete) {
     // The patterns past the filled space: in the main table, and in the one
