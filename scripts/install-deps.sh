@@ -46,8 +46,9 @@ elif [ "${1:-all}" != demo ]; then
     xvfb xdotool x11-apps x11-utils imagemagick ffmpeg lame sox python3 python3-numpy python3-pil
     # the studio's API spoken to from a shell
     curl
-    # the studio's page in a real browser
-    chromium chromium-driver python3-selenium
+    # the studio's page in real browsers: Chromium through its driver, Firefox
+    # over the WebDriver BiDi socket it opens itself
+    chromium chromium-driver python3-selenium firefox-esr python3-websocket
     # setcap, for the start over of a program with file capabilities
     libcap2-bin
     # the Windows build and its tests under Wine
