@@ -196,6 +196,14 @@ class Firefox:
     # Input, as the user's devices give it.
     def act(self, *sources):
         self.call("input.performActions", {"context": self.context, "actions": list(sources)})
+        self.release()
+
+    def hold(self, *names):
+        """Presses keys of KEYS and keeps them down until release()."""
+        self.call("input.performActions", {"context": self.context, "actions": [
+            {"type": "key", "id": "keyboard", "actions": [{"type": "keyDown", "value": KEYS[n]} for n in names]}]})
+
+    def release(self):
         self.call("input.releaseActions", {"context": self.context})
 
     def keys(self, *strokes):

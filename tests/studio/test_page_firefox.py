@@ -119,6 +119,20 @@ DRAWN = """(() => { const c = document.querySelector('#wave canvas');
   return seen.size; })()"""
 
 
+# The first curve lane's key nearest the lane's middle, away from its neighbours: the
+# track, the row, and the key's place in the viewport.
+CURVE_KEY = """(() => { const lane = studio.curves.lanes[0], s = lane.scale;
+  const keys = studio.curves.keysInView(lane), r = lane.canvas.getBoundingClientRect();
+  const x = (k) => studio.view.x(k.row, s.width);
+  const free = keys.filter((k, i) => (i === 0 || x(k) - x(keys[i - 1]) > 20) && (i === keys.length - 1 || x(keys[i + 1]) - x(k) > 60));
+  const k = free[Math.floor(free.length / 2)];
+  return [lane.name, k.row, r.left + x(k), r.top + s.height - 3 - ((k.value - s.lo) / (s.hi - s.lo)) * (s.height - 6)]; })()"""
+
+# Modifiers held and how the status line then begins.
+HINTS = [(["Shift"], "Shift:"), (["Control"], "Ctrl:"), (["Alt"], "Alt:"), (["Control", "Shift"], "Ctrl+Shift:"),
+         (["Alt", "Shift"], "Alt+Shift:")]
+
+
 def check(fx, fake, path):
     show = fake.call("/api/show")
     names = [t["name"] for t in show["tracks"]]
@@ -154,6 +168,22 @@ def check(fx, fake, path):
     middle = (start + end) / 2
     wait_for(f"a seek near row {middle:.0f}",
              lambda: abs(fake.call("/api/state")["row"] - middle) < (end - start) / 50)
+
+    # A curve key dragged to the right moves in the file: the lane finds the key under the
+    # pointer from the event's offset in the canvas, which engines have computed differently.
+    lane, row, x, y = fx.value(CURVE_KEY)
+    old = key_lines(path, lane)
+    fx.drag([(x, y), (x + 20, y), (x + 40, y)])
+    wait_for(f"{lane} {row} moved right in the file",
+             lambda: row not in key_lines(path, lane) and any(r > row for r in set(key_lines(path, lane)) - set(old)))
+
+    # The status line follows the modifiers held, from the keys' own events.
+    hints = fx.value("document.getElementById('hints').textContent")
+    for held, says in HINTS:
+        fx.hold(*held)
+        fx.wait(f"the hints for {'+'.join(held)} held", f"document.getElementById('hints').textContent.startsWith({says!r})")
+        fx.release()
+        fx.wait(f"the hints back after {'+'.join(held)}", f"document.getElementById('hints').textContent === {hints!r}")
 
     # A save from outside reaches the page as a show event, and is named.
     text = read(path).decode()
