@@ -112,7 +112,8 @@ def cell_text(track, row):
     return f"(document.querySelector('.grid-row[data-row=\"{row}\"] > .c:nth-child({track + 2})')?.textContent ?? '')"
 
 
-# Pixels of the music lane that are not its background: the peaks and beat lines drawn.
+# How many colours the music lane's canvas holds: a blank or merely filled lane has a
+# few, one with its peaks and beat lines drawn many more.
 DRAWN = """(() => { const c = document.querySelector('#wave canvas');
   const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
   const seen = new Set(); for (let i = 0; i < d.length; i += 16) seen.add(d[i] << 16 | d[i + 1] << 8 | d[i + 2]);
@@ -181,9 +182,9 @@ def check(fx, fake, path):
     hints = fx.value("document.getElementById('hints').textContent")
     for held, says in HINTS:
         fx.hold(*held)
-        fx.wait(f"the hints for {'+'.join(held)} held", f"document.getElementById('hints').textContent.startsWith({says!r})")
+        fx.wait(f"the hints for {'+'.join(held)} held", f"document.getElementById('hints').textContent.startsWith({json.dumps(says)})")
         fx.release()
-        fx.wait(f"the hints back after {'+'.join(held)}", f"document.getElementById('hints').textContent === {hints!r}")
+        fx.wait(f"the hints back after {'+'.join(held)}", f"document.getElementById('hints').textContent === {json.dumps(hints)}")
 
     # A save from outside reaches the page as a show event, and is named.
     text = read(path).decode()
