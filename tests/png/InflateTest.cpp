@@ -686,6 +686,57 @@ TEST(Inflate, LiteralThenLengthDecodesAsBoth) {
   }
 }
 
+// Code sets at the edges of the table build: no code as short as the main
+// index, codes only just past it, one very short code beside very long ones,
+// and a distance code longer than the distance index.
+TEST(Inflate, CodeSetsAtTheEdgesOfTheTableDecode) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<unsigned, unsigned>> lengths;  // symbol, code length
+    unsigned distanceLength;
+  } cases[] = {
+      {"every code longer than the index", {{'a', 13}, {'b', 14}, {256, 15}, {257, 15}}, 1},
+      {"one short code, the rest long", {{'a', 1}, {'b', 13}, {256, 14}, {257, 15}}, 1},
+      {"two one-bit codes", {{'a', 1}, {256, 1}}, 1},
+      {"a long distance code", {{'a', 2}, {'b', 2}, {256, 2}, {257, 2}}, 12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<unsigned> literals(286, 0), distances(30, 0);
+    std::vector<unsigned> bytes;
+    for (auto [symbol, length] : c.lengths) {
+      literals[symbol] = length;
+      if (symbol < 256) bytes.push_back(symbol);
+    }
+    distances[0] = c.distanceLength;
+    std::vector<unsigned> clLengths(19, 0);
+    for (unsigned l = 0; l <= 15; ++l) clLengths[l] = 5;
+    std::vector<ClItem> items;
+    for (unsigned l : literals) items.push_back({l, 0});
+    for (unsigned l : distances) items.push_back({l, 0});
+    for (size_t symbols : {2u, 3000u}) {
+      SCOPED_TRACE(symbols);
+      BitWriter w;
+      dynamicHeader(w, true, 286, 30, 19, clLengths, items);
+      Bytes expected;
+      for (size_t i = 0; i < symbols; ++i) {
+        const unsigned byte = bytes[i % bytes.size()];
+        w.canonical(literals, byte);
+        expected.push_back(static_cast<unsigned char>(byte));
+        if (literals[257] && i % 3 == 2) {
+          w.canonical(literals, 257);
+          w.canonical(distances, 0);
+          expected.insert(expected.end(), 3, static_cast<unsigned char>(byte));
+        }
+      }
+      w.canonical(literals, 256);
+      Bytes out;
+      ASSERT_EQ(inflateCode(zlibWrap(w.bytes), &out), 0);
+      ASSERT_EQ(out, expected);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Differential against zlib.
 
