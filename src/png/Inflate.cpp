@@ -982,7 +982,12 @@ int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin, 
     } else if (blockType == 1) {
       error = InflateHuffmanBlock(fixed.literals, fixed.distances, bits, output);
     } else {
-      if (!dynamic) dynamic.reset(new DynamicTables);
+      if (!dynamic) {
+        dynamic.reset(new DynamicTables);
+        // A match without a literal before it still copies a byte of this
+        // (as scratch, overwritten by the match): a defined one.
+        std::memset(dynamic->literals.leadingLiteral, 0, sizeof dynamic->literals.leadingLiteral);
+      }
       error = ReadDynamicTables(*dynamic, bits);
       if (error == InflateError::None) error = InflateHuffmanBlock(dynamic->literals, dynamic->distances, bits, output);
     }
