@@ -559,6 +559,28 @@ TEST(Inflate, LongestMatchThenALongCode) {
   }
 }
 
+// A dynamic block's codes for the table tests: the literal/length code gives
+// each (symbol, length) its length, the distance code has distance 1 alone
+// at distanceLength bits, and every code-length code is five bits long.
+// `bytes` are the literals among the symbols, in their order.
+struct TableCodes {
+  std::vector<unsigned> literals = std::vector<unsigned>(286, 0), distances = std::vector<unsigned>(30, 0);
+  std::vector<unsigned> bytes;
+  std::vector<unsigned> clLengths = std::vector<unsigned>(19, 0);
+  std::vector<ClItem> items;
+
+  explicit TableCodes(const std::vector<std::pair<unsigned, unsigned>>& lengths, unsigned distanceLength = 1) {
+    for (auto [symbol, length] : lengths) {
+      literals[symbol] = length;
+      if (symbol < 256) bytes.push_back(symbol);
+    }
+    distances[0] = distanceLength;
+    for (unsigned l = 0; l <= 15; ++l) clLengths[l] = 5;
+    for (unsigned l : literals) items.push_back({l, 0});
+    for (unsigned l : distances) items.push_back({l, 0});
+  }
+};
+
 // Literals whose codes fit the fast loop's index two or three at a time are
 // decoded together. Each set of code lengths puts runs at the edges: codes
 // that sum to exactly the index width and one bit more, a run cut short by a
@@ -585,18 +607,8 @@ TEST(Inflate, ShortLiteralsDecodeInPairs) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<unsigned> literals(286, 0), distances(30, 0);
-    std::vector<unsigned> bytes;
-    for (auto [symbol, length] : c.lengths) {
-      literals[symbol] = length;
-      if (symbol < 256) bytes.push_back(symbol);
-    }
-    distances[0] = 1;  // distance 1 only
-    std::vector<unsigned> clLengths(19, 0);
-    for (unsigned l = 0; l <= 15; ++l) clLengths[l] = 5;
-    std::vector<ClItem> items;
-    for (unsigned l : literals) items.push_back({l, 0});
-    for (unsigned l : distances) items.push_back({l, 0});
+    const TableCodes codes(c.lengths);
+    const auto& [literals, distances, bytes, clLengths, items] = codes;
 
     for (size_t symbols : {5u, 400u, 3001u, 3002u}) {
       SCOPED_TRACE(symbols);
@@ -649,18 +661,8 @@ TEST(Inflate, LiteralThenLengthDecodesAsBoth) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<unsigned> literals(286, 0), distances(30, 0);
-    std::vector<unsigned> bytes;
-    for (auto [symbol, length] : c.lengths) {
-      literals[symbol] = length;
-      if (symbol < 256) bytes.push_back(symbol);
-    }
-    distances[0] = 1;
-    std::vector<unsigned> clLengths(19, 0);
-    for (unsigned l = 0; l <= 15; ++l) clLengths[l] = 5;
-    std::vector<ClItem> items;
-    for (unsigned l : literals) items.push_back({l, 0});
-    for (unsigned l : distances) items.push_back({l, 0});
+    const TableCodes codes(c.lengths);
+    const auto& [literals, distances, bytes, clLengths, items] = codes;
     for (size_t pairs : {1u, 3u, 2000u}) {
       SCOPED_TRACE(pairs);
       BitWriter w;
@@ -702,18 +704,8 @@ TEST(Inflate, CodeSetsAtTheEdgesOfTheTableDecode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<unsigned> literals(286, 0), distances(30, 0);
-    std::vector<unsigned> bytes;
-    for (auto [symbol, length] : c.lengths) {
-      literals[symbol] = length;
-      if (symbol < 256) bytes.push_back(symbol);
-    }
-    distances[0] = c.distanceLength;
-    std::vector<unsigned> clLengths(19, 0);
-    for (unsigned l = 0; l <= 15; ++l) clLengths[l] = 5;
-    std::vector<ClItem> items;
-    for (unsigned l : literals) items.push_back({l, 0});
-    for (unsigned l : distances) items.push_back({l, 0});
+    const TableCodes codes(c.lengths, c.distanceLength);
+    const auto& [literals, distances, bytes, clLengths, items] = codes;
     for (size_t symbols : {2u, 3000u}) {
       SCOPED_TRACE(symbols);
       BitWriter w;
