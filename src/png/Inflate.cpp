@@ -734,113 +734,122 @@ FAST_LOOP_BODY Step FastLoopBody(const LiteralTable& literals, const DistanceTab
   const uint8_t* const leadingLiterals = literals.leadingLiteral;
   uint32_t index = buffer & literalMask;  // of entry in the main table
   uint32_t entry = literalEntries[index];
+  // The rounds that can run before either end comes near are counted out in
+  // advance, so that each round checks one counter instead of both ends. A
+  // round writes at most a literal and a longest match, and its one refill
+  // moves on at most 7 bytes of input.
+  constexpr size_t RoundOutput = MaxMatchLength + 1, RoundInput = 7;
   while (dst <= fastEnd && next <= inputEnd) {
-    const uint64_t after = buffer >> EntryConsumed(entry);
-    const uint32_t nextIndex = after & literalMask;
-    const uint32_t nextLiteral = literalEntries[nextIndex];
-    uint32_t distanceEntry = distanceEntries[after & distanceMask];
-    // And the entry after that distance's bits, should entry be a length:
-    // a round that turns out to be a match, often against the prediction,
-    // then finds its successor loaded too. Computed here, ahead of the
-    // branch, whatever the compiler would rather do.
-    uint32_t afterMatchIndex = (after >> EntryConsumed(distanceEntry)) & literalMask;
-    uint32_t afterMatch = literalEntries[afterMatchIndex];
-    asm volatile("" : "+r"(afterMatch));
-    if (IsLiteral(entry)) {
-      // One to three literals: all four bytes are written, those past the
-      // entry's literals are scratch and are overwritten next.
-      Store32(dst, entry >> 8);
-      dst += (entry >> LiteralCountShift) & 3;
-      buffer = after;
-      count -= entry;
-      refill();  // at least 44 bits were left: the lookup's 12 stay as they were
-      entry = nextLiteral;
-      index = nextIndex;
-      continue;
-    }
-    if (entry & Exceptional) {
-      if (entry & Link) {
-        entry = literalEntries[EntryValue(entry) + ((buffer >> LiteralBits) & ((1u << EntryNeeded(entry)) - 1))];
-        if (IsLiteral(entry)) {
-          Store32(dst, entry >> 8);
-          ++dst;
+    size_t rounds = std::min(static_cast<size_t>(fastEnd - dst) / RoundOutput, (inputEnd - next) / RoundInput) + 1;
+    do {
+      const uint64_t after = buffer >> EntryConsumed(entry);
+      const uint32_t nextIndex = after & literalMask;
+      const uint32_t nextLiteral = literalEntries[nextIndex];
+      uint32_t distanceEntry = distanceEntries[after & distanceMask];
+      // And the entry after that distance's bits, should entry be a length:
+      // a round that turns out to be a match, often against the prediction,
+      // then finds its successor loaded too. Computed here, ahead of the
+      // branch, whatever the compiler would rather do.
+      uint32_t afterMatchIndex = (after >> EntryConsumed(distanceEntry)) & literalMask;
+      uint32_t afterMatch = literalEntries[afterMatchIndex];
+      asm volatile("" : "+r"(afterMatch));
+      if (IsLiteral(entry)) {
+        // One to three literals: all four bytes are written, those past the
+        // entry's literals are scratch and are overwritten next.
+        Store32(dst, entry >> 8);
+        dst += (entry >> LiteralCountShift) & 3;
+        buffer = after;
+        count -= entry;
+        refill();  // at least 44 bits were left: the lookup's 12 stay as they were
+        entry = nextLiteral;
+        index = nextIndex;
+        continue;
+      }
+      if (entry & Exceptional) {
+        if (entry & Link) {
+          entry = literalEntries[EntryValue(entry) + ((buffer >> LiteralBits) & ((1u << EntryNeeded(entry)) - 1))];
+          if (IsLiteral(entry)) {
+            Store32(dst, entry >> 8);
+            ++dst;
+            buffer >>= EntryConsumed(entry);
+            count -= entry;
+            refill();
+            index = buffer & literalMask;
+            entry = literalEntries[index];
+            continue;
+          }
+        }
+        if (entry & NoCode) {
+          error = InflateError::NoSuchCode;
+          result = Step::Failed;
+          goto done;
+        }
+        if (entry & Special) {
           buffer >>= EntryConsumed(entry);
           count -= entry;
-          refill();
+          if (EntryValue(entry) == EndOfBlockValue) {
+            result = Step::EndOfBlock;
+            goto done;
+          }
+          refill();  // 286 and 287 carry no meaning: skipped
           index = buffer & literalMask;
           entry = literalEntries[index];
           continue;
         }
-      }
-      if (entry & NoCode) {
-        error = InflateError::NoSuchCode;
-        result = Step::Failed;
-        break;
-      }
-      if (entry & Special) {
-        buffer >>= EntryConsumed(entry);
-        count -= entry;
-        if (EntryValue(entry) == EndOfBlockValue) {
-          result = Step::EndOfBlock;
-          break;
-        }
-        refill();  // 286 and 287 carry no meaning: skipped
-        index = buffer & literalMask;
-        entry = literalEntries[index];
-        continue;
-      }
-      // A length from a subtable: its distance follows its own bits.
-      distanceEntry = distanceEntries[(buffer >> EntryConsumed(entry)) & distanceMask];
-      afterMatch = 0;
-    }
-    // A length, then its distance. The literal before it, if the entry holds
-    // one, is written without a branch: a byte of scratch otherwise, which the
-    // copy overwrites.
-    *dst = leadingLiterals[index];
-    dst += (entry & LeadingLiteral) >> 13;
-    const size_t length = EntryValue(entry) + extraBits(buffer, entry);
-    buffer >>= EntryConsumed(entry);
-    count -= entry;
-    if (distanceEntry & Exceptional) {
-      if (distanceEntry & Link) {
-        distanceEntry = distanceEntries[EntryValue(distanceEntry) +
-                                        ((buffer >> DistanceBits) & ((1u << EntryNeeded(distanceEntry)) - 1))];
+        // A length from a subtable: its distance follows its own bits.
+        distanceEntry = distanceEntries[(buffer >> EntryConsumed(entry)) & distanceMask];
         afterMatch = 0;
       }
-      if (distanceEntry & NoCode) {
-        error = InflateError::NoSuchCode;
-        result = Step::Failed;
-        break;
+      // A length, then its distance. The literal before it, if the entry holds
+      // one, is written without a branch: a byte of scratch otherwise, which the
+      // copy overwrites.
+      *dst = leadingLiterals[index];
+      dst += (entry & LeadingLiteral) >> 13;
+      const size_t length = EntryValue(entry) + extraBits(buffer, entry);
+      buffer >>= EntryConsumed(entry);
+      count -= entry;
+      if (distanceEntry & Exceptional) {
+        if (distanceEntry & Link) {
+          distanceEntry = distanceEntries[EntryValue(distanceEntry) +
+                                          ((buffer >> DistanceBits) & ((1u << EntryNeeded(distanceEntry)) - 1))];
+          afterMatch = 0;
+        }
+        if (distanceEntry & NoCode) {
+          error = InflateError::NoSuchCode;
+          result = Step::Failed;
+          goto done;
+        }
+        if (distanceEntry & Special) {
+          error = InflateError::BadDistanceSymbol;
+          result = Step::Failed;
+          goto done;
+        }
       }
-      if (distanceEntry & Special) {
-        error = InflateError::BadDistanceSymbol;
+      const size_t distance = EntryValue(distanceEntry) + extraBits(buffer, distanceEntry);
+      buffer >>= EntryConsumed(distanceEntry);
+      count -= distanceEntry;
+      if (distance > static_cast<size_t>(dst - begin)) {
+        error = InflateError::DistanceTooFar;
         result = Step::Failed;
-        break;
+        goto done;
       }
-    }
-    const size_t distance = EntryValue(distanceEntry) + extraBits(buffer, distanceEntry);
-    buffer >>= EntryConsumed(distanceEntry);
-    count -= distanceEntry;
-    if (distance > static_cast<size_t>(dst - begin)) {
-      error = InflateError::DistanceTooFar;
-      result = Step::Failed;
-      break;
-    }
-    // The next lookup needs no refill: the one before this round left all 64
-    // bits of the buffer filled with input, whatever count says, and the
-    // match took at most 48 of them. The refill stays off the path from one
-    // entry to the next.
-    if (afterMatch) {
-      index = afterMatchIndex;
-      entry = afterMatch;
-    } else {  // the guess above read the wrong bits; no table entry is 0
-      index = buffer & literalMask;
-      entry = literalEntries[index];
-    }
-    refill();
-    CopyMatch(dst, distance, length);
-    dst += length;
+      // The next lookup needs no refill: the one before this round left all 64
+      // bits of the buffer filled with input, whatever count says, and the
+      // match took at most 48 of them. The refill stays off the path from one
+      // entry to the next.
+      if (afterMatch) {
+        index = afterMatchIndex;
+        entry = afterMatch;
+      } else {  // the guess above read the wrong bits; no table entry is 0
+        index = buffer & literalMask;
+        entry = literalEntries[index];
+      }
+      refill();
+      CopyMatch(dst, distance, length);
+      dst += length;
+    } while (--rounds);
   }
+done:
   bits.buffer = buffer;
   bits.count = count & 63;
   bits.next = next;
