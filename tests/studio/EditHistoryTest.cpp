@@ -9,15 +9,11 @@
 
 #include "show/ShowTable.h"
 #include "studio/EditHistory.h"
+#include "studio/TrackTextTestSupport.h"
 
 namespace {
 
-TrackTextModel Load(const std::string& text) {
-  std::vector<TrackTextError> errors;
-  std::optional<TrackTextModel> model = TrackTextModel::FromText(text, errors);
-  EXPECT_TRUE(model) << (errors.empty() ? "" : errors[0].message);
-  return model ? *model : TrackTextModel();
-}
+using studio_test::Load;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -7,19 +7,12 @@
 #include <vector>
 
 #include "studio/TrackTextModel.h"
+#include "studio/TrackTextTestSupport.h"
 
 namespace {
 
-TrackTextModel Load(const std::string& text) {
-  std::vector<TrackTextError> errors;
-  std::optional<TrackTextModel> model = TrackTextModel::FromText(text, errors);
-  EXPECT_TRUE(model) << (errors.empty() ? "" : errors[0].message);
-  return model ? *model : TrackTextModel();
-}
-
-SetKeyEdit Set(const char* track, int32_t row, std::optional<float> value, std::optional<int32_t> kind = {}) {
-  return {track, row, value, kind};
-}
+using studio_test::Load;
+using studio_test::Set;
 
 TEST(TrackTextModel, EditsKeepTheLayoutAroundThem) {
   const std::string twoKeys = "# head\n\ntrack back.x\n  0      0          smooth\n  40     1.5        linear  # up\n";
