@@ -26,8 +26,10 @@ import statistics
 import sys
 import threading
 import time
-import urllib.request
 from urllib.parse import urlsplit
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "studio"))
+from studio_client import StudioClient  # noqa: E402 (found through the path above)
 
 FRAME = re.compile(r"^demo: studio: frame v=(\d+) row=([-0-9.]+) t=([0-9.]+)$")
 ROWS_PER_SECOND = 20
@@ -77,22 +79,6 @@ class FrameLog:
                 best = frame
                 break
         return best
-
-
-class Api:
-    def __init__(self, url):
-        parts = urlsplit(url)
-        self.base = f"{parts.scheme}://{parts.netloc}"
-        self.token = dict(p.split("=", 1) for p in parts.fragment.split("&") if "=" in p).get("token", "")
-        self.url = url
-
-    def call(self, path, body=None):
-        request = urllib.request.Request(self.base + path, method="POST" if body is not None else "GET",
-                                         data=json.dumps(body).encode() if body is not None else None,
-                                         headers={"Authorization": f"Bearer {self.token}",
-                                                  "Content-Type": "application/json"})
-        with urllib.request.urlopen(request, timeout=10) as response:
-            return json.load(response)
 
 
 def spread(values):
@@ -197,7 +183,6 @@ def measure_events(api, log, seconds):
 
 def measure_page(api, log, seconds):
     """The page's playhead (studio.playRow()) against the demo's picture at the same moment."""
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "studio"))
     try:
         import test_page
     except SystemExit:
@@ -238,7 +223,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=5.0, help="how long to count events and sample the page")
     args = parser.parse_args()
 
-    api = Api(args.url)
+    api = StudioClient(args.url)
     log = FrameLog(args.log)
     if log.first(lambda f: True, 0, 10.0) is None:
         print("studio_latency: the demo writes no frame lines (is DEMO_STUDIO_FRAME_LOG set?)", file=sys.stderr)

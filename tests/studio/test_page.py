@@ -18,17 +18,15 @@ import os
 import re
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
 import urllib.error
-import urllib.request
-from urllib.parse import urlsplit
+
+from studio_client import DEADLINE, StudioClient, debian_python_or_skip, start_fake, stop_fake
 
 CHROMIUM, DRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
 HERE = os.path.dirname(os.path.abspath(__file__))
-DEADLINE = 10.0  # seconds for anything the page should do at once
 
 try:
     from selenium import webdriver
@@ -37,29 +35,11 @@ try:
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
 except ImportError:
-    # Debian's python3-selenium is for Debian's python3; another python3 may come first in PATH.
-    if os.path.exists("/usr/bin/python3") and os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3", *sys.argv])
-    print("test_page: skipped: python3-selenium is not installed (scripts/install-deps.sh)")
-    sys.exit(77)
+    debian_python_or_skip("test_page", "python3-selenium")
 
 
-class Studio:
+class Studio(StudioClient):
     """The API as a second client: what the server holds, and changes from outside the page."""
-
-    def __init__(self, url):
-        parts = urlsplit(url)
-        self.base = f"{parts.scheme}://{parts.netloc}"
-        self.token = dict(p.split("=", 1) for p in parts.fragment.split("&") if "=" in p).get("token", "")
-        self.url = url
-
-    def call(self, path, body=None):
-        request = urllib.request.Request(self.base + path, method="POST" if body is not None else "GET",
-                                         data=json.dumps(body).encode() if body is not None else None,
-                                         headers={"Authorization": f"Bearer {self.token}",
-                                                  "Content-Type": "application/json"})
-        with urllib.request.urlopen(request, timeout=DEADLINE) as response:
-            return json.load(response)
 
     def status(self, path):
         """The HTTP status of a GET, waiting out the 503s of music still being read."""
@@ -83,16 +63,6 @@ class Studio:
         """A row without a key in track, so that a new key is a new line of the text."""
         keys = {k["row"] for t in self.call("/api/show")["tracks"] if t["name"] == track for k in t["keys"]}
         return next(r for r in rows if r not in keys)
-
-
-def start_fake(*extra):
-    server = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_studio_server.py"), "--port", "0", *extra],
-                              stdout=subprocess.PIPE, text=True)
-    line = server.stdout.readline()
-    if not line.startswith("studio: "):
-        server.kill()
-        raise SystemExit(f"test_page: the fake server did not start: {line!r}")
-    return server, line.split(" ", 1)[1].strip()
 
 
 def browser(width=1600, height=900):
@@ -473,14 +443,12 @@ def main():
                 try:
                     check_no_music(driver, silent_url)
                 finally:
-                    silent.kill()
-                    silent.wait()
+                    stop_fake(silent)
             print(f"test_page: the page passed against {studio.base} in {time.monotonic() - started:.1f} s")
     finally:
         driver.quit()
         if server:
-            server.kill()
-            server.wait()
+            stop_fake(server)
         shutil.rmtree(scratch, ignore_errors=True)
     return 0
 

@@ -15,19 +15,16 @@ python3-websocket.
 import json
 import os
 import re
-import select
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 import time
-import urllib.request
-from urllib.parse import urlsplit
+
+from studio_client import DEADLINE, StudioClient, debian_python_or_skip, start_fake, stop_fake
 
 FIREFOX = "/usr/bin/firefox-esr"
 HERE = os.path.dirname(os.path.abspath(__file__))
-DEADLINE = 10.0
 
 if "-h" in sys.argv[1:] or "--help" in sys.argv[1:]:
     print(__doc__.strip())
@@ -40,40 +37,18 @@ if not os.path.exists(FIREFOX):
 try:
     import bidi
 except ImportError:
-    # Debian's python3-websocket is for Debian's python3; another python3 may come first in PATH.
-    if os.path.exists("/usr/bin/python3") and os.path.realpath(sys.executable) != os.path.realpath("/usr/bin/python3"):
-        os.execv("/usr/bin/python3", ["/usr/bin/python3", *sys.argv])
-    print("test_page_firefox: skipped: python3-websocket is not installed (scripts/install-deps.sh)")
-    sys.exit(77)
+    debian_python_or_skip("test_page_firefox", "python3-websocket")
 
 
-class Fake:
+class Fake(StudioClient):
     """The fake demo, on a file of its own, and its API as a second client."""
 
     def __init__(self, path):
-        self.process = subprocess.Popen([sys.executable, os.path.join(HERE, "fake_studio_server.py"),
-                                         "--port", "0", "--file", path], stdout=subprocess.PIPE, text=True,
-                                        preexec_fn=bidi.die_with_parent)
-        ready, _, _ = select.select([self.process.stdout], [], [], DEADLINE)
-        line = self.process.stdout.readline() if ready else "(nothing)"
-        if not line.startswith("studio: "):
-            self.stop()
-            raise AssertionError(f"the fake server did not start: {line!r}")
-        self.url = line.split(" ", 1)[1].strip()
-        parts = urlsplit(self.url)
-        self.base = f"{parts.scheme}://{parts.netloc}"
-        self.token = parts.fragment.split("token=", 1)[1]
-
-    def call(self, path, body=None):
-        request = urllib.request.Request(self.base + path, data=None if body is None else json.dumps(body).encode(),
-                                         headers={"Authorization": f"Bearer {self.token}",
-                                                  "Content-Type": "application/json"})
-        with urllib.request.urlopen(request, timeout=DEADLINE) as response:
-            return json.load(response)
+        self.process, url = start_fake("--file", path, preexec_fn=bidi.die_with_parent)
+        super().__init__(url)
 
     def stop(self):
-        self.process.kill()
-        self.process.wait()
+        stop_fake(self.process)
 
 
 def read(path):
