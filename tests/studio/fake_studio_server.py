@@ -12,9 +12,12 @@ written in a plain layout of its own, not the demo's line-preserving one.
 Test support only: the demo's own server is the real one.
 
   fake_studio_server.py [--port N] [--token T] [--file F] [--keys N] [--music-seconds S]
-                        [--music-wait S] [--detected] [--state-rate HZ]
+                        [--music-wait S] [--retry-after TEXT] [--detected] [--state-rate HZ]
 
 Prints `studio: http://127.0.0.1:PORT/#token=TOKEN` on stdout once it listens.
+Beyond the demo's API, `GET /api/log` answers the calls it has had so far, each
+{method, path, at} (at: seconds on its monotonic clock), so that a test can see
+how often and how far apart the page asked.
 """
 import argparse
 import copy
@@ -173,6 +176,7 @@ class Studio:
         self.pad_keys(args.keys)
         self.music_seconds = args.music_seconds or None
         self.music_wait, self.music_ready = args.music_wait, None  # counted from the first ask
+        self.retry_after = args.retry_after
         self.detected = args.detected
         self.version = 1
         self.change = "start"
@@ -438,9 +442,11 @@ class Handler(BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError):
             pass  # the page went away, or dropped a fetch it no longer needs
 
-    def send_json(self, status, data):
+    def send_json(self, status, data, headers=()):
         body = json.dumps(data).encode()
         self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
         self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Cache-Control", "no-store")
@@ -469,7 +475,9 @@ class Handler(BaseHTTPRequestHandler):
             return self.send_json(403, {"error": "wrong or missing token"})
         studio = self.studio
         with studio.lock:
-            studio.log.append({"method": "GET", "path": url.path})
+            if url.path == "/api/log":
+                return self.send_json(200, {"calls": studio.log})
+            studio.log.append({"method": "GET", "path": url.path, "at": time.monotonic()})
             if url.path == "/api/show":
                 return self.send_json(200, studio.show_json())
             if url.path == "/api/state":
@@ -490,7 +498,8 @@ class Handler(BaseHTTPRequestHandler):
                 if studio.music_ready is None:
                     studio.music_ready = time.monotonic() + studio.music_wait
                 if time.monotonic() < studio.music_ready:
-                    return self.send_json(503, {"error": "the music is still being read"})
+                    retry = [("Retry-After", studio.retry_after)] if studio.retry_after else []
+                    return self.send_json(503, {"error": "the music is still being read"}, retry)
                 if url.path == "/api/beats":
                     return self.send_json(200, studio.beats())
                 columns = min(int(query.get("columns", ["1000"])[0]), 20000)
@@ -511,7 +520,7 @@ class Handler(BaseHTTPRequestHandler):
             return self.send_json(400, {"error": f"bad JSON: {e}"})
         studio = self.studio
         with studio.lock:
-            studio.log.append({"method": "POST", "path": url.path, "body": body})
+            studio.log.append({"method": "POST", "path": url.path, "body": body, "at": time.monotonic()})
             try:
                 if url.path == "/api/edit":
                     studio.edit(body)
@@ -590,6 +599,8 @@ def main():
     parser.add_argument("--file", help="a track text to work on, written on every change and watched for saves")
     parser.add_argument("--music-wait", type=float, default=0.0,
                         help="answer 503 for the waveform and beats for this long from the first ask, as while reading the music")
+    parser.add_argument("--retry-after", default="1",
+                        help="the Retry-After of those 503s, as the demo's (\"\": none; any text, to try the page)")
     parser.add_argument("--detected", action="store_true", help="beats found in the music, as a build with aubio")
     parser.add_argument("--keys", type=int, default=0, help="pad the show to this many keys")
     parser.add_argument("--music-seconds", type=float, default=132.0, help="0: a show without music")

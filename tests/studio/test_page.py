@@ -7,7 +7,8 @@ working on a copy of res/src/show.tracks. It types a key and sees it reach the s
 the grid, undoes it, scrubs on the waveform and sees the seek, sees a change made by
 another client arrive as a `show` event, sees a stale edit refused and told, sees a save
 from outside named and undone, edits tempo lines and marks into the file, and sees a
-wrong token refused. Exit 77 (skipped) without chromium, its driver or selenium.
+wrong token refused; against the fake it also sees the music lane wait as long as a 503's
+Retry-After asks. Exit 77 (skipped) without chromium, its driver or selenium.
 
   test_page.py                       the test
   test_page.py --screenshot FILE     the page at 1600x900, for the docs
@@ -166,15 +167,50 @@ MODEL_CASES = [
 ]
 
 
-def check_model(driver):
+# How long the music lane waits before asking again after a 503, by its Retry-After
+# (null: none): (expression, expected ms).
+RETRY_CASES = [
+    ("[retryDelay('1'), retryDelay(' 2 '), retryDelay('0.5'), retryDelay('3.25')]", [1000, 2000, 500, 3250]),
+    ("[retryDelay('0'), retryDelay('0.01')]", [200, 200]),
+    ("[retryDelay('60'), retryDelay('99999999999999999999999')]", [10000, 10000]),
+    ("[retryDelay(null), retryDelay(''), retryDelay('soon'), retryDelay('-1'), retryDelay('1e3'), retryDelay('1,5')]",
+     [500] * 6),
+    ("retryDelay('Wed, 21 Oct 2015 07:28:00 GMT')", 500),
+]
+
+
+def check_module(driver, module, cases):
+    """Each expression evaluated with the page module's exports in scope."""
     got = driver.execute_async_script("""
         const done = arguments[arguments.length - 1];
-        import("/page/model.js").then((m) => done(arguments[0].map((e) =>
+        import(arguments[1]).then((m) => done(arguments[0].map((e) =>
             JSON.stringify(new Function(...Object.keys(m), `return ${e}`)(...Object.values(m))))),
-          (e) => done(String(e)));""", [e for e, _ in MODEL_CASES])
-    assert isinstance(got, list), f"model.js did not load: {got}"
-    wrong = [f"{e} = {g}, not {json.dumps(x)}" for (e, x), g in zip(MODEL_CASES, got) if json.loads(g) != x]
+          (e) => done(String(e)));""", [e for e, _ in cases], module)
+    assert isinstance(got, list), f"{module} did not load: {got}"
+    wrong = [f"{e} = {g}, not {json.dumps(x)}" for (e, x), g in zip(cases, got) if json.loads(g) != x]
     assert not wrong, "\n".join(wrong)
+
+
+def check_retry_after(driver):
+    """While the music is read, the lane asks again when the demo's Retry-After says, not sooner."""
+    wait_s, retry_s = 3.0, 2.0
+    server, url = start_fake("--music-wait", str(wait_s), "--retry-after", f"{retry_s:g}")
+    try:
+        studio = Studio(url)
+        driver.get(url)
+        wait("the peaks once the music is read", lambda: driver.execute_script("return studio.wave.peaks?.values.length"),
+             wait_s + retry_s + DEADLINE)
+        calls = studio.call("/api/log")["calls"]
+    finally:
+        stop_fake(server)
+    first = min(c["at"] for c in calls if c["path"] in ("/api/waveform", "/api/beats"))
+    for path in ("/api/waveform", "/api/beats"):
+        asked = [c["at"] - first for c in calls if c["path"] == path]
+        # The first moments may bring an ask or two of the view settling; after that every
+        # ask while the music was still being read is a retry.
+        soon = [(a, b) for a, b in zip(asked, asked[1:]) if b > 1.0 and a < wait_s and b - a < retry_s * 0.9]
+        assert not soon, f"{path} asked again sooner than Retry-After: {retry_s:g} s: {asked}"
+        assert len(asked) >= 2, f"{path} was not asked again after the 503: {asked}"
 
 
 def check_outside_save(driver, studio, path, names):
@@ -359,7 +395,8 @@ def check(driver, studio, path=None):
     assert driver.execute_script("return studio.model.version") == studio.call("/api/show")["version"]
 
     check_music(driver, studio)
-    check_model(driver)
+    check_module(driver, "/page/model.js", MODEL_CASES)
+    check_module(driver, "/page/waveform.js", RETRY_CASES)
     if path:
         check_outside_save(driver, studio, path, names)
         check_tempo_and_marks(driver, studio, path)
@@ -444,6 +481,7 @@ def main():
                     check_no_music(driver, silent_url)
                 finally:
                     stop_fake(silent)
+                check_retry_after(driver)
             print(f"test_page: the page passed against {studio.base} in {time.monotonic() - started:.1f} s")
     finally:
         driver.quit()

@@ -3,10 +3,13 @@
 // carries it in its query, since EventSource cannot set headers.
 
 export class ApiError extends Error {
-  constructor(status, data, message) {
+  // retryAfter: the answer's Retry-After header as it came (a refusal worth
+  // asking again, and when), or null.
+  constructor(status, data, message, retryAfter = null) {
     super(message);
     this.status = status;
     this.data = data;
+    this.retryAfter = retryAfter;
   }
 }
 
@@ -41,7 +44,7 @@ export class Api {
     }
     if (!response.ok) {
       const reason = (data && (data.error || data.message)) || text || response.statusText;
-      throw new ApiError(response.status, data, `${response.status}: ${reason}`);
+      throw new ApiError(response.status, data, `${response.status}: ${reason}`, response.headers.get("Retry-After"));
     }
     return data;
   }

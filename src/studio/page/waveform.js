@@ -5,7 +5,20 @@
 
 import { fitCanvas, formatTime } from "./model.js";
 
-const RETRY_MS = 500; // asking again for what the demo is still reading (503)
+// Asking again for what the demo is still reading (503): when its Retry-After
+// says, within bounds that keep a wrong header from either hammering the demo
+// or leaving the lane blank for minutes; without one, at a fixed pace.
+const RETRY_MS = 500;
+const RETRY_MIN_MS = 200;
+const RETRY_MAX_MS = 10000;
+
+// Retry-After as whole or decimal seconds; its date form and anything else
+// unreadable get the fixed pace.
+export function retryDelay(retryAfter) {
+  const text = typeof retryAfter === "string" ? retryAfter.trim() : "";
+  if (!/^\d+(\.\d+)?$/.test(text)) return RETRY_MS;
+  return Math.min(RETRY_MAX_MS, Math.max(RETRY_MIN_MS, Math.round(Number(text) * 1000)));
+}
 
 export class Waveform {
   // actions: {seek(row), setLoop([from, to] | null), beats(the /api/beats answer or null),
@@ -62,7 +75,7 @@ export class Waveform {
     } catch (e) {
       if (seq !== this.beatsSeq) return;
       this.beats = [];
-      if (e.status === 503) this.beatsTimer = setTimeout(() => this.fetchBeats(), RETRY_MS);
+      if (e.status === 503) this.beatsTimer = setTimeout(() => this.fetchBeats(), retryDelay(e.retryAfter));
       if (e.status === 404) this.noMusic = reason(e);
     }
     this.actions.beats?.(answer);
@@ -108,7 +121,7 @@ export class Waveform {
       this.reading = e.status === 503;
       // Still reading the music: the peaks come on a later try. Anything
       // else (the demo gone, a refusal) is not asked again until the view moves.
-      if (e.status === 503) this.retryTimer = setTimeout(() => this.fetchPeaks(), RETRY_MS);
+      if (e.status === 503) this.retryTimer = setTimeout(() => this.fetchPeaks(), retryDelay(e.retryAfter));
     }
     this.draw();
   }
