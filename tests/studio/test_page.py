@@ -6,9 +6,10 @@ and STUDIO_FILE the track text it edits, else against tests/studio/fake_studio_s
 working on a copy of res/src/show.tracks. It types a key and sees it reach the server and
 the grid, undoes it, scrubs on the waveform and sees the seek, sees a change made by
 another client arrive as a `show` event, sees a stale edit refused and told, sees a save
-from outside named and undone, edits tempo lines and marks into the file, and sees a
-wrong token refused; against the fake it also sees the music lane wait as long as a 503's
-Retry-After asks. Exit 77 (skipped) without chromium, its driver or selenium.
+from outside named and undone, edits tempo lines and marks into the file, keeps a mark's
+rename under way across another client's change, and sees a wrong token refused; against
+the fake it also sees the music lane wait as long as a 503's Retry-After asks. Exit 77
+(skipped) without chromium, its driver or selenium.
 
   test_page.py                       the test
   test_page.py --screenshot FILE     the page at 1600x900, for the docs
@@ -244,6 +245,16 @@ def check_outside_save(driver, studio, path, names):
     wait("the error gone", lambda: not driver.find_elements(By.CSS_SELECTOR, "#problems li.error"))
 
 
+def mark_button(driver, name, label):
+    """A part of the side panel's line for a mark (label: its class), scrolled into sight."""
+    item = wait(f"the mark {name} listed", lambda: next(
+        (li for li in driver.find_elements(By.CSS_SELECTOR, "#marks li") if name in li.get_attribute("textContent")),
+        None))
+    element = item.find_element(By.XPATH, f".//*[contains(@class, '{label}')]")
+    driver.execute_script("arguments[0].scrollIntoView({block: 'nearest'})", element)
+    return element
+
+
 def check_tempo_and_marks(driver, studio, path):
     """Tempo lines and marks typed into the side panel reach the file; bad input changes nothing."""
     def type_into(field, text, *then):
@@ -255,16 +266,8 @@ def check_tempo_and_marks(driver, studio, path):
         studio.call("/api/transport", {"pause": True, "seek": row})
         wait(f"the page at row {row}", lambda: driver.execute_script("return studio.playRow()") == row)
 
-    def mark_button(name, label):
-        item = wait(f"the mark {name} listed", lambda: next(
-            (li for li in driver.find_elements(By.CSS_SELECTOR, "#marks li") if name in li.get_attribute("textContent")),
-            None))
-        element = item.find_element(By.XPATH, f".//*[contains(@class, '{label}')]")
-        driver.execute_script("arguments[0].scrollIntoView({block: 'nearest'})", element)
-        return element
-
     def rename(old, new):
-        ActionChains(driver).double_click(mark_button(old, "what")).perform()
+        ActionChains(driver).double_click(mark_button(driver, old, "what")).perform()
         ActionChains(driver).send_keys(Keys.END, Keys.BACKSPACE * len(old), new, Keys.ENTER).perform()
 
     def tempo(show):
@@ -298,7 +301,7 @@ def check_tempo_and_marks(driver, studio, path):
         ("a mark renamed", lambda: rename("verse two", "chorus"),
          lambda s: marks(s).count((320, "chorus")) == 1 and (320, "verse two") not in marks(s),
          r"^mark 0:16(\.00)? chorus\s*$", r"verse two"),
-        ("a mark removed", lambda: mark_button("chorus", "small").click(),
+        ("a mark removed", lambda: mark_button(driver, "chorus", "small").click(),
          lambda s: (320, "chorus") not in marks(s), None, r"^mark .*chorus"),
     ]
     for what, action, holds, must, must_not in cases:
@@ -316,6 +319,56 @@ def check_tempo_and_marks(driver, studio, path):
         time.sleep(0.3)
     show = studio.call("/api/show")
     assert (tempo(show), marks(show)) == (tempo(first), marks(first)), f"undo left {tempo(show)} {marks(show)}"
+
+
+def outside_edit(studio, driver, ops):
+    """Ops made by another client; waits until the page has the show they made."""
+    version = studio.call("/api/edit", {"version": studio.call("/api/show")["version"], "ops": ops})["version"]
+    wait(f"the page at version {version}", lambda: driver.execute_script("return studio.model.version") == version)
+
+
+# A rename under way while another client changes the show: (what, the change, whether the
+# field lives on). The mark being renamed is "rename me" at RENAME_ROW.
+RENAME_ROW = 1510
+RENAME_CASES = [
+    ("a key set elsewhere", lambda row: [{"track": "back.y", "row": row, "value": 0.125}], True),
+    ("another mark added", lambda row: [{"mark": {"row": RENAME_ROW + 40, "name": "neighbour"}}], True),
+    ("the mark removed", lambda row: [{"mark": {"row": RENAME_ROW, "name": "rename me", "delete": True}}], False),
+    ("the mark renamed", lambda row: [{"mark": {"row": RENAME_ROW, "name": "rename me", "delete": True}},
+                                      {"mark": {"row": RENAME_ROW, "name": "taken elsewhere"}}], False),
+]
+
+
+def check_rename_across_redraw(driver, studio):
+    """A show event redraws the marks while a name is being typed: the field, its text, its
+    caret and the focus live on, unless the event took that very mark away."""
+    def marks():
+        return {(m["row"], m["name"]) for m in studio.call("/api/show")["marks"]}
+
+    start = marks()
+    for what, ops, kept in RENAME_CASES:
+        outside_edit(studio, driver, [{"mark": {"row": RENAME_ROW, "name": "rename me"}}])
+        ActionChains(driver).double_click(mark_button(driver, "rename me", "what")).perform()
+        # "rename me" becomes "rename yo|u", the caret before the last letter.
+        ActionChains(driver).send_keys(Keys.END, Keys.BACKSPACE * 2, "you", Keys.ARROW_LEFT).perform()
+        wait(f"{what}: the name typed", lambda: driver.execute_script(
+            "const f = document.querySelector('#marks input.rename'); return f && f.value === 'rename you'"))
+        key_row = studio.free_row("back.y", range(3, 60))
+        outside_edit(studio, driver, ops(key_row))
+        field = driver.execute_script("""const f = document.querySelector('#marks input.rename');
+            return f && [f.value, f.selectionStart, f.selectionEnd, document.activeElement === f]""")
+        if kept:
+            assert field == ["rename you", 9, 9, True], f"{what}: the rename under way became {field}"
+            # Typed on at the caret, so before the "u".
+            ActionChains(driver).send_keys("r", Keys.ENTER).perform()
+            wait(f"{what}: the rename typed on reaches the show",
+                 lambda: (RENAME_ROW, "rename yoru") in marks() and (RENAME_ROW, "rename me") not in marks())
+        else:
+            assert field is None, f"{what}: a rename of a mark no longer there is still open: {field}"
+            assert "dropped" in driver.find_element(By.ID, "message").text, f"{what}: the dropped rename is not told"
+        # As it was before the case, by hand rather than by undo, which the outside edits share.
+        outside_edit(studio, driver, [{"mark": {"row": r, "name": n, "delete": True}} for r, n in marks() - start] +
+                     ([{"track": "back.y", "row": key_row, "delete": True}] if studio.key("back.y", key_row) else []))
 
 
 def check(driver, studio, path=None):
@@ -400,6 +453,8 @@ def check(driver, studio, path=None):
     if path:
         check_outside_save(driver, studio, path, names)
         check_tempo_and_marks(driver, studio, path)
+
+    check_rename_across_redraw(driver, studio)
 
     errors = page_errors(driver)
     assert not errors, f"the page logged errors: {errors}"

@@ -419,18 +419,48 @@ class Studio {
     });
   }
 
+  // A show from anyone redraws the list; a rename under way there lives on in
+  // the new list (its text, its caret, the focus) as long as its mark is
+  // still there under the same name. A mark removed or renamed meanwhile takes
+  // the rename with it: it would otherwise bring back a name someone dropped.
   renderMarks() {
     const rps = this.model.rowsPerSecond;
     const marks = this.model.show.marks || [];
-    $("marks").replaceChildren(...marks.map((m) => {
+    const renaming = this.renaming;
+    const typed = renaming && {
+      value: renaming.input.value,
+      start: renaming.input.selectionStart,
+      end: renaming.input.selectionEnd,
+      direction: renaming.input.selectionDirection,
+      focused: document.activeElement === renaming.input,
+    };
+    let reopen = null;
+    const items = marks.map((m) => {
       const li = lineItem(formatTime(m.row, rps), m.name, () => this.seek(m.row));
       li.title = `row ${formatValue(m.row)}; double-click the name to rename`;
       li.querySelector(".what").addEventListener("dblclick", (e) => this.renameMark(m, e.target));
       li.append(smallButton("×", "remove this mark", () =>
         this.edit([{ mark: { row: m.row, name: m.name, delete: true } }], `mark “${m.name}” removed`)));
+      if (renaming && m.row === renaming.mark.row && m.name === renaming.mark.name) reopen = { mark: m, li };
       return li;
-    }));
-    if (!marks.length) $("marks").replaceChildren(note("No marks yet."));
+    });
+    // Some engines blur a focused field as it leaves the page; that blur is
+    // the redraw's, not the user leaving the field.
+    this.renaming = null;
+    this.redrawingMarks = true;
+    try {
+      $("marks").replaceChildren(...items);
+      if (!marks.length) $("marks").replaceChildren(note("No marks yet."));
+    } finally {
+      this.redrawingMarks = false;
+    }
+    renaming?.drop();
+    if (reopen) {
+      this.renameMark(reopen.mark, reopen.li.querySelector(".what"), typed);
+    } else if (renaming) {
+      this.say(`The mark “${renaming.mark.name}” was renamed or removed outside this page; the rename here is dropped.`, "warn");
+      if (typed.focused) this.grid.root.focus({ preventScroll: true });
+    }
   }
 
   addMark() {
@@ -448,19 +478,28 @@ class Studio {
   }
 
   // The name turns into a field; Enter renames, Escape or leaving it keeps the name.
-  renameMark(mark, where) {
+  // typed: what a field open before a redraw held ({value, start, end, direction, focused}).
+  renameMark(mark, where, typed = null) {
+    this.renaming?.drop();
     const input = document.createElement("input");
     input.type = "text";
-    input.value = mark.name;
+    input.value = typed ? typed.value : mark.name;
     input.className = "rename";
     input.setAttribute("aria-label", "new name");
     where.replaceChildren(input);
-    input.focus();
-    input.select();
+    if (!typed) {
+      input.focus();
+      input.select();
+    } else if (typed.focused) {
+      input.focus({ preventScroll: true });
+      input.setSelectionRange(typed.start, typed.end, typed.direction || "none");
+    }
     let done = false;
+    this.renaming = { mark, input, drop: () => { done = true; } };
     const finish = (commit) => {
-      if (done) return;
+      if (done || this.redrawingMarks) return;
       done = true;
+      this.renaming = null;
       const name = input.value.trim();
       if (commit && name !== mark.name) {
         const problem = markNameProblem(name);
