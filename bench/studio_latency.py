@@ -92,48 +92,53 @@ def frame_time(frames, since, until):
     return statistics.median(gaps) * 1000 if gaps else float("nan")
 
 
-def measure_edits(api, log, count):
-    """Edits of one key, each waited for on screen; returns the figures in ms."""
-    api.call("/api/transport", {"seek": 0, "play": True})
+def time_to_frames(log, count, send, shown):
+    """count requests, each send(i) -> what it asked for, and for each the first presented
+    frame that shown(frame, asked) accepts: the ms from the response and from the request
+    to that frame, the median frame time meanwhile, and how many never showed."""
     from_response, from_request, missed = [], [], 0
     started = time.monotonic()
     for i in range(count):
-        version = api.call("/api/show")["version"]
         sent = time.monotonic()
-        show = api.call("/api/edit", {"version": version,
-                                      "ops": [{"track": "back.y", "row": 7, "value": 0.25 + (i % 2) * 0.5}]})
+        asked = send(i)
         answered = time.monotonic()
-        frame = log.first(lambda f, v=show["version"]: f[1] >= v, sent)
+        frame = log.first(lambda f: shown(f, asked), sent)
         if frame is None:
             missed += 1
             continue
         from_response.append((frame[0] - answered) * 1000)
         from_request.append((frame[0] - sent) * 1000)
-        # Edits at no fixed phase of the frame loop.
+        # Requests at no fixed phase of the frame loop.
         time.sleep(random.uniform(0.02, 0.06))
-    frames_ms = frame_time(log.frames, started, time.monotonic())
+    return from_response, from_request, frame_time(log.frames, started, time.monotonic()), missed
+
+
+def measure_edits(api, log, count):
+    """Edits of one key while playing, each waited for on screen by the version it made."""
+    api.call("/api/transport", {"seek": 0, "play": True})
+    version = api.call("/api/show")["version"]
+
+    def edit(i):
+        nonlocal version
+        version = api.call("/api/edit", {"version": version, "ops": [
+            {"track": "back.y", "row": 7, "value": 0.25 + (i % 2) * 0.5}]})["version"]
+        return version
+
+    figures = time_to_frames(log, count, edit, lambda frame, made: frame[1] >= made)
     api.call("/api/transport", {"pause": True})
-    return from_response, from_request, frames_ms, missed
+    return figures
 
 
 def measure_seeks(api, log, count):
+    """Seeks while paused, each waited for on screen by its row."""
     api.call("/api/transport", {"pause": True, "scrubAudio": False})
     time.sleep(0.2)
-    from_response, from_request, missed = [], [], 0
-    started = time.monotonic()
-    for i in range(count):
-        row = 100 + 37 * i
-        sent = time.monotonic()
-        api.call("/api/transport", {"seek": row})
-        answered = time.monotonic()
-        frame = log.first(lambda f: abs(f[2] - row) < 0.5, sent)
-        if frame is None:
-            missed += 1
-            continue
-        from_response.append((frame[0] - answered) * 1000)
-        from_request.append((frame[0] - sent) * 1000)
-        time.sleep(random.uniform(0.02, 0.06))
-    return from_response, from_request, frame_time(log.frames, started, time.monotonic()), missed
+
+    def seek(i):
+        api.call("/api/transport", {"seek": 100 + 37 * i})
+        return 100 + 37 * i
+
+    return time_to_frames(log, count, seek, lambda frame, row: abs(frame[2] - row) < 0.5)
 
 
 def measure_events(api, log, seconds):
