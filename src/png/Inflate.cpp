@@ -993,7 +993,7 @@ InflateError InflateStoredBlock(Bits& bits, Output& output) {
 const char* inflateFastLoopName() { return PickedFastLoop() == FastLoopPlain ? "plain" : "bmi2"; }
 
 int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin, const unsigned char* end,
-                   size_t outputLimit) {
+                   size_t outputLimit, size_t* produced) {
   const InflateError header = checkZlibHeader(begin, end);
   if (header != InflateError::None) return static_cast<int>(header);
 
@@ -1030,7 +1030,12 @@ int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin, 
       if (error == InflateError::None) error = InflateHuffmanBlock(dynamic->literals, dynamic->distances, bits, output);
     }
     if (final) {
-      if (error == InflateError::None) out.resize(output.position);
+      if (error == InflateError::None) {
+        if (produced)
+          *produced = output.position;
+        else
+          out.resize(output.position);
+      }
       break;
     }
   }

@@ -56,8 +56,13 @@ enum class InflateError : int {
 // past the limit would be written, and the call never grows out beyond the
 // larger of its incoming size and the limit. A stream whose output fits the
 // limit decodes exactly as without one.
+//
+// With produced, a successful call leaves out at the size it has reached (at
+// least the decompressed length) and stores the length there instead: a
+// caller that goes on to use the buffer at another size then does not clear
+// again what trimming would have cut off.
 int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin,
-                   const unsigned char* end, size_t outputLimit = SIZE_MAX);
+                   const unsigned char* end, size_t outputLimit = SIZE_MAX, size_t* produced = nullptr);
 
 // The fast loop this processor runs, picked on first use by a check of the
 // processor of our own: "bmi2" or "plain". For the benchmarks' notes.

@@ -166,7 +166,19 @@ int RgbaConverter::Row(unsigned char* dst, const unsigned char* src, size_t coun
       // A palette shorter than 256 entries: look for an index beyond it
       // first, over the whole row at once, so the lookups need no check.
       if (tableEntries_ < 256 && LargestByte(src, count) >= tableEntries_) return indexError_;
-      for (size_t x = count; x-- > 0;) Put(dst + 4 * x, table_[src[x]]);
+      // Four pixels a round, the last ones first: their indices are all read
+      // before any of them is written, and what a round writes starts no
+      // earlier than its own indices, so no index still to be read is lost.
+      size_t x = count;
+      for (; x >= 4; x -= 4) {
+        const unsigned a = src[x - 4], b = src[x - 3], c = src[x - 2], d = src[x - 1];
+        unsigned char* out = dst + 4 * (x - 4);
+        Put(out, table_[a]);
+        Put(out + 4, table_[b]);
+        Put(out + 8, table_[c]);
+        Put(out + 12, table_[d]);
+      }
+      while (x-- > 0) Put(dst + 4 * x, table_[src[x]]);
       break;
     }
     case Kind::TableLow: {

@@ -222,19 +222,29 @@ int ShortDataError(const std::vector<unsigned char>& scanlines, const Layout& la
   return PngCode(PngError::DataTooShort);
 }
 
-// Decompresses into scanlines, pre-sized for reuse: a plain image of at most
-// 32 bits per pixel becomes RGBA in this same buffer, so it is reserved for the
-// larger of the two and growing it to the RGBA size later moves nothing.
+// A plain image of at most 32 bits per pixel becomes RGBA in the buffer its
+// scanlines were inflated into.
+bool ConvertsInPlace(const PngState& state, const Layout& layout) {
+  return layout.bitsPerPixel <= 32 && state.interlaceMethod == 0;
+}
+
+// Decompresses into scanlines, pre-sized for reuse: when the image becomes
+// RGBA in this same buffer, it is reserved for the larger of the two and
+// growing it to the RGBA size later moves nothing.
 int Decompress(std::vector<unsigned char>& scanlines, std::vector<unsigned char>& compressed,
                const PngState& state, const Layout& layout) {
-  const bool convertInPlace = layout.bitsPerPixel <= 32 && state.interlaceMethod == 0;
-  const uint64_t wanted = convertInPlace ? std::max(layout.scanlineBytes, layout.rgbaBytes) : layout.scanlineBytes;
+  const uint64_t wanted =
+      ConvertsInPlace(state, layout) ? std::max(layout.scanlineBytes, layout.rgbaBytes) : layout.scanlineBytes;
   scanlines.resize(std::min<uint64_t>(wanted, compressed.size() * PresizeRatio + PresizeFloor));
+  size_t produced = 0;
   if (int error = decompressZlib(scanlines, compressed.data(), compressed.data() + compressed.size(),
-                                 layout.scanlineBytes + SurplusDataLimit))
+                                 layout.scanlineBytes + SurplusDataLimit, &produced))
     return error;
   std::vector<unsigned char>().swap(compressed);
-  if (scanlines.size() < layout.scanlineBytes) return ShortDataError(scanlines, layout);
+  if (produced < layout.scanlineBytes) {
+    scanlines.resize(produced);
+    return ShortDataError(scanlines, layout);
+  }
   return 0;
 }
 
@@ -330,7 +340,11 @@ int Decode(std::vector<unsigned char>& out, PngState& state, const unsigned char
   if (int error = ReadChunks(state, in, size, compressed)) return error;
   Layout layout;
   if (int error = PlanImage(state, layout)) return error;
+  // The image ends up in out's buffer either way: where it is made in the
+  // scanlines' own buffer, that is out's, which saves allocating and clearing
+  // a new one when out still holds an earlier picture.
   std::vector<unsigned char> scanlines;
+  if (ConvertsInPlace(state, layout)) scanlines.swap(out);
   if (int error = Decompress(scanlines, compressed, state, layout)) return error;
   if (state.interlaceMethod != 0) return RebuildInterlacedImage(out, scanlines, state, layout);
   if (int error = UnfilterPlainImage(scanlines, state, layout)) return error;

@@ -14,7 +14,11 @@
 namespace {
 
 using Inflater = int (*)(Bytes&, const unsigned char*, const unsigned char*, size_t);
-const Inflater inflaters[] = {decompressZlib, decompressZlibReference};
+const Inflater inflaters[] = {
+    [](Bytes& out, const unsigned char* begin, const unsigned char* end, size_t limit) {
+      return decompressZlib(out, begin, end, limit);
+    },
+    decompressZlibReference};
 
 // Runs the inflater on an exact-size copy, so that AddressSanitizer sees any
 // read past the last byte, and holds it against the bit-by-bit walk: the same
@@ -381,6 +385,15 @@ TEST(Inflate, OutputIsTrimmedOrGrown) {
       ASSERT_EQ(inflate(out, stream.data(), stream.data() + stream.size(), SIZE_MAX), 0);
       EXPECT_EQ(out, data) << "pre-sized to " << presize;
     }
+  }
+  // Asked for the length instead, the call leaves out as large as it grew.
+  for (size_t presize : {size_t{0}, size_t{4999}, size_t{5000}, size_t{100000}}) {
+    Bytes out(presize, 0xEE);
+    size_t produced = 0;
+    ASSERT_EQ(decompressZlib(out, stream.data(), stream.data() + stream.size(), SIZE_MAX, &produced), 0);
+    EXPECT_EQ(produced, data.size());
+    EXPECT_GE(out.size(), std::max(presize, data.size())) << "pre-sized to " << presize;
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin())) << "pre-sized to " << presize;
   }
 }
 
