@@ -21,6 +21,13 @@ void SetAudioDeviceOpenFails(bool fails);
 // (seconds; a negative value restores the normal interval).
 void SetAudioDeviceRetrySeconds(double seconds);
 
+// Makes each look for an output after a loss take this long before the
+// device is opened (or fails to open), as a slow or hanging driver would
+// (seconds; 0 or less: no delay). Shutting the service down cuts the wait
+// short. The first opening (AudioOpenOutput) is not slowed. The Windows
+// service ignores it.
+void SetAudioDeviceOpenDelaySeconds(double seconds);
+
 // Where there is no sound card (Wine on a build machine), the Windows service
 // can play to a stand-in that takes audio at the device's rate as a card
 // would, so that the device's side of the service is exercised all the same.

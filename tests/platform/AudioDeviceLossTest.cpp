@@ -21,6 +21,8 @@ const char* const Music = DEMO_SOURCE_DIR "/res/Quelf - Tavoy Rip.mp3";
 constexpr double LargestJumpSeconds = 0.034;
 
 using Steady = std::chrono::steady_clock;
+// How often a lost device is looked for again here.
+constexpr double RetryForTests = 0.25;
 
 double Position(uint32_t stream) { return AudioBytesToSeconds(stream, AudioPositionBytes(stream)); }
 
@@ -28,6 +30,7 @@ struct Course {
   double first = 0, last = 0;
   double largestJump = 0;  // how much a step outran the time between two reads
   double largestBack = 0;
+  double longestRead = 0;  // the slowest single reading, in seconds
   double elapsed = 0;
   double advanced() const { return last - first; }
 };
@@ -40,10 +43,12 @@ Course Follow(uint32_t stream, double seconds) {
   course.first = course.last = Position(stream);
   while (course.elapsed < seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    // The time after the reading: a call that takes long (one that opens a
-    // device) must not count as a jump of the position.
+    // The time after the reading: a call that takes long must not count as
+    // a jump of the position.
+    const Steady::time_point before = Steady::now();
     const double position = Position(stream);
     const Steady::time_point now = Steady::now();
+    course.longestRead = std::max(course.longestRead, std::chrono::duration<double>(now - before).count());
     const double dt = std::chrono::duration<double>(now - then).count();
     course.largestJump = std::max(course.largestJump, position - course.last - dt);
     course.largestBack = std::max(course.largestBack, course.last - position);
@@ -64,7 +69,7 @@ class AudioDeviceLossTest : public testing::Test {
  protected:
   void SetUp() override {
     SetAudioStandInDevice(true);
-    SetAudioDeviceRetrySeconds(0.25);
+    SetAudioDeviceRetrySeconds(RetryForTests);
     if (!AudioOpenOutput(44100)) GTEST_SKIP() << "no output device, not even a stand-in";
     stream_ = AudioOpenStream(Music);
     AudioStartOutput();
@@ -73,6 +78,7 @@ class AudioDeviceLossTest : public testing::Test {
     InjectAudioDeviceFault(AudioDeviceFault::None);
     SetAudioDeviceOpenFails(false);
     SetAudioDeviceRetrySeconds(-1.0);
+    SetAudioDeviceOpenDelaySeconds(0.0);
     ShutdownAudio();
     SetAudioStandInDevice(false);
   }
@@ -124,6 +130,95 @@ TEST_F(AudioDeviceLossTest, TheClockCarriesOnAcrossTheLossAndTheReturn) {
     EXPECT_GE(back.advanced(), 0.6 * (back.elapsed - 0.2));
     EXPECT_LE(back.advanced(), back.elapsed + 0.05);
   }
+}
+
+// Looking for a device again must not hold the reader of the position (the
+// frame thread) while the driver takes its time, whether it then finds one
+// or not: every reading stays quick and the clock runs on meanwhile.
+TEST_F(AudioDeviceLossTest, SlowOpensNeverHoldTheReader) {
+#ifdef _WIN32
+  GTEST_SKIP() << "opening is not slowed on Windows";
+#endif
+  constexpr double OpenDelay = 0.5;
+  constexpr double QuickRead = 0.1;  // generous for a loaded machine, well under the delay
+  struct Case {
+    const char* name;
+    double failingFor;  // how long the opens find no device (0: none fails)
+  };
+  const Case cases[] = {
+      {"a slow open that finds the device", 0.0},
+      {"slow opens that find none, then one that finds it", 1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AudioPlayFrom(stream_, 10.0);
+    Follow(stream_, 0.3);
+    ASSERT_FALSE(AudioDeviceLost());
+    SetAudioDeviceOpenDelaySeconds(OpenDelay);
+    SetAudioDeviceOpenFails(c.failingFor > 0.0);
+    testing::internal::CaptureStderr();
+    InjectAudioDeviceFault(AudioDeviceFault::Removed);
+    Course none;
+    if (c.failingFor > 0.0) {
+      none = Follow(stream_, c.failingFor);
+      EXPECT_TRUE(AudioDeviceLost());
+      SetAudioDeviceOpenFails(false);
+    }
+    // Long enough for an attempt begun just before to end and another to run.
+    const Course found = Follow(stream_, RetryForTests + 2 * OpenDelay + 0.2);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(AudioDeviceLost());
+    EXPECT_EQ(Lines(said, "went away"), 1) << said;
+    EXPECT_EQ(Lines(said, "there again"), 1) << said;
+    const Course* const courses[] = {&none, &found};
+    for (const Course* course : courses) {
+      if (course->elapsed == 0.0) continue;
+      EXPECT_LT(course->longestRead, QuickRead);
+      EXPECT_EQ(course->largestBack, 0.0);
+      EXPECT_LE(course->largestJump, LargestJumpSeconds);
+      EXPECT_LE(course->advanced(), course->elapsed + 0.05);
+    }
+    // Silent while no device is there: the clock alone, at a second a second.
+    if (c.failingFor > 0.0) {
+      EXPECT_GE(none.advanced(), none.elapsed - 0.15);
+    }
+    EXPECT_GE(found.advanced(), 0.6 * (found.elapsed - 0.2));
+
+    // The music plays on the device found, from where the clock stood.
+    SetAudioDeviceOpenDelaySeconds(0.0);
+    const Course back = Follow(stream_, 0.5);
+    EXPECT_FALSE(AudioDeviceLost());
+    EXPECT_EQ(back.largestBack, 0.0);
+    EXPECT_GE(back.advanced(), 0.6 * (back.elapsed - 0.2));
+    EXPECT_LE(back.advanced(), back.elapsed + 0.05);
+  }
+}
+
+// An attempt that hangs in the driver does not hold the service's end: the
+// wait is cut short, the attempt joined, and the service starts afresh.
+TEST_F(AudioDeviceLossTest, ShuttingDownDuringASlowOpenEndsAtOnce) {
+  AudioPlayFrom(stream_, 3.0);
+  SetAudioDeviceOpenDelaySeconds(30.0);
+  testing::internal::CaptureStderr();
+  InjectAudioDeviceFault(AudioDeviceFault::Removed);
+  const Course lost = Follow(stream_, RetryForTests + 0.3);  // an attempt is under way
+  testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(AudioDeviceLost());
+  EXPECT_LT(lost.longestRead, 0.1);
+  const Steady::time_point start = Steady::now();
+  ShutdownAudio();
+  EXPECT_LT(std::chrono::duration<double>(Steady::now() - start).count(), 2.0);
+  EXPECT_FALSE(AudioDeviceLost());
+
+  SetAudioDeviceOpenDelaySeconds(0.0);
+  InjectAudioDeviceFault(AudioDeviceFault::None);
+  ASSERT_TRUE(AudioOpenOutput(44100));
+  stream_ = AudioOpenStream(Music);
+  AudioStartOutput();
+  AudioPlayFrom(stream_, 3.0);
+  const Course again = Follow(stream_, 0.4);
+  EXPECT_FALSE(AudioDeviceLost());
+  EXPECT_GT(again.last, 3.0);
 }
 
 TEST_F(AudioDeviceLossTest, PauseSeekAndResumeWorkWhileTheDeviceIsGone) {

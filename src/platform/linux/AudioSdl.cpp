@@ -35,9 +35,16 @@
 // taken as gone too. The next reading of the position notices: the position
 // carries on from its last value on the monotonic clock as a silent
 // stream's would, the callback stops touching the decoder, and one line on
-// stderr says so. Every RetrySeconds a reading tries SDL's default device
-// again (closing the old one first); once one opens, a converter for its
-// format is made and the decoder goes on from the position then.
+// stderr says so. Every RetrySeconds a reading asks for SDL's default device
+// again. Closing a device joins its thread and opening one takes a driver
+// tens of milliseconds, or hangs, while the readers are the frame thread:
+// so the old device is closed, the new one opened and a converter for its
+// format made on a thread of the service's own, one attempt at a time. A
+// later reading takes the device found (if any) and the decoder goes on from
+// the position then. From the hand-over on, the lost device's id is the
+// worker's alone: the frame thread neither locks nor pauses it, and its
+// callback, which already leaves the stream alone once the device is lost,
+// is joined by the close before anything it could read changes.
 //
 // A grain (AudioPlayGrain) plays a few buffers of music from anywhere while
 // the stream is paused: the callback decodes it as it would the music, but
@@ -59,11 +66,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/AudioClock.h"
@@ -89,14 +99,38 @@ int64_t NowNs() {
 constexpr Uint16 DeviceBufferFrames = 1024;
 // A device that has not asked for audio for this long has stopped.
 constexpr int64_t StalledDeviceNs = 1000000000;
-// How often a lost device's replacement is looked for: opening a device
-// costs a few milliseconds of the frame that does it.
+// How often a lost device's replacement is looked for: each look keeps the
+// driver busy a while, on the service's worker.
 constexpr double RetrySecondsNormally = 2.0;
 
-// The testing hooks' state (AudioTesting.h).
+// The testing hooks' state (AudioTesting.h). Opening is read on the worker.
 std::atomic<AudioDeviceFault> InjectedFault{AudioDeviceFault::None};
-bool OpenFails = false;
+std::atomic<bool> OpenFails{false};
+std::atomic<double> OpenDelaySeconds{0.0};
 double RetrySeconds = RetrySecondsNormally;
+
+// A look for another output after a loss, made by the service's worker.
+// Everything here is under `lock`; the frame thread hands an attempt over
+// and takes its outcome, and the worker touches nothing else of the service.
+struct Reopening {
+  std::mutex lock;
+  std::condition_variable wake;  // an attempt asked for, or the service ending
+  std::thread worker;            // started by the first attempt
+  bool stopping = false;
+  bool asked = false;     // an attempt waits for the worker
+  bool underWay = false;  // asked, running, or over and not yet taken
+  bool done = false;      // over: its outcome below is there to take
+  // The attempt.
+  SDL_AudioDeviceID closing = 0;  // the lost device, for the worker to close
+  int frequency = 0;
+  bool wantsConverter = false;    // a stream with a decoder waits for it
+  long musicRate = 0;             // the converter's source format
+  int musicChannels = 0;
+  // Its outcome: a device opened paused (0: none) and its converter.
+  SDL_AudioDeviceID opened = 0;
+  SDL_AudioSpec have{};
+  SDL_AudioStream* converter = nullptr;
+};
 
 struct AudioService {
   bool sdlAudioInitialized = false;
@@ -129,11 +163,13 @@ struct AudioService {
   double grainSeconds = -1.0;  // where the last one began
 
   // The device going away.
-  bool lost = false;                     // given up: the stream runs silently
+  std::atomic<bool> lost{false};         // given up: the stream runs silently
+  std::atomic<SDL_AudioDeviceID> watchedDevice{0};  // whose removal the event watch looks for
   std::atomic<bool> removed{false};      // SDL said so (event watch)
   std::atomic<int64_t> lastPullNs{0};    // the callback's last run
   int64_t retryAtNs = 0;                 // when to look for another device
   bool watching = false;                 // the event watch is in place
+  Reopening reopen;
 
   // The clock, shared between the callback and the readers.
   std::mutex clock;
@@ -280,6 +316,12 @@ void SDLCALL FillDeviceBuffer(void* userdata, Uint8* out, int len) {
     std::memset(out, s.have.silence, size_t(len));
     return;
   }
+  if (s.lost.load()) {
+    // Given up: nothing of the stream is this device's to read any more;
+    // the worker closes it.
+    std::memset(out, s.have.silence, size_t(len));
+    return;
+  }
   s.lastPullNs.store(NowNs());
   int got = 0;
   const bool grain = s.paused && s.grainLeft > 0 && !s.silent && s.converter && s.deviceFrameBytes > 0;
@@ -404,19 +446,21 @@ mpg123_handle* OpenDecoder(const char* path, long& rate, int& channels, double& 
 // SDL's word that a device went away; runs on the thread that sends it.
 int SDLCALL WatchDeviceEvents(void* userdata, SDL_Event* event) {
   AudioService& s = *static_cast<AudioService*>(userdata);
-  if (event->type == SDL_AUDIODEVICEREMOVED && !event->adevice.iscapture && s.device != 0 &&
-      event->adevice.which == s.device) {
+  const SDL_AudioDeviceID device = s.watchedDevice.load();
+  if (event->type == SDL_AUDIODEVICEREMOVED && !event->adevice.iscapture && device != 0 &&
+      event->adevice.which == device) {
     s.removed.store(true);
   }
   return 1;
 }
 
-// Opens the default output at this rate, paused; false (with SDL's reason in
-// why) when there is none.
-bool OpenDevice(AudioService& s, int frequency, std::string& why) {
-  if (OpenFails) {
+// Opens the default output at this rate, paused, for the service's callback;
+// 0 (with SDL's reason in why) when there is none. Touches nothing of the
+// service, so that the worker can call it.
+SDL_AudioDeviceID OpenDefaultOutput(AudioService& s, int frequency, SDL_AudioSpec& have, std::string& why) {
+  if (OpenFails.load()) {
     why = "no output device";
-    return false;
+    return 0;
   }
   SDL_AudioSpec want{};
   want.freq = frequency > 0 ? frequency : 44100;
@@ -426,19 +470,30 @@ bool OpenDevice(AudioService& s, int frequency, std::string& why) {
   want.callback = FillDeviceBuffer;
   want.userdata = &s;
   // Whatever the device prefers: the converter adapts the music to it.
-  s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &s.have, SDL_AUDIO_ALLOW_ANY_CHANGE);
-  if (!s.device) {
-    why = SDL_GetError();
-    return false;
-  }
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_ANY_CHANGE);
+  if (!device) why = SDL_GetError();
+  return device;
+}
+
+// Makes an opened device, still paused, the service's.
+void UseDevice(AudioService& s, SDL_AudioDeviceID device, const SDL_AudioSpec& have) {
+  s.device = device;
+  s.have = have;
   s.deviceFrameBytes = int(SDL_AUDIO_BITSIZE(s.have.format) / 8) * s.have.channels;
   s.removed.store(false);
   s.lastPullNs.store(NowNs());
+  s.watchedDevice.store(device);
   if (!s.watching) {
     SDL_AddEventWatch(WatchDeviceEvents, &s);
     s.watching = true;
   }
-  return true;
+}
+
+bool OpenDevice(AudioService& s, int frequency, std::string& why) {
+  SDL_AudioSpec have{};
+  const SDL_AudioDeviceID device = OpenDefaultOutput(s, frequency, have, why);
+  if (device) UseDevice(s, device, have);
+  return device != 0;
 }
 
 // The position at nowNs in seconds of music, never before the last one read.
@@ -504,25 +559,101 @@ void LoseDevice(AudioService& s, const char* why, int64_t now) {
       "until an output opens again", why, ClockText(seconds).c_str());
 }
 
-// Looks for another output after a loss; the music goes on where the clock is.
-void TryReopen(AudioService& s, int64_t now) {
+// The worker: one attempt at a time, each closing the lost device (which
+// joins its thread) and then opening the default output.
+void RunReopening(AudioService* service) {
+  Reopening& r = service->reopen;
+  std::unique_lock<std::mutex> lock(r.lock);
+  for (;;) {
+    r.wake.wait(lock, [&r] { return r.stopping || r.asked; });
+    if (r.stopping) return;  // a device still to close is ShutdownAudio's
+    r.asked = false;
+    const SDL_AudioDeviceID closing = std::exchange(r.closing, 0);
+    const int frequency = r.frequency;
+    const bool wantsConverter = r.wantsConverter;
+    const long musicRate = r.musicRate;
+    const int musicChannels = r.musicChannels;
+    lock.unlock();
+    // No callback of the lost device runs after this.
+    if (closing) SDL_CloseAudioDevice(closing);
+    lock.lock();
+    const double delay = OpenDelaySeconds.load();
+    if (delay > 0.0) {
+      r.wake.wait_for(lock, std::chrono::duration<double>(delay), [&r] { return r.stopping; });
+    }
+    const bool stopping = r.stopping;
+    lock.unlock();
+    SDL_AudioSpec have{};
+    std::string why;  // a retry that fails says nothing
+    const SDL_AudioDeviceID opened = stopping ? 0 : OpenDefaultOutput(*service, frequency, have, why);
+    SDL_AudioStream* converter = nullptr;
+    if (opened && wantsConverter) {
+      converter = SDL_NewAudioStream(AUDIO_S16SYS, Uint8(musicChannels), int(musicRate), have.format,
+                                     have.channels, have.freq);
+    }
+    lock.lock();
+    r.opened = opened;
+    r.have = have;
+    r.converter = converter;
+    r.done = true;
+  }
+}
+
+// Hands the lost device to the worker, to be closed, and asks it for another.
+void StartReopening(AudioService& s, int64_t now) {
   s.retryAtNs = now + int64_t(RetrySeconds * 1e9);
-  if (OpenFails) return;
-  // Closing joins the old device's thread, so no callback of it runs after.
-  if (s.device) SDL_CloseAudioDevice(s.device);
+  Reopening& r = s.reopen;
+  std::lock_guard<std::mutex> lock(r.lock);
+  r.closing = s.device;
   s.device = 0;
-  std::string why;
-  if (!OpenDevice(s, s.have.freq, why)) return;
+  s.watchedDevice.store(0);
+  r.frequency = s.have.freq;
+  r.wantsConverter = s.decoder != nullptr;
+  r.musicRate = s.musicRate;
+  r.musicChannels = s.musicChannels;
+  r.asked = r.underWay = true;
+  r.done = false;
+  if (!r.worker.joinable()) r.worker = std::thread(RunReopening, &s);
+  r.wake.notify_one();
+}
+
+// Takes the outcome of an attempt that is over: a device found goes on with
+// the music where the clock is. True while an attempt is still under way.
+bool TakeReopened(AudioService& s) {
+  SDL_AudioDeviceID device = 0;
+  SDL_AudioSpec have{};
   SDL_AudioStream* converter = nullptr;
-  if (s.decoder) {
-    converter = SDL_NewAudioStream(AUDIO_S16SYS, Uint8(s.musicChannels), int(s.musicRate), s.have.format,
-                                   s.have.channels, s.have.freq);
+  long converterRate = 0;
+  int converterChannels = 0;
+  {
+    Reopening& r = s.reopen;
+    std::lock_guard<std::mutex> lock(r.lock);
+    if (!r.underWay) return false;
+    if (!r.done) return true;
+    r.underWay = r.done = false;
+    device = std::exchange(r.opened, 0);
+    have = r.have;
+    converter = std::exchange(r.converter, nullptr);
+    converterRate = r.musicRate;
+    converterChannels = r.musicChannels;
+  }
+  if (!device) return false;  // none this time
+  // Another stream may have been opened while the attempt ran.
+  if (converter && (!s.decoder || converterRate != s.musicRate || converterChannels != s.musicChannels)) {
+    SDL_FreeAudioStream(converter);
+    converter = nullptr;
+  }
+  if (!converter && s.decoder) {
+    converter = SDL_NewAudioStream(AUDIO_S16SYS, Uint8(s.musicChannels), int(s.musicRate), have.format,
+                                   have.channels, have.freq);
   }
   double seconds = 0.0;
   {
     std::lock_guard<std::mutex> lock(s.clock);
     seconds = PositionSeconds(s, NowNs());
   }
+  // Paused since it opened: its callback has not run yet.
+  UseDevice(s, device, have);
   SDL_LockAudioDevice(s.device);
   if (s.converter) SDL_FreeAudioStream(s.converter);
   s.converter = converter;
@@ -533,14 +664,33 @@ void TryReopen(AudioService& s, int64_t now) {
   StartSilentClockIfReady(s);
   if (s.outputStarted) SDL_PauseAudioDevice(s.device, 0);
   Say(Subsystem::Audio, "an output device is there again; the music goes on at %s", ClockText(seconds).c_str());
+  return false;
+}
+
+// Ends the worker, cutting short an attempt's wait, and closes what it left.
+void StopReopening(AudioService& s) {
+  Reopening& r = s.reopen;
+  {
+    std::lock_guard<std::mutex> lock(r.lock);
+    r.stopping = true;
+  }
+  r.wake.notify_all();
+  if (r.worker.joinable()) r.worker.join();
+  if (r.closing) SDL_CloseAudioDevice(r.closing);
+  if (r.opened) SDL_CloseAudioDevice(r.opened);
+  if (r.converter) SDL_FreeAudioStream(r.converter);
+  r.closing = r.opened = 0;
+  r.converter = nullptr;
 }
 
 // Notices a device that went away, and after that looks for another now and
-// then. Called by the readers of the position, on the main thread.
+// then. Called by the readers of the position, on the main thread; never
+// waits for the driver.
 void WatchDevice(AudioService& s) {
   const int64_t now = NowNs();
   if (s.lost) {
-    if (now >= s.retryAtNs) TryReopen(s, now);
+    const bool underWay = TakeReopened(s);
+    if (s.lost && !underWay && now >= s.retryAtNs) StartReopening(s, now);
     return;
   }
   if (!s.device || !s.outputStarted || s.silent) return;
@@ -555,7 +705,8 @@ void WatchDevice(AudioService& s) {
 
 bool AudioOpenOutput(int frequency) {
   AudioService& s = TheService();
-  if (s.device) return true;
+  // A lost device is being looked for again on the worker.
+  if (s.device || s.lost) return true;
   if (!s.sdlAudioInitialized) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       Say(Subsystem::Audio, "no audio output (%s); the music runs silently on the clock",
@@ -660,6 +811,7 @@ double AudioBytesToSeconds(uint32_t stream, uint64_t bytes) {
 void ShutdownAudio() {
   if (!Service) return;
   AudioService& s = *Service;
+  StopReopening(s);
   // Closing the device joins its thread: nothing below runs under a callback.
   if (s.device) SDL_CloseAudioDevice(s.device);
   s.device = 0;
@@ -736,7 +888,9 @@ void InjectAudioDeviceFault(AudioDeviceFault fault) {
   SDL_PushEvent(&event);
 }
 
-void SetAudioDeviceOpenFails(bool fails) { OpenFails = fails; }
+void SetAudioDeviceOpenFails(bool fails) { OpenFails.store(fails); }
+
+void SetAudioDeviceOpenDelaySeconds(double seconds) { OpenDelaySeconds.store(std::max(seconds, 0.0)); }
 
 void SetAudioDeviceRetrySeconds(double seconds) {
   RetrySeconds = seconds >= 0.0 ? std::max(seconds, 0.05) : RetrySecondsNormally;

@@ -717,6 +717,9 @@ void SetAudioDeviceRetrySeconds(double seconds) {
   RetrySeconds = seconds >= 0.0 ? std::max(seconds, 0.05) : RetrySecondsNormally;
 }
 
+// Not simulated here: the waveOut service opens at its own speed.
+void SetAudioDeviceOpenDelaySeconds(double) {}
+
 double AudioLastGrainSeconds() {
   if (!Service) return -1.0;
   Locked locked(*Service);
