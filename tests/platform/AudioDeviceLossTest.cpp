@@ -197,6 +197,9 @@ TEST_F(AudioDeviceLossTest, SlowOpensNeverHoldTheReader) {
 // An attempt that hangs in the driver does not hold the service's end: the
 // wait is cut short, the attempt joined, and the service starts afresh.
 TEST_F(AudioDeviceLossTest, ShuttingDownDuringASlowOpenEndsAtOnce) {
+#ifdef _WIN32
+  GTEST_SKIP() << "opening is not slowed on Windows";
+#endif
   AudioPlayFrom(stream_, 3.0);
   SetAudioDeviceOpenDelaySeconds(30.0);
   testing::internal::CaptureStderr();
