@@ -26,6 +26,7 @@
 //    either end, a careful step decodes one symbol at a time with every check
 //    in the walk's order.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -890,9 +891,12 @@ FastLoopFunction PickedFastLoop() {
   return picked;
 }
 
+std::atomic<bool> plainLoopForced{false};
+
 Step FastLoop(const LiteralTable& literals, const DistanceTable& distances, Bits& bits, Output& output,
               InflateError& error) {
-  return PickedFastLoop()(literals, distances, bits, output, error);
+  const FastLoopFunction loop = plainLoopForced.load(std::memory_order_relaxed) ? FastLoopPlain : PickedFastLoop();
+  return loop(literals, distances, bits, output, error);
 }
 
 // One symbol (and for a length, its distance) with every check of the walk.
@@ -991,6 +995,8 @@ InflateError InflateStoredBlock(Bits& bits, Output& output) {
 // The stream.
 
 const char* inflateFastLoopName() { return PickedFastLoop() == FastLoopPlain ? "plain" : "bmi2"; }
+
+void inflateForcePlainLoop(bool force) { plainLoopForced.store(force, std::memory_order_relaxed); }
 
 int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin, const unsigned char* end,
                    size_t outputLimit, size_t* produced) {

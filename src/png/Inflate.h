@@ -68,6 +68,10 @@ int decompressZlib(std::vector<unsigned char>& out, const unsigned char* begin,
 // processor of our own: "bmi2" or "plain". For the benchmarks' notes.
 const char* inflateFastLoopName();
 
+// For tests: while set, every stream runs the plain fast loop even where the
+// processor would get the BMI2 one, so that both loops meet the same streams.
+void inflateForcePlainLoop(bool force);
+
 // ---------------------------------------------------------------------------
 // The building blocks below are used by decompressZlib; they are declared here
 // so that the tests and the fuzz target can drive them directly.

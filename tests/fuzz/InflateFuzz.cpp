@@ -56,6 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The walk is the definition: same code, and on success the same bytes.
   std::vector<unsigned char> walked;
   if (decompressZlibReference(walked, data, data + size) != error || (error == 0 && walked != out)) std::abort();
+  // So must the plain fast loop, which a processor with BMI2 never runs otherwise.
+  std::vector<unsigned char> plain;
+  inflateForcePlainLoop(true);
+  const int plainError = decompressZlib(plain, data, data + size);
+  inflateForcePlainLoop(false);
+  if (plainError != error || (error == 0 && plain != out)) std::abort();
   if (error == 0 && !out.empty()) {
     const size_t limit = out.size() - 1 - (size ? data[size - 1] : 0) % out.size();
     std::vector<unsigned char> limited, walkedLimited;

@@ -22,19 +22,27 @@ const Inflater inflaters[] = {
 
 // Runs the inflater on an exact-size copy, so that AddressSanitizer sees any
 // read past the last byte, and holds it against the bit-by-bit walk: the same
-// code, and on success the same bytes.
+// code, and on success the same bytes. Both fast loops run, the one this
+// processor gets and the plain one.
 int inflateCode(const Bytes& in, Bytes* out = nullptr, size_t limit = SIZE_MAX) {
   std::unique_ptr<unsigned char[]> exact(new unsigned char[in.size() ? in.size() : 1]);
   if (!in.empty()) std::memcpy(exact.get(), in.data(), in.size());
-  Bytes result, walked;
-  const int code = decompressZlib(result, exact.get(), exact.get() + in.size(), limit);
+  Bytes walked;
   const int walkCode = decompressZlibReference(walked, exact.get(), exact.get() + in.size(), limit);
-  EXPECT_EQ(code, walkCode) << "table-driven and walked decoding disagree";
-  if (code == 0 && walkCode == 0) {
-    EXPECT_TRUE(result == walked) << "table-driven and walked bytes differ";
+  Bytes results[2];
+  int codes[2];
+  for (bool plain : {false, true}) {
+    inflateForcePlainLoop(plain);
+    codes[plain] = decompressZlib(results[plain], exact.get(), exact.get() + in.size(), limit);
+    inflateForcePlainLoop(false);
+    const char* loop = plain ? "plain loop" : "processor's loop";
+    EXPECT_EQ(codes[plain], walkCode) << "table-driven (" << loop << ") and walked decoding disagree";
+    if (codes[plain] == 0 && walkCode == 0) {
+      EXPECT_TRUE(results[plain] == walked) << "table-driven (" << loop << ") and walked bytes differ";
+    }
   }
-  if (out) *out = result;
-  return code;
+  if (out) *out = results[0];
+  return codes[0];
 }
 
 // A zlib header with a correct check value for the given CMF and FLG flags.
