@@ -626,13 +626,15 @@ __attribute__((noinline)) void CopyNearMatch(unsigned char* dst, size_t distance
   uint64_t pattern = Load64(src) & (~uint64_t{0} >> (64 - 8 * distance));
   for (size_t width = distance; width < 8; width *= 2) pattern |= pattern << (8 * width);
   if (8 % distance == 0) {
-    // 1, 2 and 4: the word repeats itself, so two of it make 16 bytes.
+    // 1, 2 and 4: the word repeats itself, so two of it make 16 bytes, and
+    // runs of one colour are long: two such stores a round.
     unsigned char twice[16];
     std::memcpy(twice, &pattern, 8);
     std::memcpy(twice + 8, &pattern, 8);
     do {
       std::memcpy(dst, twice, 16);
-      dst += 16;
+      std::memcpy(dst + 16, twice, 16);
+      dst += 32;
     } while (dst < end);
     return;
   }
