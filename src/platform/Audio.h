@@ -77,8 +77,9 @@ void AudioResume(uint32_t stream);
 // for a silent stream, or without a device.
 void AudioPlayGrain(uint32_t stream, double seconds, double length);
 
-// Stops the device's thread and frees the decoder, so that the process can end
-// without the audio thread touching freed state. Registered with atexit by the
+// Stops the device's thread (and, on Linux, the thread that looks for a new
+// device after a loss, once its attempt under way returns) and frees the
+// decoder, so that the process can end without either touching freed state. Registered with atexit by the
 // first AudioOpenOutput or AudioOpenStream; safe to call more than once. After
 // it, the service starts from scratch.
 void ShutdownAudio();
