@@ -17,51 +17,8 @@
 #include <vector>
 
 #include "show/ShowTable.h"
+#include "show/ShowTrackNames.h"
 #include "sync/TrackKey.h"
-
-inline bool IsShowTrack(std::string_view name) {
-  for (const FrameTrack& track : FrameTracks)
-    if (name == track.name) return true;
-  return false;
-}
-
-// Insertions, deletions and substitutions, one byte each.
-inline std::size_t EditDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> previous(b.size() + 1), current(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) previous[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    current[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t substitute = previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
-      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitute});
-    }
-    std::swap(previous, current);
-  }
-  return previous[b.size()];
-}
-
-// The show's track names nearest to name, in the show table's order: all of
-// those at the smallest distance, so that "back.q" offers every colour.
-inline std::vector<std::string> ClosestShowTracks(std::string_view name) {
-  std::size_t best = SIZE_MAX;
-  std::vector<std::string> closest;
-  for (const FrameTrack& track : FrameTracks) {
-    const std::size_t distance = EditDistance(name, track.name);
-    if (distance < best) closest.clear(), best = distance;
-    if (distance == best) closest.emplace_back(track.name);
-  }
-  return closest;
-}
-
-// "a", "a or b", "a, b or c".
-inline std::string JoinAlternatives(const std::vector<std::string>& names) {
-  std::string out;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) out += i + 1 == names.size() ? " or " : ", ";
-    out += names[i];
-  }
-  return out;
-}
 
 // Codes 1 to 11 each draw an image plane (render/FramePlan.cpp holds their
 // table; a test ties the two together, since the Windows tool is built without

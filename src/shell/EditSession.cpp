@@ -57,6 +57,7 @@
 #include "shell/Projection.h"
 #include "shell/ShowPlayer.h"
 #include "show/ShowTable.h"
+#include "show/ShowTrackNames.h"
 #include "studio/StudioDocument.h"
 #include "studio/StudioLink.h"
 #include "studio/StudioServer.h"
@@ -198,8 +199,8 @@ void SwapInDocument(bool fromStudio) {
   const TrackSwapResult swap = SwapInTrackSources(CurrentTrackSet(), S.document->Model().Tracks());
   std::vector<std::string> warnings;
   for (const TrackSource* unused : swap.unused) {
-    warnings.push_back(S.path + ":" + std::to_string(unused->line) + ": track '" + unused->name +
-                       "' is none of the show's tracks; it is left out");
+    warnings.push_back(S.path + ":" + std::to_string(unused->line) + ": " +
+                       UnusedTrackMessage(unused->name, QuoteWord(unused->name)));
   }
   // The same warnings again after every edit from the page would fill the
   // terminal; those are said when they change.

@@ -11,6 +11,7 @@
 #include "platform/Display.h"
 #include "platform/Files.h"
 #include "show/ShowTable.h"
+#include "show/ShowTrackNames.h"
 #include "render/ImagePlanes.h"
 #include "sync/MusicClock.h"
 #include "sync/ShowTime.h"
@@ -20,12 +21,6 @@ namespace {
 
 // Track text is a few kilobytes; anything this large is some other file.
 constexpr std::uintmax_t LargestTrackText = 64u << 20;
-
-bool IsShowTrackName(const std::string& name) {
-  for (const FrameTrack& track : FrameTracks)
-    if (name == track.name) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -107,9 +102,9 @@ bool CompileTrackTextFile(const std::string& path, Subsystem subsystem, std::vec
     return false;
   }
   for (const TrackSource& source : sources) {
-    if (!IsShowTrackName(source.name)) {
-      Say(Subsystem::TrackText, "%s:%d: track '%s' is none of the show's tracks; it is left out", path.c_str(),
-          source.line, source.name.c_str());
+    if (!IsShowTrack(source.name)) {
+      Say(Subsystem::TrackText, "%s:%d: %s", path.c_str(), source.line,
+          UnusedTrackMessage(source.name, QuoteWord(source.name)).c_str());
     }
   }
   return true;

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "show/ShowTable.h"
+#include "show/ShowTrackNames.h"
 #include "studio/MusicAnalysis.h"
 #include "studio/StudioPage.h"
 #include "sync/MusicClock.h"
@@ -185,12 +186,6 @@ StudioResponse PageFile(std::string_view name) {
 
 // --- JSON readers --------------------------------------------------------
 
-bool IsShowTrack(const std::string& name) {
-  for (const FrameTrack& track : FrameTracks) {
-    if (name == track.name) return true;
-  }
-  return false;
-}
 
 // A number of the body as a double; false for anything else.
 bool Number(const json& value, double& number) {

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "show/ShowTable.h"
+#include "show/ShowTrackNames.h"
 #include "studio/StudioFile.h"
 #include "sync/MusicClock.h"
 
@@ -24,12 +25,6 @@ const char* ChangeName(StudioChange change) {
   return "start";
 }
 
-bool IsShowTrack(const std::string& name) {
-  for (const FrameTrack& track : FrameTracks) {
-    if (name == track.name) return true;
-  }
-  return false;
-}
 
 // The number a page reads back as the same float: the text's own shortest
 // form (0.1, not 0.100000001490116).
@@ -79,8 +74,8 @@ std::vector<std::string> StudioDocument::Warnings(const std::string& file) const
   std::vector<std::string> warnings;
   for (const TrackSource& track : Model().Tracks()) {
     if (!IsShowTrack(track.name)) {
-      warnings.push_back(file + ":" + std::to_string(track.line) + ": track " + QuoteWord(track.name) +
-                         " is none of the show's tracks; it is left out");
+      warnings.push_back(file + ":" + std::to_string(track.line) + ": " +
+                         UnusedTrackMessage(track.name, QuoteWord(track.name)));
     }
   }
   return warnings;

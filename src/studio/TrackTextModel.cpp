@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "show/ShowTable.h"
+#include "show/ShowTrackNames.h"
 #include "sync/MusicClock.h"
 #include "sync/ShowTime.h"
 
@@ -125,10 +126,6 @@ std::string FixedText(double value) {
 
 bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-bool IsShowTrack(std::string_view name) {
-  return std::any_of(std::begin(FrameTracks), std::end(FrameTracks),
-                     [&](const FrameTrack& t) { return name == t.name; });
-}
 
 std::string RowName(double row) {
   char text[40];

@@ -83,7 +83,8 @@ TEST(TrackTextOnce, ErrorsRefuseAndAreSaidAsFileAndLine) {
   const Case cases[] = {
       {"track back.x\n0 1.5 linear\n40 2 step\n", true, {}},
       {"track back.x\n0 1.5 linear\nforty 2 step\n", false, {name + ":3: ", "has errors; nothing written"}},
-      {"track back.xx\n0 1 step\n", true, {name + ":1: track 'back.xx' is none of the show's tracks"}},
+      {"track back.xx\n0 1 step\n", true,
+       {name + ":1: track 'back.xx' is none of the show's tracks; it is left out (did you mean back.x?)"}},
       {nullptr, false, {"demo: render: '" + name + "': "}},
   };
   for (const Case& c : cases) {
