@@ -38,18 +38,13 @@
 #include <string>
 #include <vector>
 
+#include "BenchInputs.h"
 #include "platform/Pictures.h"
 #include "png/Inflate.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-namespace fs = std::filesystem;
-
-Bytes ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using namespace bench_inputs;
 
 // zlib's inflation of a stream of unknown output size.
 Bytes ZlibInflateAll(const Bytes& stream) {
@@ -71,20 +66,12 @@ Bytes ZlibInflateAll(const Bytes& stream) {
   return out;
 }
 
-uint32_t BigEndian32(const unsigned char* p) { return uint32_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
-
-// The filtered scanlines a PNG file stores: its IDAT chunks joined and inflated.
-Bytes PngScanlines(const fs::path& path) {
-  const Bytes file = ReadWhole(path);
+// The filtered scanlines a PNG file stores: its image data inflated, by zlib.
+bool PngScanlines(const fs::path& path, Bytes& out) {
   Bytes idat;
-  for (size_t pos = 8; pos + 12 <= file.size();) {
-    const uint32_t length = BigEndian32(&file[pos]);
-    if (length > file.size() - pos - 12) break;
-    if (!std::memcmp(&file[pos + 4], "IDAT", 4))
-      idat.insert(idat.end(), file.begin() + pos + 8, file.begin() + pos + 8 + length);
-    pos += 12 + length;
-  }
-  return ZlibInflateAll(idat);
+  if (!PngImageData(path, idat)) return false;
+  out = ZlibInflateAll(idat);
+  return true;
 }
 
 // A picture's RGB rows as a PNG encoder stores them: each row filtered by
@@ -122,10 +109,11 @@ Bytes FilteredRgbRows(const Bytes& rgb, size_t width, size_t height) {
   return out;
 }
 
-Bytes JpegScanlines(const fs::path& path) {
-  const Bytes file = ReadWhole(path);
+bool JpegScanlines(const fs::path& path, Bytes& out) {
+  Bytes file;
+  if (!ReadWhole(path, file)) return false;
   Picture* picture = LoadPicture(file.data(), file.size());
-  if (!picture) throw std::runtime_error("the JPEG does not decode");
+  if (!picture) return false;
   const int w = PictureWidth(picture), h = PictureHeight(picture);
   Bytes bgrx(size_t(w) * h * 4);
   RenderPicture(picture, PixelTarget{bgrx.data(), w, h}, TargetRect{0, 0, w, h});
@@ -137,32 +125,8 @@ Bytes JpegScanlines(const fs::path& path) {
     for (int x = 0; x < w; ++x)
       for (int c = 0; c < 3; ++c) rgb[(size_t(y) * w + x) * 3 + c] = src[x * 4 + 2 - c];
   }
-  return FilteredRgbRows(rgb, w, h);
-}
-
-constexpr size_t InputCap = 4u << 20;
-
-// The repository's sources, in name order so that every machine joins them alike.
-Bytes SourceText(const fs::path& folder) {
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    const fs::path ext = entry.path().extension();
-    if (entry.is_regular_file() && (ext == ".h" || ext == ".cpp")) files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  Bytes out;
-  for (const fs::path& f : files) {
-    const Bytes text = ReadWhole(f);
-    out.insert(out.end(), text.begin(), text.end());
-    if (out.size() >= InputCap) break;
-  }
-  return out;
-}
-
-Bytes ExecutableHead(const fs::path& path) {
-  Bytes out = ReadWhole(path);
-  if (out.size() > InputCap) out.resize(InputCap);
-  return out;
+  out = FilteredRgbRows(rgb, w, h);
+  return true;
 }
 
 struct Input {
@@ -176,13 +140,13 @@ std::vector<Input>& Inputs() {
   return inputs;
 }
 
-void AddInput(const std::string& name, const fs::path& file, Bytes (*make)(const fs::path&)) {
-  if (!fs::exists(file)) {
-    std::fprintf(stderr, "bench_inflate: %s is missing (scripts/install-deps.sh installs what it needs)\n",
+void AddInput(const std::string& name, const fs::path& file, bool (*make)(const fs::path&, Bytes&)) {
+  Bytes data;
+  if (!make(file, data)) {
+    std::fprintf(stderr, "bench_inflate: cannot read %s (scripts/install-deps.sh installs what it needs)\n",
                  file.c_str());
     std::exit(1);
   }
-  const Bytes data = make(file);
   for (int level : {6, 9}) {
     uLongf size = compressBound(data.size());
     Bytes stream(size);

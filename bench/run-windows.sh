@@ -42,7 +42,7 @@ build_one() {  # build_one OUTPUT COMPILER ARGS...
   local out=$1
   shift
   local f
-  for f in "${sources[@]}" src/png/Inflate.h src/png/InflateTables.h; do
+  for f in "${sources[@]}" bench/BenchInputs.h src/png/Inflate.h src/png/InflateTables.h; do
     if [ ! -f "$out" ] || [ "$f" -nt "$out" ]; then
       echo "run-windows: building $out" >&2
       "$@" "${flags[@]}" "${sources[@]}" -o "$out" -lz

@@ -27,19 +27,12 @@
 #include <string>
 #include <vector>
 
+#include "BenchInputs.h"
 #include "png/Inflate.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-namespace fs = std::filesystem;
-
-bool ReadWhole(const fs::path& path, Bytes& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), {});
-  return !in.bad();
-}
+using namespace bench_inputs;
 
 bool WriteWhole(const fs::path& path, const Bytes& data) {
   std::ofstream out(path, std::ios::binary);
@@ -47,47 +40,10 @@ bool WriteWhole(const fs::path& path, const Bytes& data) {
   return static_cast<bool>(out.flush());
 }
 
-uint32_t BigEndian32(const unsigned char* p) { return uint32_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
-
-// The filtered scanlines a PNG file stores: its IDAT chunks joined and inflated.
+// The filtered scanlines a PNG file stores: its image data inflated.
 bool PngScanlines(const fs::path& path, Bytes& out) {
-  Bytes file, idat;
-  if (!ReadWhole(path, file)) return false;
-  for (size_t pos = 8; pos + 12 <= file.size();) {
-    const uint32_t length = BigEndian32(&file[pos]);
-    if (length > file.size() - pos - 12) break;
-    if (!std::memcmp(&file[pos + 4], "IDAT", 4))
-      idat.insert(idat.end(), file.begin() + pos + 8, file.begin() + pos + 8 + length);
-    pos += 12 + length;
-  }
-  return !idat.empty() && decompressZlib(out, idat.data(), idat.data() + idat.size()) == 0;
-}
-
-constexpr size_t InputCap = 4u << 20;
-
-// The repository's sources, in name order so that every machine joins them alike.
-bool SourceText(const fs::path& folder, Bytes& out) {
-  std::error_code error;
-  std::vector<fs::path> files;
-  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    const fs::path ext = it->path().extension();
-    if (it->is_regular_file() && (ext == ".h" || ext == ".cpp")) files.push_back(it->path());
-  }
-  if (error || files.empty()) return false;
-  std::sort(files.begin(), files.end());
-  for (const fs::path& f : files) {
-    Bytes text;
-    if (!ReadWhole(f, text)) return false;
-    out.insert(out.end(), text.begin(), text.end());
-    if (out.size() >= InputCap) break;
-  }
-  return true;
-}
-
-bool ExecutableHead(const fs::path& path, Bytes& out) {
-  if (!ReadWhole(path, out)) return false;
-  if (out.size() > InputCap) out.resize(InputCap);
-  return !out.empty();
+  Bytes idat;
+  return PngImageData(path, idat) && decompressZlib(out, idat.data(), idat.data() + idat.size()) == 0;
 }
 
 int Prepare(const fs::path& dir) {
